@@ -1,0 +1,61 @@
+// What a world file says: the stand-in's whole configuration.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sim {
+
+// A disc lying on the ground, in the body frame (metres).
+struct Target {
+  double x = 0.0;
+  double y = 0.0;
+  double radius = 0.0;
+  std::array<std::uint8_t, 3> color{214, 30, 30};
+};
+
+// A scripted rectangle of colour at fixed image position, shown in the view the
+// head is turned to; a fixture for tests that want an exact image.
+struct Block {
+  bool left = true;  // view: "left" or "right"
+  int x = 0;         // left image column
+  int y = 0;         // top image row
+  int width = 7;
+  int height = 7;
+  std::array<std::uint8_t, 3> color{214, 30, 30};
+};
+
+struct WorldConfig {
+  std::string file;          // where it came from, for messages
+  std::int64_t steps = 600;  // the run ends after this many steps
+  double time_step_ms = 32.0;
+  int camera_width = 160;
+  int camera_height = 160;
+  bool camera_image = true;    // false: the camera hands out a null image pointer
+  double joint_speed = 0.25;   // rad per step
+  std::int64_t run_calls = 0;  // >0: robot_run returns after this many step-function calls
+  std::vector<Target> targets;
+  std::vector<Block> blocks;
+};
+
+// A world file that cannot be used: which file, which key, and why.
+struct WorldFileError : std::runtime_error {
+  WorldFileError(const std::string &file, const std::string &key, const std::string &reason);
+  std::string file;
+  std::string key;
+  std::string reason;
+};
+
+// Parses a world file's text. Throws WorldFileError on anything it cannot use.
+WorldConfig parse_world(std::string_view text, const std::string &file_name);
+// Reads and parses a world file.
+WorldConfig load_world_file(const std::string &path);
+// The world used when SIM_WORLD is not set (the same as worlds/default.toml).
+WorldConfig default_world();
+extern const char *const default_world_text;
+
+}  // namespace sim

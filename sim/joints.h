@@ -1,0 +1,43 @@
+// The robot's 15 joints: each follows its latest set-point at a limited speed
+// and stays within its range, so nothing reaches a set-point in one step.
+#pragma once
+
+#include <array>
+
+#include "sim/devices.h"
+
+namespace sim {
+
+struct JointRange {
+  double low;   // rad
+  double high;  // rad
+};
+
+// Ranges per joint index. The head's first joint stops at -1.4, so the -8.35
+// that the controller gives it drives it to that limit.
+JointRange joint_range(int joint);
+
+class Joints {
+ public:
+  explicit Joints(double speed);
+
+  void set_point(int joint, double position) {
+    set_points_[joint] = position;
+    commanded_[joint] = true;
+  }
+  double set_point(int joint) const { return set_points_[joint]; }
+  double position(int joint) const { return positions_[joint]; }
+  bool has_set_point(int joint) const { return commanded_[joint]; }
+
+  // One step: every commanded joint moves towards its set-point by at most
+  // the speed, clamped to its range. Returns a bit mask of joints that moved.
+  unsigned advance();
+
+ private:
+  double speed_;
+  std::array<double, joint_count> positions_{};
+  std::array<double, joint_count> set_points_{};
+  std::array<bool, joint_count> commanded_{};
+};
+
+}  // namespace sim

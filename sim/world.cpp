@@ -1,0 +1,228 @@
+#include "sim/world.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <utility>
+
+#include "sim/devices.h"
+
+namespace sim {
+
+namespace {
+// A step function that keeps returning without advancing time would hang the
+// run forever; after this many such calls in a row the stand-in gives up.
+constexpr std::int64_t max_idle_calls = 100'000;
+
+const char *kind_name(DeviceKind kind) {
+  switch (kind) {
+    case DeviceKind::receiver:
+      return "receiver";
+    case DeviceKind::joint:
+      return "joint";
+    case DeviceKind::camera:
+      return "camera";
+    default:
+      return "device";
+  }
+}
+}  // namespace
+
+World::World(WorldConfig config, std::string output_folder)
+    : config_(std::move(config)),
+      output_folder_(std::move(output_folder)),
+      joints_(config_.joint_speed),
+      camera_(config_) {
+  if (!output_folder_.empty()) {
+    const std::string path = (std::filesystem::path(output_folder_) / "trace.jsonl").string();
+    if (!trace_.open(path)) {
+      std::fprintf(stderr, "sim: error: SIM_OUTPUT: %s: cannot write trace.jsonl there\n",
+                   output_folder_.c_str());
+      std::exit(2);
+    }
+  }
+}
+
+World::~World() { finish(); }
+
+void World::warn(const std::string &message) {
+  std::fprintf(stderr, "sim: warning: %s\n", message.c_str());
+}
+
+bool World::check(std::uint8_t tag, DeviceKind wanted, const char *op) {
+  const std::optional<Device> device = device_of(tag);
+  if (device && device->kind == wanted) return true;
+  if (tag == 0) return false;
+  const std::string key = std::string(op) + "#" + std::to_string(tag);
+  if (warned_.insert(key).second) {
+    if (!device)
+      warn(std::string(op) + ": tag " + std::to_string(tag) + " is no device; call ignored");
+    else
+      warn(std::string(op) + ": tag " + std::to_string(tag) + " is the " + kind_name(device->kind) +
+           " \"" + std::string(device->name) + "\", not a " + kind_name(wanted) + "; call ignored");
+  }
+  return false;
+}
+
+void World::live(void (*init)()) {
+  trace_.call(steps_done_, "robot_live").end();
+  if (init != nullptr) init();
+}
+
+void World::run(int (*step_function)()) {
+  trace_.call(steps_done_, "robot_run").end();
+  if (step_function == nullptr) {
+    warn("robot_run: no step function; the run ends");
+    finish();
+    return;
+  }
+  for (std::int64_t calls = 0; config_.run_calls == 0 || calls < config_.run_calls; ++calls) {
+    const std::int64_t before = steps_done_;
+    const int result = step_function();
+    trace_.call(steps_done_, "step_function").field("result", std::int64_t{result}).end();
+    idle_calls_ = (steps_done_ == before) ? idle_calls_ + 1 : 0;
+    if (idle_calls_ == max_idle_calls) {
+      warn("the step function returned " + std::to_string(max_idle_calls) +
+           " times in a row without a step; the run ends");
+      finish();
+      std::exit(0);
+    }
+  }
+}
+
+void World::step(std::int32_t ms) {
+  trace_.call(steps_done_, "robot_step").field("ms", std::int64_t{ms}).end();
+  joints_.advance();
+  camera_.update(joints_);
+  ++steps_done_;
+  if (steps_done_ >= config_.steps) {
+    // The simulator ends the controller, as a real one does when it stops.
+    finish();
+    std::exit(0);
+  }
+}
+
+std::uint8_t World::get_device(const char *name) {
+  const std::string_view wanted = name != nullptr ? name : "";
+  const std::uint8_t tag = tag_of(wanted);
+  trace_.call(steps_done_, "robot_get_device")
+      .field("name", wanted)
+      .field("tag", std::int64_t{tag})
+      .end();
+  if (tag == 0)
+    warn("robot_get_device: unknown device name \"" + std::string(wanted) +
+         "\"; it gets tag 0, and calls on tag 0 are ignored");
+  return tag;
+}
+
+void World::set_position(std::uint8_t tag, float position) {
+  trace_.call(steps_done_, "servo_set_position")
+      .field("tag", std::int64_t{tag})
+      .field("position", position)
+      .end();
+  if (!check(tag, DeviceKind::joint, "servo_set_position")) return;
+  joints_.set_point(device_of(tag)->joint, static_cast<double>(position));
+}
+
+void World::enable_camera(std::uint8_t tag, std::int32_t ms) {
+  trace_.call(steps_done_, "camera_enable")
+      .field("tag", std::int64_t{tag})
+      .field("ms", std::int64_t{ms})
+      .end();
+  check(tag, DeviceKind::camera, "camera_enable");
+}
+
+void World::enable_receiver(std::uint8_t tag, std::int32_t ms) {
+  trace_.call(steps_done_, "receiver_enable")
+      .field("tag", std::int64_t{tag})
+      .field("ms", std::int64_t{ms})
+      .end();
+  check(tag, DeviceKind::receiver, "receiver_enable");
+}
+
+void World::enable_keyboard(std::int32_t ms) {
+  trace_.call(steps_done_, "robot_keyboard_enable").field("ms", std::int64_t{ms}).end();
+}
+
+const unsigned char *World::camera_image(std::uint8_t tag) {
+  trace_.call(steps_done_, "camera_get_image").field("tag", std::int64_t{tag}).end();
+  if (!check(tag, DeviceKind::camera, "camera_get_image")) return nullptr;
+  return config_.camera_image ? camera_.image() : nullptr;
+}
+
+std::uint16_t World::camera_width(std::uint8_t tag) {
+  trace_.call(steps_done_, "camera_get_width").field("tag", std::int64_t{tag}).end();
+  if (!check(tag, DeviceKind::camera, "camera_get_width")) return 0;
+  return static_cast<std::uint16_t>(camera_.width());
+}
+
+std::uint16_t World::camera_height(std::uint8_t tag) {
+  trace_.call(steps_done_, "camera_get_height").field("tag", std::int64_t{tag}).end();
+  if (!check(tag, DeviceKind::camera, "camera_get_height")) return 0;
+  return static_cast<std::uint16_t>(camera_.height());
+}
+
+char *World::text_buffer() {
+  trace_.call(steps_done_, "robot_get_formated_string").end();
+  return text_.data();
+}
+
+void World::console_print(const char *text) {
+  if (text == nullptr) {
+    trace_.call(steps_done_, "robot_console_print").end();
+    warn("robot_console_print: no text; call ignored");
+    return;
+  }
+  trace_.call(steps_done_, "robot_console_print").field("text", std::string_view(text)).end();
+  std::fputs(text, stdout);
+}
+
+void World::finish() {
+  if (finished_) return;
+  finished_ = true;
+  trace_.call(steps_done_, "end").end();
+  trace_.close();
+  std::fflush(stdout);
+}
+
+namespace {
+std::unique_ptr<World> world;
+
+void finish_at_exit() {
+  if (world) world->finish();
+}
+
+WorldConfig configured_world() {
+  const char *path = std::getenv("SIM_WORLD");
+  try {
+    if (path != nullptr && *path != '\0') return load_world_file(path);
+    return default_world();
+  } catch (const WorldFileError &error) {
+    std::fprintf(stderr, "sim: error: %s: %s: %s\n", error.file.c_str(), error.key.c_str(),
+                 error.reason.c_str());
+    std::exit(2);
+  }
+}
+}  // namespace
+
+World &the_world() {
+  if (!world) {
+    const char *output = std::getenv("SIM_OUTPUT");
+    std::string folder = output != nullptr ? output : "";
+    if (!folder.empty()) {
+      std::error_code failed;
+      std::filesystem::create_directories(folder, failed);
+      if (failed) {
+        std::fprintf(stderr, "sim: error: SIM_OUTPUT: %s: cannot create the folder (%s)\n",
+                     folder.c_str(), failed.message().c_str());
+        std::exit(2);
+      }
+    }
+    world = std::make_unique<World>(configured_world(), std::move(folder));
+    std::atexit(finish_at_exit);
+  }
+  return *world;
+}
+
+}  // namespace sim

@@ -1,0 +1,70 @@
+// The stand-in's world: the robot's joints and camera, the clock, and the
+// records of everything the controller asked of the library.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <set>
+#include <string>
+
+#include "sim/camera.h"
+#include "sim/config.h"
+#include "sim/joints.h"
+#include "sim/trace.h"
+
+namespace sim {
+
+class World {
+ public:
+  // output_folder empty: no trace or other files are written.
+  World(WorldConfig config, std::string output_folder);
+  ~World();
+  World(const World &) = delete;
+  World &operator=(const World &) = delete;
+
+  // The library's operations, one for one.
+  void live(void (*init)());
+  void run(int (*step_function)());
+  void step(std::int32_t ms);
+  std::uint8_t get_device(const char *name);
+  void set_position(std::uint8_t tag, float position);
+  void enable_camera(std::uint8_t tag, std::int32_t ms);
+  void enable_receiver(std::uint8_t tag, std::int32_t ms);
+  void enable_keyboard(std::int32_t ms);
+  const unsigned char *camera_image(std::uint8_t tag);
+  std::uint16_t camera_width(std::uint8_t tag);
+  std::uint16_t camera_height(std::uint8_t tag);
+  char *text_buffer();
+  void console_print(const char *text);
+
+  // Ends the run: completes the trace and every other output. Idempotent.
+  void finish();
+
+  std::int64_t steps_done() const { return steps_done_; }
+  const Joints &joints() const { return joints_; }
+  const Camera &camera() const { return camera_; }
+  const WorldConfig &config() const { return config_; }
+
+ private:
+  // The device behind tag if it is of the wanted kind; otherwise warns once
+  // per operation and tag (tag 0 was warned about at its look-up) and says no.
+  bool check(std::uint8_t tag, DeviceKind wanted, const char *op);
+  void warn(const std::string &message);
+
+  WorldConfig config_;
+  std::string output_folder_;
+  Joints joints_;
+  Camera camera_;
+  Trace trace_;
+  std::int64_t steps_done_ = 0;
+  std::int64_t idle_calls_ = 0;  // step-function calls in a row that took no step
+  std::array<char, 1024> text_{};
+  std::set<std::string> warned_;
+  bool finished_ = false;
+};
+
+// The world of this process, created at the first call from SIM_WORLD and
+// SIM_OUTPUT. A world file it cannot use ends the process with status 2.
+World &the_world();
+
+}  // namespace sim

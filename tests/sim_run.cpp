@@ -1,0 +1,205 @@
+#include "tests/sim_run.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <sstream>
+#include <stdexcept>
+
+extern char **environ;
+
+namespace simrun {
+
+namespace fs = std::filesystem;
+
+std::string Call::text(const std::string &key) const {
+  const auto it = fields.find(key);
+  if (it == fields.end()) throw std::runtime_error("no field " + key + " in " + op);
+  return it->second;
+}
+
+double Call::number(const std::string &key) const {
+  const std::string value = text(key);
+  if (value == "nan") return std::numeric_limits<double>::quiet_NaN();
+  if (value == "inf") return std::numeric_limits<double>::infinity();
+  if (value == "-inf") return -std::numeric_limits<double>::infinity();
+  return std::stod(value);
+}
+
+std::int64_t Call::integer(const std::string &key) const { return std::stoll(text(key)); }
+
+std::vector<Call> RunResult::calls(const std::string &op) const {
+  std::vector<Call> out;
+  for (const Call &call : trace)
+    if (call.op == op) out.push_back(call);
+  return out;
+}
+
+std::vector<std::string> RunResult::warnings() const {
+  std::vector<std::string> out;
+  std::istringstream lines(err);
+  for (std::string line; std::getline(lines, line);)
+    if (line.find("warning") != std::string::npos) out.push_back(line);
+  return out;
+}
+
+std::string read_file(const std::string &path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+Call parse_call(const std::string &line) {
+  Call call;
+  std::size_t at = 0;
+  auto fail = [&](const char *why) {
+    throw std::runtime_error(std::string("bad trace line (") + why + "): " + line);
+  };
+  auto expect = [&](char ch) {
+    if (at >= line.size() || line[at] != ch) fail("unexpected character");
+    ++at;
+  };
+  auto string = [&]() {
+    expect('"');
+    std::string out;
+    while (at < line.size() && line[at] != '"') {
+      char ch = line[at++];
+      if (ch == '\\') {
+        if (at >= line.size()) fail("escape");
+        const char code = line[at++];
+        switch (code) {
+          case 'n':
+            ch = '\n';
+            break;
+          case 't':
+            ch = '\t';
+            break;
+          case 'r':
+            ch = '\r';
+            break;
+          case 'u':
+            if (at + 4 > line.size()) fail("escape");
+            ch = static_cast<char>(std::stoi(line.substr(at, 4), nullptr, 16));
+            at += 4;
+            break;
+          default:
+            ch = code;
+        }
+      }
+      out += ch;
+    }
+    expect('"');
+    return out;
+  };
+  expect('{');
+  while (at < line.size() && line[at] != '}') {
+    if (line[at] == ',') ++at;
+    const std::string key = string();
+    expect(':');
+    std::string value;
+    if (at < line.size() && line[at] == '"') {
+      value = string();
+    } else {
+      const std::size_t end = line.find_first_of(",}", at);
+      if (end == std::string::npos) fail("value");
+      value = line.substr(at, end - at);
+      at = end;
+    }
+    if (key == "step")
+      call.step = std::stoll(value);
+    else if (key == "op")
+      call.op = value;
+    else
+      call.fields[key] = value;
+  }
+  expect('}');
+  return call;
+}
+
+namespace {
+
+std::string test_folder() {
+  const auto *info = ::testing::UnitTest::GetInstance()->current_test_info();
+  std::string name = info != nullptr ? std::string(info->test_suite_name()) + "." + info->name()
+                                     : std::string("run");
+  for (char &ch : name)
+    if (ch == '/') ch = '_';
+  const fs::path folder = fs::path(REACHER_TEST_RUNS) / name;
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  return folder.string();
+}
+
+RunResult run_in(const std::string &folder, const std::string &world_path) {
+  RunResult run;
+  run.folder = folder;
+  std::vector<std::string> env_text;
+  for (char **e = environ; *e != nullptr; ++e) {
+    const std::string entry = *e;
+    if (entry.rfind("SIM_WORLD=", 0) == 0 || entry.rfind("SIM_OUTPUT=", 0) == 0) continue;
+    env_text.push_back(entry);
+  }
+  if (!world_path.empty()) env_text.push_back("SIM_WORLD=" + world_path);
+  env_text.push_back("SIM_OUTPUT=" + folder);
+  std::vector<char *> env;
+  for (std::string &entry : env_text) env.push_back(entry.data());
+  env.push_back(nullptr);
+
+  const std::string out_path = folder + "/stdout.txt";
+  const std::string err_path = folder + "/stderr.txt";
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  std::string exe = REACHER_EXE;
+  char *argv[] = {exe.data(), nullptr};
+  pid_t pid = 0;
+  const int spawned = posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv, env.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) throw std::runtime_error("cannot start " + exe);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run.out = read_file(out_path);
+  run.err = read_file(err_path);
+  std::ifstream trace(folder + "/trace.jsonl");
+  for (std::string line; std::getline(trace, line);)
+    if (!line.empty()) run.trace.push_back(parse_call(line));
+  return run;
+}
+
+}  // namespace
+
+RunResult run_reacher(const std::string &world_toml) {
+  const std::string folder = test_folder();
+  std::string world_path;
+  if (!world_toml.empty()) {
+    world_path = folder + "/world.toml";
+    std::ofstream(world_path) << world_toml;
+  }
+  return run_in(folder, world_path);
+}
+
+RunResult run_reacher_with_file(const std::string &world_path) {
+  return run_in(test_folder(), world_path);
+}
+
+std::vector<float> positions_for(const RunResult &run, std::int64_t tag) {
+  std::vector<float> out;
+  for (const Call &call : run.trace)
+    if (call.op == "servo_set_position" && call.integer("tag") == tag)
+      out.push_back(static_cast<float>(call.number("position")));
+  return out;
+}
+
+}  // namespace simrun

@@ -1,0 +1,52 @@
+// Runs the real reacher executable under the stand-in, as its own process,
+// and reads back what it did: the trace of every library call, the console
+// (stdout), the stand-in's messages (stderr) and the exit status.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace simrun {
+
+// One library call from trace.jsonl.
+struct Call {
+  std::int64_t step = 0;  // steps completed before the call
+  std::string op;
+  std::map<std::string, std::string> fields;  // raw JSON values, strings unescaped
+
+  bool has(const std::string &key) const { return fields.count(key) != 0; }
+  std::string text(const std::string &key) const;
+  double number(const std::string &key) const;
+  std::int64_t integer(const std::string &key) const;
+};
+
+struct RunResult {
+  int status = -1;     // exit status, or -1 if it did not exit normally
+  std::string folder;  // SIM_OUTPUT of the run
+  std::string out;     // the controller's console
+  std::string err;     // the stand-in's messages
+  std::vector<Call> trace;
+
+  // Calls of one operation, in order.
+  std::vector<Call> calls(const std::string &op) const;
+  // Lines of err that are warnings.
+  std::vector<std::string> warnings() const;
+};
+
+// Runs reacher in a fresh folder named after the current test, with
+// world_toml as its world file (empty: no SIM_WORLD, the default world).
+RunResult run_reacher(const std::string &world_toml);
+// The same, for a world file that already exists.
+RunResult run_reacher_with_file(const std::string &world_path);
+
+// The text of a file, or "" if it cannot be read.
+std::string read_file(const std::string &path);
+// Parses one trace line; throws std::runtime_error on a malformed one.
+Call parse_call(const std::string &line);
+
+// Set-points given to one tag, in order.
+std::vector<float> positions_for(const RunResult &run, std::int64_t tag);
+
+}  // namespace simrun
