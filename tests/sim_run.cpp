@@ -35,18 +35,18 @@ double Call::number(const std::string &key) const {
 std::int64_t Call::integer(const std::string &key) const { return std::stoll(text(key)); }
 
 std::vector<Call> RunResult::calls(const std::string &op) const {
-  std::vector<Call> out;
+  std::vector<Call> found;
   for (const Call &call : trace)
-    if (call.op == op) out.push_back(call);
-  return out;
+    if (call.op == op) found.push_back(call);
+  return found;
 }
 
 std::vector<std::string> RunResult::warnings() const {
-  std::vector<std::string> out;
+  std::vector<std::string> found;
   std::istringstream lines(err);
   for (std::string line; std::getline(lines, line);)
-    if (line.find("warning") != std::string::npos) out.push_back(line);
-  return out;
+    if (line.find("warning") != std::string::npos) found.push_back(line);
+  return found;
 }
 
 std::string read_file(const std::string &path) {
