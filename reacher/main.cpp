@@ -1,13 +1,10 @@
 #include "controller_api/controller.h"
 #include "reacher/reacher.h"
 
-namespace {
-void start() { init(); }
-int step() { return run_kinematic(); }
-}  // namespace
-
+// Hands the start-up and step functions to the library, which runs the robot
+// until the simulation ends.
 int main() {
-  robot_live(start);
-  robot_run(step);
+  robot_live(init);
+  robot_run(run_kinematic);
   return 0;
 }
