@@ -1,5 +1,7 @@
 // The controller library's C functions: each one hands over to this process's
 // world, created at the first call.
+#include <cstdlib>
+
 #include "controller_api/controller.h"
 #include "sim/world.h"
 
@@ -8,7 +10,10 @@
 SIM_EXPORT void robot_live(void (*init)(void)) { sim::the_world().live(init); }
 SIM_EXPORT void robot_run(int (*step)(void)) { sim::the_world().run(step); }
 SIM_EXPORT int robot_step(int32_t ms) {
-  sim::the_world().step(ms);
+  // The simulator ends the controller when its steps are done, as a real one
+  // does when it stops.
+  sim::World &world = sim::the_world();
+  if (!world.step(ms)) std::exit(world.exit_status());
   return 0;
 }
 SIM_EXPORT DeviceTag robot_get_device(const char *name) {

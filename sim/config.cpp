@@ -20,6 +20,7 @@ WorldFileError::WorldFileError(const std::string &file_, const std::string &key_
 namespace {
 
 constexpr int max_camera_side = 1024;  // pixels
+constexpr std::int64_t max_steps = 100'000'000;
 
 class Reader {
  public:
@@ -143,7 +144,10 @@ WorldConfig parse_world(std::string_view text, const std::string &file_name) {
   world.file = file_name;
   in.only_keys(root, "",
                {"steps", "time_step_ms", "joint_speed", "run_calls", "camera", "target", "block"});
-  world.steps = in.integer(root, "steps", "steps", world.steps, 1, 100'000'000);
+  // The run's length is the one thing a world must say: a file that forgot it
+  // would otherwise run for a length nobody chose.
+  if (!root.contains("steps")) in.fail("steps", "is required (the number of simulation steps)");
+  world.steps = in.integer(root, "steps", "steps", world.steps, 1, max_steps);
   world.time_step_ms = in.positive(root, "time_step_ms", "time_step_ms", world.time_step_ms);
   world.joint_speed = in.positive(root, "joint_speed", "joint_speed", world.joint_speed);
   world.run_calls = in.integer(root, "run_calls", "run_calls", 0, 0, 100'000'000);

@@ -31,7 +31,7 @@ struct Block {
 
 struct WorldConfig {
   std::string file;          // where it came from, for messages
-  std::int64_t steps = 600;  // the run ends after this many steps
+  std::int64_t steps = 600;  // the run ends after this many steps; a world file must say
   double time_step_ms = 32.0;
   int camera_width = 160;
   int camera_height = 160;

@@ -10,12 +10,15 @@ Trace::~Trace() { close(); }
 bool Trace::open(const std::string &path) {
   close();
   file_ = std::fopen(path.c_str(), "wb");
+  write_failed_ = false;
   return file_ != nullptr;
 }
 
-void Trace::close() {
-  if (file_ != nullptr) std::fclose(file_);
+bool Trace::close() {
+  if (file_ == nullptr) return true;
+  const bool closed = std::fclose(file_) == 0;
   file_ = nullptr;
+  return closed && !write_failed_;
 }
 
 Trace::Line Trace::call(std::int64_t step, std::string_view op) {
@@ -72,7 +75,9 @@ Trace::Line &Trace::Line::field(std::string_view key, float number) {
 void Trace::Line::end() {
   if (trace_ == nullptr) return;
   trace_->line_ += "}\n";
-  std::fwrite(trace_->line_.data(), 1, trace_->line_.size(), trace_->file_);
+  const std::string &text = trace_->line_;
+  if (std::fwrite(text.data(), 1, text.size(), trace_->file_) != text.size())
+    trace_->write_failed_ = true;
 }
 
 void append_json_string(std::string &out, std::string_view text) {

@@ -19,7 +19,8 @@ class Trace {
   // Starts writing to path; returns false when it cannot be opened.
   bool open(const std::string &path);
   bool is_open() const { return file_ != nullptr; }
-  void close();
+  // False if any line could not be written, or the file not be completed.
+  bool close();
 
   // A record under construction: `trace.call(step, "op").field(...).end()`.
   class Line {
@@ -41,6 +42,7 @@ class Trace {
  private:
   std::FILE *file_ = nullptr;
   std::string line_;
+  bool write_failed_ = false;
 };
 
 // JSON string body for text (quotes not included), escaping what JSON needs.

@@ -1,5 +1,6 @@
 #include "sim/world.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -14,6 +15,11 @@ namespace {
 // A step function that keeps returning without advancing time would hang the
 // run forever; after this many such calls in a row the stand-in gives up.
 constexpr std::int64_t max_idle_calls = 100'000;
+// Camera frames saved per side view, and steps of joint history plotted.
+constexpr int max_frames_per_view = 6;
+constexpr std::size_t max_recorded_steps = 20'000;
+constexpr unsigned head_joints =
+    (1u << head_tilt_joint) | (1u << head_pan_joint) | (1u << head_roll_joint);
 
 const char *kind_name(DeviceKind kind) {
   switch (kind) {
@@ -86,21 +92,43 @@ void World::run(int (*step_function)()) {
       warn("the step function returned " + std::to_string(max_idle_calls) +
            " times in a row without a step; the run ends");
       finish();
-      std::exit(0);
+      std::exit(exit_status());
     }
   }
 }
 
-void World::step(std::int32_t ms) {
+bool World::step(std::int32_t ms) {
+  if (finished_) return false;
   trace_.call(steps_done_, "robot_step").field("ms", std::int64_t{ms}).end();
-  joints_.advance();
+  const unsigned moved = joints_.advance();
   camera_.update(joints_);
   ++steps_done_;
-  if (steps_done_ >= config_.steps) {
-    // The simulator ends the controller, as a real one does when it stops.
-    finish();
-    std::exit(0);
+  watch_.after_step(steps_done_, moved, joints_, config_.targets);
+  if (!output_folder_.empty()) {
+    if (record_.positions.size() < max_recorded_steps) record_.add(joints_);
+    watch_head(moved);
   }
+  if (steps_done_ < config_.steps) return true;
+  finish();
+  return false;
+}
+
+void World::watch_head(unsigned moved) {
+  if ((moved & head_joints) != 0) {
+    head_still_ = false;
+    return;
+  }
+  if (head_still_) return;
+  head_still_ = true;
+  const View view = camera_.shown();
+  int &saved = frames_saved_[static_cast<std::size_t>(view)];
+  if (view == View::forward || saved == max_frames_per_view) return;
+  ++saved;
+  char name[64];
+  std::snprintf(name, sizeof name, "frame_%06lld_%s.png", static_cast<long long>(steps_done_),
+                view_name(view));
+  const std::string path = (std::filesystem::path(output_folder_) / name).string();
+  if (!write_png(path, camera_.width(), camera_.height(), camera_.image())) output_failed(name);
 }
 
 std::uint8_t World::get_device(const char *name) {
@@ -122,6 +150,14 @@ void World::set_position(std::uint8_t tag, float position) {
       .field("position", position)
       .end();
   if (!check(tag, DeviceKind::joint, "servo_set_position")) return;
+  // A NaN set-point would make the joint's position NaN for the rest of the
+  // run; infinities are fine, they drive the joint to its limit.
+  if (std::isnan(position)) {
+    if (warned_.insert("nan#" + std::to_string(tag)).second)
+      warn("servo_set_position: tag " + std::to_string(tag) +
+           " got a set-point that is not a number; call ignored");
+    return;
+  }
   joints_.set_point(device_of(tag)->joint, static_cast<double>(position));
 }
 
@@ -182,8 +218,37 @@ void World::finish() {
   if (finished_) return;
   finished_ = true;
   trace_.call(steps_done_, "end").end();
-  trace_.close();
+  if (!trace_.close()) output_failed("trace.jsonl");
   std::fflush(stdout);
+  if (!output_folder_.empty()) write_outputs();
+  std::fprintf(stderr, "%s\n", summary_line(steps_done_, watch_.placements()).c_str());
+}
+
+void World::output_failed(const std::string &name) {
+  outputs_written_ = false;
+  std::fprintf(stderr, "sim: error: SIM_OUTPUT: %s: cannot write %s there\n",
+               output_folder_.c_str(), name.c_str());
+}
+
+void World::write_outputs() {
+  const std::filesystem::path folder(output_folder_);
+  const std::string report = report_json(steps_done_, watch_.placements());
+  std::FILE *file = std::fopen((folder / "report.json").string().c_str(), "wb");
+  bool reported = file != nullptr;
+  if (file != nullptr) {
+    reported = std::fwrite(report.data(), 1, report.size(), file) == report.size();
+    reported = std::fclose(file) == 0 && reported;
+  }
+  if (!reported) output_failed("report.json");
+
+  const Canvas top = draw_top_view(config_, watch_.placements());
+  if (!write_png((folder / "top_view.png").string(), top.width(), top.height(),
+                 top.pixels().data()))
+    output_failed("top_view.png");
+  const Canvas plot = draw_joint_plot(record_);
+  if (!write_png((folder / "joints.png").string(), plot.width(), plot.height(),
+                 plot.pixels().data()))
+    output_failed("joints.png");
 }
 
 namespace {

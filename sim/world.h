@@ -1,5 +1,6 @@
-// The stand-in's world: the robot's joints and camera, the clock, and the
-// records of everything the controller asked of the library.
+// The stand-in's world: the robot's joints, legs and camera, the clock, and
+// the records of everything the controller asked of the library and of where
+// its feet came to rest.
 #pragma once
 
 #include <array>
@@ -10,13 +11,16 @@
 #include "sim/camera.h"
 #include "sim/config.h"
 #include "sim/joints.h"
+#include "sim/pictures.h"
+#include "sim/report.h"
 #include "sim/trace.h"
 
 namespace sim {
 
 class World {
  public:
-  // output_folder empty: no trace or other files are written.
+  // output_folder empty: no trace, report or pictures are written. An output
+  // folder where the trace cannot be written ends the process with status 2.
   World(WorldConfig config, std::string output_folder);
   ~World();
   World(const World &) = delete;
@@ -25,7 +29,9 @@ class World {
   // The library's operations, one for one.
   void live(void (*init)());
   void run(int (*step_function)());
-  void step(std::int32_t ms);
+  // One step of the world. False once the world's steps are done: the run
+  // is then finished (outputs written) and the caller ends the process.
+  bool step(std::int32_t ms);
   std::uint8_t get_device(const char *name);
   void set_position(std::uint8_t tag, float position);
   void enable_camera(std::uint8_t tag, std::int32_t ms);
@@ -37,19 +43,28 @@ class World {
   char *text_buffer();
   void console_print(const char *text);
 
-  // Ends the run: completes the trace and every other output. Idempotent.
+  // Ends the run: completes the trace, writes the report and the pictures,
+  // and prints the summary line. Idempotent.
   void finish();
+  // The process's exit status once the run is finished: 0, or 2 if an output
+  // could not be written (each failure was reported on stderr).
+  int exit_status() const { return outputs_written_ ? 0 : 2; }
 
   std::int64_t steps_done() const { return steps_done_; }
   const Joints &joints() const { return joints_; }
   const Camera &camera() const { return camera_; }
   const WorldConfig &config() const { return config_; }
+  const std::vector<Placement> &placements() const { return watch_.placements(); }
 
  private:
   // The device behind tag if it is of the wanted kind; otherwise warns once
   // per operation and tag (tag 0 was warned about at its look-up) and says no.
   bool check(std::uint8_t tag, DeviceKind wanted, const char *op);
   void warn(const std::string &message);
+  // Saves the camera image once the head has come to rest in a new pose.
+  void watch_head(unsigned moved);
+  void write_outputs();
+  void output_failed(const std::string &name);
 
   WorldConfig config_;
   std::string output_folder_;
@@ -60,6 +75,11 @@ class World {
   std::int64_t idle_calls_ = 0;  // step-function calls in a row that took no step
   std::array<char, 1024> text_{};
   std::set<std::string> warned_;
+  PlacementWatch watch_;
+  JointRecord record_;  // only kept when there is an output folder
+  bool head_still_ = false;
+  std::array<int, 3> frames_saved_{};  // per View
+  bool outputs_written_ = true;
   bool finished_ = false;
 };
 

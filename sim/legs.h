@@ -1,0 +1,21 @@
+// The front legs' forward kinematics: where a foot is for given joint positions.
+#pragma once
+
+#include "sim/ground.h"
+#include "sim/joints.h"
+
+namespace sim {
+
+inline constexpr double upper_segment = 0.0649;  // metres, hip to knee
+inline constexpr double lower_segment = 0.0696;  // metres, knee to foot
+
+// The two legs that reach; the others only support the body.
+inline constexpr int reaching_legs[2] = {0, 2};
+
+// The foot in the leg's own frame from its three joint positions (rad).
+Vec3 foot_in_leg_frame(double joint0, double joint1, double joint2);
+
+// The foot of front leg 0 or 2 in the body frame, at the joints' positions.
+Vec3 foot_in_body(int leg, const Joints &joints);
+
+}  // namespace sim

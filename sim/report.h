@@ -1,0 +1,55 @@
+// Where the reaching feet came to rest: the placements, report.json and the
+// run's summary line.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim/config.h"
+#include "sim/ground.h"
+#include "sim/joints.h"
+
+namespace sim {
+
+// A front foot come to rest on the ground.
+struct Placement {
+  std::int64_t step = 0;           // steps done when it was seen at rest
+  int leg = 0;                     // 0 or 2
+  Vec3 foot;                       // body frame, metres
+  std::optional<int> target;       // index of the first disc containing the foot
+  std::optional<double> distance;  // from that disc's centre, metres
+};
+
+// A leg is at rest when none of its joints has moved for this many steps, and
+// on the ground when its foot is this close to the ground plane.
+inline constexpr int rest_steps = 10;
+inline constexpr double on_ground = 0.002;  // metres
+
+// Which disc, if any, holds a foot (the first in file order), and how far
+// from its centre.
+Placement place(std::int64_t step, int leg, Vec3 foot, const std::vector<Target> &targets);
+
+// Watches the two reaching legs step by step and records one placement per
+// rest period whose foot is on the ground.
+class PlacementWatch {
+ public:
+  // moved: the joints that moved in the step just done (Joints::advance).
+  void after_step(std::int64_t step, unsigned moved, const Joints &joints,
+                  const std::vector<Target> &targets);
+  const std::vector<Placement> &placements() const { return placements_; }
+
+ private:
+  std::array<int, 2> still_{};  // steps without a move, per reaching leg
+  std::vector<Placement> placements_;
+};
+
+// report.json: {"steps": N, "placements": [...]}, one placement a line.
+std::string report_json(std::int64_t steps, const std::vector<Placement> &placements);
+// One line for stderr: steps, placements, how many on target and their mean
+// distance from the centre.
+std::string summary_line(std::int64_t steps, const std::vector<Placement> &placements);
+
+}  // namespace sim

@@ -1,0 +1,345 @@
+// The stand-in's world on its own: joints, world files, placements, the report
+// and the output files, driven directly without the controller.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "sim/config.h"
+#include "sim/joints.h"
+#include "sim/report.h"
+#include "sim/world.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::uint8_t leg_tag(int leg, int joint) {
+  return static_cast<std::uint8_t>(2 + 3 * leg + joint);
+}
+constexpr std::uint8_t tete_coup_tag = 14;
+constexpr std::uint8_t pan_tag = 15;
+
+// The rest posture's set-points, which put a foot at (0, 0, -0.115) under its hip.
+constexpr float rest_joint0 = -0.76679f;
+constexpr float rest_joint2 = 1.476161f;
+
+TEST(Joints, MoveAtMostTheirSpeedAndArriveExactly) {
+  sim::Joints joints(0.25);
+  joints.set_point(0, 0.6);
+  std::vector<double> seen;
+  for (int i = 0; i < 4; ++i) {
+    joints.advance();
+    seen.push_back(joints.position(0));
+  }
+  EXPECT_EQ(seen, (std::vector<double>{0.25, 0.5, 0.6, 0.6}));
+
+  sim::Joints slow(0.1);
+  slow.set_point(5, -0.25);
+  slow.advance();
+  EXPECT_DOUBLE_EQ(slow.position(5), -0.1);
+}
+
+TEST(Joints, AdvanceReportsOnlyTheJointsThatMoved) {
+  sim::Joints joints(0.25);
+  joints.set_point(2, 0.3);
+  joints.set_point(13, 0.0);  // commanded where it already is
+  EXPECT_EQ(joints.advance(), 1u << 2);
+  EXPECT_EQ(joints.advance(), 1u << 2);
+  EXPECT_EQ(joints.advance(), 0u);
+  for (int j = 0; j < sim::joint_count; ++j)
+    if (j != 2) {
+      EXPECT_EQ(joints.position(j), 0.0) << j;
+    }
+}
+
+TEST(Joints, HeadTiltSaturatesBeyondItsRangeAndReachesTheSweepTilt) {
+  sim::Joints joints(0.25);
+  joints.set_point(sim::head_tilt_joint, -8.35);
+  for (int i = 0; i < 40; ++i) joints.advance();
+  const double limit = sim::joint_range(sim::head_tilt_joint).low;
+  EXPECT_EQ(joints.position(sim::head_tilt_joint), limit);
+  EXPECT_GT(limit, -8.35);
+  joints.set_point(sim::head_tilt_joint, -1.24f);
+  joints.advance();
+  EXPECT_EQ(joints.position(sim::head_tilt_joint), static_cast<double>(-1.24f));
+}
+
+TEST(Joints, RangesHoldEverySetPointTheControllerGivesWithinReach) {
+  // Rest posture, supporting legs, head poses and the extremes of a reach.
+  for (int leg : {0, 2}) {
+    EXPECT_TRUE(sim::joint_range(leg * 3).low <= -1.6 && sim::joint_range(leg * 3).high >= 1.4);
+    EXPECT_TRUE(sim::joint_range(leg * 3 + 1).low <= -1.5708 &&
+                sim::joint_range(leg * 3 + 1).high >= 1.5708);
+    EXPECT_TRUE(sim::joint_range(leg * 3 + 2).low <= 0.385 &&
+                sim::joint_range(leg * 3 + 2).high >= rest_joint2);
+  }
+  EXPECT_LE(sim::joint_range(3).low, -0.75);
+  EXPECT_GE(sim::joint_range(5).high, 1.4);
+  EXPECT_LE(sim::joint_range(sim::head_pan_joint).low, -0.4);
+  EXPECT_GE(sim::joint_range(sim::head_pan_joint).high, 0.4);
+  EXPECT_LE(sim::joint_range(sim::head_roll_joint).low, -0.26);
+  EXPECT_LE(sim::joint_range(sim::head_tilt_joint).low, -1.24);
+}
+
+sim::WorldFileError error_of(const std::string &text) {
+  try {
+    sim::parse_world(text, "w.toml");
+  } catch (const sim::WorldFileError &error) {
+    return error;
+  }
+  ADD_FAILURE() << "no error for:\n" << text;
+  return sim::WorldFileError("", "", "");
+}
+
+TEST(WorldFile, ErrorsNameTheKeyAndTheReason) {
+  struct Case {
+    std::string text;
+    std::string key;
+    std::string reason;  // a part of it
+  };
+  const std::vector<Case> cases = {
+      {"time_step_ms = 32\n", "steps", "required"},
+      {"steps = 0\n", "steps", "between 1"},
+      {"steps = -5\n", "steps", "between 1"},
+      {"steps = \"600\"\n", "steps", "integer"},
+      {"steps = 600\nstep = 3\n", "step", "unknown key"},
+      {"steps = 600\n[camera]\nwidth = 0\n", "camera.width", "between 1 and 1024"},
+      {"steps = 600\n[camera]\nheight = 1025\n", "camera.height", "between 1 and 1024"},
+      {"steps = 600\n[camera]\nwidth = 160.0\n", "camera.width", "integer"},
+      {"steps = 600\n[camera]\ndepth = 3\n", "camera.depth", "unknown key"},
+      {"steps = 600\ncamera = 3\n", "camera", "table"},
+      {"steps = 600\n[[target]]\nradius = 0\n", "target[0].radius", "positive"},
+      {"steps = 600\n[[target]]\nx = 0.1\n[[target]]\nradius = -0.01\n", "target[1].radius",
+       "positive"},
+      {"steps = 600\n[[target]]\nx = \"near\"\n", "target[0].x", "number"},
+      {"steps = 600\n[[target]]\ncolor = [300, 0, 0]\n", "target[0].color", "255"},
+      {"steps = 600\n[[target]]\nsize = 1\n", "target[0].size", "unknown key"},
+      {"steps = 600\ntime_step_ms = 0\n", "time_step_ms", "positive"},
+      {"steps = 600\n[camera\n", "(syntax)", "line 2"},
+  };
+  for (const Case &c : cases) {
+    const sim::WorldFileError error = error_of(c.text);
+    EXPECT_EQ(error.file, "w.toml") << c.text;
+    EXPECT_EQ(error.key, c.key) << c.text;
+    EXPECT_NE(error.reason.find(c.reason), std::string::npos) << c.text << error.reason;
+    EXPECT_EQ(std::string(error.what()), "w.toml: " + error.key + ": " + error.reason);
+  }
+}
+
+TEST(WorldFile, ReadsEveryKeyAndTheSizeBounds) {
+  const sim::WorldConfig world = sim::parse_world(
+      "steps = 7\ntime_step_ms = 16\njoint_speed = 0.5\nrun_calls = 2\n"
+      "[camera]\nwidth = 1024\nheight = 1\nimage = false\n"
+      "[[target]]\nx = 0.038\ny = -0.05\nradius = 0.006\ncolor = [214, 30, 31]\n"
+      "[[target]]\nradius = 1\n",
+      "w.toml");
+  EXPECT_EQ(world.steps, 7);
+  EXPECT_EQ(world.time_step_ms, 16.0);
+  EXPECT_EQ(world.joint_speed, 0.5);
+  EXPECT_EQ(world.run_calls, 2);
+  EXPECT_EQ(world.camera_width, 1024);
+  EXPECT_EQ(world.camera_height, 1);
+  EXPECT_FALSE(world.camera_image);
+  ASSERT_EQ(world.targets.size(), 2u);
+  EXPECT_EQ(world.targets[0].x, 0.038);
+  EXPECT_EQ(world.targets[0].y, -0.05);
+  EXPECT_EQ(world.targets[0].color, (std::array<std::uint8_t, 3>{214, 30, 31}));
+  EXPECT_EQ(world.targets[1].radius, 1.0);
+  EXPECT_EQ(world.targets[1].color[0], 214);  // the default red
+}
+
+TEST(WorldFile, TheEmbeddedDefaultIsTheShippedFileWithATargetOnEachSide) {
+  const sim::WorldConfig world = sim::default_world();
+  EXPECT_EQ(world.steps, 600);
+  ASSERT_EQ(world.targets.size(), 2u);
+  EXPECT_LT(world.targets[0].y, 0.0);
+  EXPECT_GT(world.targets[1].y, 0.0);
+}
+
+// A world with no outputs, stepped by hand.
+sim::WorldConfig plain_world(std::vector<sim::Target> targets = {}) {
+  sim::WorldConfig config;
+  config.steps = 100'000;
+  config.targets = std::move(targets);
+  return config;
+}
+
+void rest_leg(sim::World &world, int leg) {
+  world.set_position(leg_tag(leg, 0), rest_joint0);
+  world.set_position(leg_tag(leg, 1), 0.0f);
+  world.set_position(leg_tag(leg, 2), rest_joint2);
+}
+
+void run_steps(sim::World &world, int steps) {
+  for (int i = 0; i < steps; ++i) ASSERT_TRUE(world.step(1));
+}
+
+TEST(Placements, OneForEachRestPeriodOfAFootOnTheGround) {
+  sim::World world(plain_world(), "");
+  rest_leg(world, 0);
+  // Joint 0 needs 4 steps to reach -0.767 at 0.25 rad a step, joint 2 needs 6.
+  run_steps(world, 6 + sim::rest_steps - 1);
+  EXPECT_TRUE(world.placements().empty());
+  run_steps(world, 1);
+  ASSERT_EQ(world.placements().size(), 1u);
+  const sim::Placement &p = world.placements()[0];
+  EXPECT_EQ(p.step, 6 + sim::rest_steps);
+  EXPECT_EQ(p.leg, 0);
+  EXPECT_NEAR(p.foot.x, 0.0, 1e-5);
+  EXPECT_NEAR(p.foot.y, 0.06, 1e-5);
+  EXPECT_NEAR(p.foot.z, -0.115, 1e-5);
+  EXPECT_FALSE(p.target.has_value());
+  EXPECT_FALSE(p.distance.has_value());
+
+  // Still longer: no second placement. Moved and at rest again: a new one.
+  run_steps(world, 50);
+  EXPECT_EQ(world.placements().size(), 1u);
+  world.set_position(leg_tag(0, 1), 0.2f);
+  run_steps(world, 3);
+  world.set_position(leg_tag(0, 1), 0.0f);
+  run_steps(world, 30);
+  EXPECT_EQ(world.placements().size(), 2u);
+}
+
+TEST(Placements, PausesShorterThanTheRestPeriodAndFeetInTheAirDoNotCount) {
+  sim::World world(plain_world(), "");
+  // Joints at zero hold the foot far above the ground.
+  run_steps(world, 30);
+  EXPECT_TRUE(world.placements().empty());
+  // A foot on the ground whose leg never pauses for ten steps.
+  rest_leg(world, 2);
+  run_steps(world, 6);
+  for (int i = 0; i < 5; ++i) {
+    world.set_position(leg_tag(2, 1), (i % 2 == 0) ? 0.1f : 0.0f);
+    run_steps(world, sim::rest_steps - 1);
+  }
+  EXPECT_TRUE(world.placements().empty());
+}
+
+TEST(Placements, NameTheFirstDiscHoldingTheFootAndTheDistanceFromItsCentre) {
+  sim::Target wide{0.0, 0.058, 0.01, {214, 30, 30}};
+  sim::Target under{0.0, 0.06, 0.005, {214, 30, 30}};
+  sim::Target elsewhere{0.05, -0.05, 0.006, {214, 30, 30}};
+  sim::World world(plain_world({elsewhere, wide, under}), "");
+  rest_leg(world, 0);
+  run_steps(world, 20);
+  ASSERT_EQ(world.placements().size(), 1u);
+  EXPECT_EQ(world.placements()[0].target, 1);
+  EXPECT_NEAR(*world.placements()[0].distance, 0.002, 1e-5);
+
+  const sim::Placement off = sim::place(0, 2, {0.1, 0.0, -0.115}, {elsewhere, wide, under});
+  EXPECT_FALSE(off.target.has_value());
+}
+
+TEST(Report, JsonAndSummaryLine) {
+  const std::vector<sim::Placement> placements = {
+      {12, 0, {0.0, 0.06, -0.115}, std::nullopt, std::nullopt},
+      {105, 2, {0.038, -0.054, -0.1150004}, 0, 0.004},
+      {224, 0, {0.037, 0.047, -0.115}, 1, 0.0031623},
+  };
+  EXPECT_EQ(sim::report_json(600, placements),
+            "{\"steps\": 600, \"placements\": [\n"
+            "  {\"step\": 12, \"leg\": 0, \"foot\": [0.000000, 0.060000, -0.115000], "
+            "\"target\": null, \"distance\": null},\n"
+            "  {\"step\": 105, \"leg\": 2, \"foot\": [0.038000, -0.054000, -0.115000], "
+            "\"target\": 0, \"distance\": 0.004000},\n"
+            "  {\"step\": 224, \"leg\": 0, \"foot\": [0.037000, 0.047000, -0.115000], "
+            "\"target\": 1, \"distance\": 0.003162}\n"
+            "]}\n");
+  EXPECT_EQ(sim::report_json(3, {}), "{\"steps\": 3, \"placements\": []}\n");
+
+  const std::string summary = sim::summary_line(600, placements);
+  EXPECT_EQ(summary,
+            "sim: 600 steps, 3 placements, 2 on target, 3.6 mm from the centre on average");
+  EXPECT_EQ(sim::summary_line(5, {}), "sim: 5 steps, 0 placements, 0 on target");
+}
+
+TEST(World, StepSaysWhenTheRunIsOverAndNaNSetPointsAreIgnored) {
+  sim::WorldConfig config = plain_world();
+  config.steps = 3;
+  sim::World world(config, "");
+  testing::internal::CaptureStderr();
+  world.set_position(pan_tag, std::nanf(""));
+  world.set_position(tete_coup_tag, -8.35f);  // beyond range: saturates silently
+  EXPECT_TRUE(world.step(1));
+  EXPECT_TRUE(world.step(1));
+  EXPECT_FALSE(world.step(1));
+  EXPECT_FALSE(world.step(1));
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(world.steps_done(), 3);
+  EXPECT_EQ(world.joints().position(sim::head_pan_joint), 0.0);
+  EXPECT_FALSE(world.joints().has_set_point(sim::head_pan_joint));
+  EXPECT_NE(err.find("sim: warning: servo_set_position: tag 15"), std::string::npos) << err;
+  std::istringstream lines(err);
+  int warnings = 0;
+  for (std::string line; std::getline(lines, line);)
+    if (line.find("warning") != std::string::npos) ++warnings;
+  EXPECT_EQ(warnings, 1) << err;
+  EXPECT_NE(err.find("sim: 3 steps, 0 placements, 0 on target\n"), std::string::npos) << err;
+}
+
+std::string read(const fs::path &path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+TEST(World, WritesTraceReportPicturesAndTheFramesTheHeadStoppedAt) {
+  const fs::path folder = fs::path(testing::TempDir()) / "sim_world_outputs";
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  sim::WorldConfig config = plain_world({{0.038, 0.05, 0.006, {214, 30, 30}}});
+  config.steps = 60;
+  {
+    sim::World world(config, folder.string());
+    rest_leg(world, 0);
+    world.set_position(pan_tag, 0.4f);
+    run_steps(world, 30);
+    world.set_position(pan_tag, -0.4f);
+    while (world.step(1)) {
+    }
+  }
+  // The pan reaches 0.4 after two steps and is still in the third.
+  EXPECT_TRUE(fs::exists(folder / "frame_000003_left.png"));
+  EXPECT_TRUE(fs::exists(folder / "frame_000035_right.png"));
+  const std::string png_signature = "\x89PNG\r\n\x1a\n";
+  for (const char *name : {"top_view.png", "joints.png", "frame_000003_left.png"})
+    EXPECT_EQ(read(folder / name).substr(0, 8), png_signature) << name;
+  const std::string report = read(folder / "report.json");
+  EXPECT_EQ(report.rfind("{\"steps\": 60, \"placements\": [\n  {\"step\": 16, \"leg\": 0,", 0), 0u)
+      << report;
+  const std::string trace = read(folder / "trace.jsonl");
+  EXPECT_EQ(trace.rfind("{\"step\":0,\"op\":\"servo_set_position\",\"tag\":2,", 0), 0u) << trace;
+  EXPECT_NE(trace.find("{\"step\":60,\"op\":\"end\"}\n"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(World, AnOutputThatCannotBeWrittenIsAnErrorNotASuccess) {
+  // A trace that lands on a full disk: the run must not claim it went well.
+  const fs::path folder = fs::path(testing::TempDir()) / "sim_world_full_disk";
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  fs::create_symlink("/dev/full", folder / "trace.jsonl");
+  sim::WorldConfig config = plain_world();
+  config.steps = 2;
+  sim::World world(config, folder.string());
+  testing::internal::CaptureStderr();
+  world.step(1);
+  EXPECT_FALSE(world.step(1));
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(world.exit_status(), 2);
+  EXPECT_NE(err.find("sim: error: SIM_OUTPUT: " + folder.string() + ": cannot write trace.jsonl"),
+            std::string::npos)
+      << err;
+  EXPECT_TRUE(fs::exists(folder / "report.json"));
+}
+
+}  // namespace
