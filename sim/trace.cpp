@@ -31,45 +31,34 @@ Trace::Line Trace::call(std::int64_t step, std::string_view op) {
   return line;
 }
 
-Trace::Line &Trace::Line::field(std::string_view key, std::string_view text) {
+Trace::Line &Trace::Line::raw(std::string_view key, std::string_view json_value) {
   if (trace_ == nullptr) return *this;
   std::string &out = trace_->line_;
   out += ",\"";
   out += key;
-  out += "\":\"";
-  append_json_string(out, text);
-  out += '"';
+  out += "\":";
+  out += json_value;
   return *this;
+}
+
+Trace::Line &Trace::Line::field(std::string_view key, std::string_view text) {
+  if (trace_ == nullptr) return *this;
+  std::string quoted = "\"";
+  append_json_string(quoted, text);
+  quoted += '"';
+  return raw(key, quoted);
 }
 
 Trace::Line &Trace::Line::field(std::string_view key, std::int64_t number) {
-  if (trace_ == nullptr) return *this;
-  std::string &out = trace_->line_;
-  out += ",\"";
-  out += key;
-  out += "\":";
-  out += std::to_string(number);
-  return *this;
+  return raw(key, std::to_string(number));
 }
 
 Trace::Line &Trace::Line::field(std::string_view key, double number) {
-  if (trace_ == nullptr) return *this;
-  std::string &out = trace_->line_;
-  out += ",\"";
-  out += key;
-  out += "\":";
-  out += format_number(number);
-  return *this;
+  return raw(key, format_number(number));
 }
 
 Trace::Line &Trace::Line::field(std::string_view key, float number) {
-  if (trace_ == nullptr) return *this;
-  std::string &out = trace_->line_;
-  out += ",\"";
-  out += key;
-  out += "\":";
-  out += format_number(number);
-  return *this;
+  return raw(key, format_number(number));
 }
 
 void Trace::Line::end() {

@@ -35,6 +35,8 @@ class Trace {
    private:
     friend class Trace;
     explicit Line(Trace *trace) : trace_(trace) {}
+    // Appends a key with a value that is already JSON.
+    Line &raw(std::string_view key, std::string_view json_value);
     Trace *trace_;
   };
   Line call(std::int64_t step, std::string_view op);
