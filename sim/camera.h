@@ -49,7 +49,6 @@ class Camera {
   std::vector<unsigned char> pixels_;
   View target_view_ = View::forward;
   View block_view_ = View::forward;
-  bool shown_once_ = false;
 };
 
 }  // namespace sim
