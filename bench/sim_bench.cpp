@@ -8,6 +8,7 @@
 
 #include "sim/camera.h"
 #include "sim/config.h"
+#include "sim/kinematic/engine.h"
 #include "sim/world.h"
 
 namespace {
@@ -17,6 +18,7 @@ constexpr std::array<std::uint8_t, 3> right_leg_tags{8, 9, 10};
 
 sim::WorldConfig bench_world() {
   sim::WorldConfig config = sim::default_world();
+  config.engine = sim::EngineKind::kinematic;
   config.steps = std::numeric_limits<std::int64_t>::max();
   config.camera_width = 160;
   config.camera_height = 160;
@@ -49,13 +51,14 @@ BENCHMARK(SimStepsPerSecond);
 // What the first look to a side costs: rendering a side view from scratch.
 void SimFirstSideViewRender(benchmark::State &state) {
   const sim::WorldConfig config = bench_world();
-  sim::Joints joints(config.joint_speed);
-  joints.set_point(sim::head_pan_joint, 0.4);
-  joints.advance();
-  joints.advance();
+  sim::SetPoints set_points;
+  set_points.set(sim::head_pan_joint, 0.4);
   for (auto _ : state) {
+    sim::KinematicEngine engine(config);
     sim::Camera camera(config);
-    camera.update(joints);
+    engine.advance(set_points);
+    engine.advance(set_points);
+    camera.update(engine, set_points);
     benchmark::DoNotOptimize(camera.image()[0]);
   }
 }

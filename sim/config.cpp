@@ -17,6 +17,10 @@ WorldFileError::WorldFileError(const std::string &file_, const std::string &key_
       key(key_),
       reason(reason_) {}
 
+const char *engine_name(EngineKind kind) {
+  return kind == EngineKind::physics ? "physics" : "kinematic";
+}
+
 namespace {
 
 constexpr int max_camera_side = 1024;  // pixels
@@ -142,8 +146,22 @@ WorldConfig parse_world(std::string_view text, const std::string &file_name) {
 
   WorldConfig world;
   world.file = file_name;
-  in.only_keys(root, "",
-               {"steps", "time_step_ms", "joint_speed", "run_calls", "camera", "target", "block"});
+  in.only_keys(
+      root, "",
+      {"engine", "steps", "time_step_ms", "joint_speed", "run_calls", "camera", "target", "block"});
+  if (const toml::node *engine = root.get("engine")) {
+    const std::optional<std::string_view> name = engine->value<std::string_view>();
+    if (name == "physics")
+      world.engine = EngineKind::physics;
+    else if (name == "kinematic")
+      world.engine = EngineKind::kinematic;
+    else
+      in.fail("engine", "must be \"physics\" or \"kinematic\"");
+  }
+  // The physics engine's joints are servos with their own dynamics: a ramp
+  // speed would be silently ignored there.
+  if (world.engine == EngineKind::physics && root.contains("joint_speed"))
+    in.fail("joint_speed", "means nothing to the physics engine (only to engine = \"kinematic\")");
   // The run's length is the one thing a world must say: a file that forgot it
   // would otherwise run for a length nobody chose.
   if (!root.contains("steps")) in.fail("steps", "is required (the number of simulation steps)");

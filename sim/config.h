@@ -29,14 +29,19 @@ struct Block {
   std::array<std::uint8_t, 3> color{214, 30, 30};
 };
 
+// What moves the robot: a physics simulation, or the exact kinematic world.
+enum class EngineKind { physics, kinematic };
+const char *engine_name(EngineKind kind);
+
 struct WorldConfig {
-  std::string file;          // where it came from, for messages
+  std::string file;  // where it came from, for messages
+  EngineKind engine = EngineKind::kinematic;
   std::int64_t steps = 600;  // the run ends after this many steps; a world file must say
   double time_step_ms = 32.0;
   int camera_width = 160;
   int camera_height = 160;
   bool camera_image = true;    // false: the camera hands out a null image pointer
-  double joint_speed = 0.25;   // rad per step
+  double joint_speed = 0.25;   // rad per step; kinematic engine only
   std::int64_t run_calls = 0;  // >0: robot_run returns after this many step-function calls
   std::vector<Target> targets;
   std::vector<Block> blocks;
@@ -48,6 +53,13 @@ struct WorldFileError : std::runtime_error {
   std::string file;
   std::string key;
   std::string reason;
+};
+
+// Anything else that stops a run from starting or going on, such as a machine
+// without the offscreen rendering the physics engine needs: the message says
+// what and why.
+struct RunError : std::runtime_error {
+  using std::runtime_error::runtime_error;
 };
 
 // Parses a world file's text. Throws WorldFileError on anything it cannot use.

@@ -24,11 +24,8 @@ Vec3 foot_in_leg_frame(double joint0, double joint1, double joint2) {
   return {length * std::cos(phi), a * std::sin(q2), length * std::sin(phi)};
 }
 
-Vec3 foot_in_body(int leg, const Joints &joints) {
-  const Vec3 in_leg =
-      foot_in_leg_frame(joints.position(leg_joint(leg, 0)), joints.position(leg_joint(leg, 1)),
-                        joints.position(leg_joint(leg, 2)));
-  return leg_to_body(leg, in_leg);
+Vec3 foot_in_body(int leg, double joint0, double joint1, double joint2) {
+  return leg_to_body(leg, foot_in_leg_frame(joint0, joint1, joint2));
 }
 
 }  // namespace sim

@@ -2,7 +2,6 @@
 #pragma once
 
 #include "sim/ground.h"
-#include "sim/joints.h"
 
 namespace sim {
 
@@ -15,7 +14,7 @@ inline constexpr int reaching_legs[2] = {0, 2};
 // The foot in the leg's own frame from its three joint positions (rad).
 Vec3 foot_in_leg_frame(double joint0, double joint1, double joint2);
 
-// The foot of front leg 0 or 2 in the body frame, at the joints' positions.
-Vec3 foot_in_body(int leg, const Joints &joints);
+// The foot of front leg 0 or 2 in the body frame, from its joint positions.
+Vec3 foot_in_body(int leg, double joint0, double joint1, double joint2);
 
 }  // namespace sim

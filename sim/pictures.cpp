@@ -79,13 +79,13 @@ bool write_png(const std::string &path, int width, int height, const unsigned ch
   return written != 0;
 }
 
-void JointRecord::add(const Joints &joints) {
+void JointRecord::add(const Engine &engine, const SetPoints &commands) {
   std::array<float, plotted_joints.size()> set{};
   std::array<float, plotted_joints.size()> at{};
   for (std::size_t i = 0; i < plotted_joints.size(); ++i) {
     const int joint = plotted_joints[i];
-    set[i] = joints.has_set_point(joint) ? static_cast<float>(joints.set_point(joint)) : NAN;
-    at[i] = static_cast<float>(joints.position(joint));
+    set[i] = commands.given(joint) ? static_cast<float>(commands.value(joint)) : NAN;
+    at[i] = static_cast<float>(engine.position(joint));
   }
   set_points.push_back(set);
   positions.push_back(at);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "sim/config.h"
+#include "sim/engine.h"
 #include "sim/report.h"
 
 namespace sim {
@@ -47,7 +48,7 @@ inline constexpr std::array<int, 7> plotted_joints{0, 1, 2, 6, 7, 8, 13};
 struct JointRecord {
   std::vector<std::array<float, plotted_joints.size()>> set_points;
   std::vector<std::array<float, plotted_joints.size()>> positions;
-  void add(const Joints &joints);
+  void add(const Engine &engine, const SetPoints &commands);
 };
 
 // The ground from above (x up, y to the left): the area each side view covers,

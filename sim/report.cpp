@@ -20,21 +20,18 @@ Placement place(std::int64_t step, int leg, Vec3 foot, const std::vector<Target>
   return placement;
 }
 
-void PlacementWatch::after_step(std::int64_t step, unsigned moved, const Joints &joints,
+void PlacementWatch::after_step(std::int64_t step, const Engine &engine,
                                 const std::vector<Target> &targets) {
   for (std::size_t i = 0; i < still_.size(); ++i) {
     const int leg = reaching_legs[i];
-    const unsigned leg_mask = 7u << leg_joint(leg, 0);
-    if ((moved & leg_mask) != 0) {
+    const Foot foot = engine.foot(leg);
+    if (!foot.still || !foot.on_ground) {
       still_[i] = 0;
       continue;
     }
     // Counting stops at the threshold, so a long rest gives one placement.
     if (still_[i] == rest_steps) continue;
-    if (++still_[i] < rest_steps) continue;
-    const Vec3 foot = foot_in_body(leg, joints);
-    if (std::abs(foot.z - ground_z) <= on_ground)
-      placements_.push_back(place(step, leg, foot, targets));
+    if (++still_[i] == rest_steps) placements_.push_back(place(step, leg, foot.position, targets));
   }
 }
 

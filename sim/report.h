@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "sim/config.h"
+#include "sim/engine.h"
 #include "sim/ground.h"
-#include "sim/joints.h"
 
 namespace sim {
 
@@ -23,26 +23,23 @@ struct Placement {
   std::optional<double> distance;  // from that disc's centre, metres
 };
 
-// A leg is at rest when none of its joints has moved for this many steps, and
-// on the ground when its foot is this close to the ground plane.
+// A foot is placed when it has been on the ground and still for this many
+// steps in a row.
 inline constexpr int rest_steps = 10;
-inline constexpr double on_ground = 0.002;  // metres
 
 // Which disc, if any, holds a foot (the first in file order), and how far
 // from its centre.
 Placement place(std::int64_t step, int leg, Vec3 foot, const std::vector<Target> &targets);
 
 // Watches the two reaching legs step by step and records one placement per
-// rest period whose foot is on the ground.
+// rest period of a foot on the ground.
 class PlacementWatch {
  public:
-  // moved: the joints that moved in the step just done (Joints::advance).
-  void after_step(std::int64_t step, unsigned moved, const Joints &joints,
-                  const std::vector<Target> &targets);
+  void after_step(std::int64_t step, const Engine &engine, const std::vector<Target> &targets);
   const std::vector<Placement> &placements() const { return placements_; }
 
  private:
-  std::array<int, 2> still_{};  // steps without a move, per reaching leg
+  std::array<int, 2> still_{};  // steps still on the ground, per reaching leg
   std::vector<Placement> placements_;
 };
 

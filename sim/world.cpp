@@ -18,8 +18,9 @@ constexpr std::int64_t max_idle_calls = 100'000;
 // Camera frames saved per side view, and steps of joint history plotted.
 constexpr int max_frames_per_view = 6;
 constexpr std::size_t max_recorded_steps = 20'000;
-constexpr unsigned head_joints =
-    (1u << head_tilt_joint) | (1u << head_pan_joint) | (1u << head_roll_joint);
+constexpr std::array<int, 3> head_joints{head_tilt_joint, head_pan_joint, head_roll_joint};
+// The head is at rest when no head joint moved more than this in a step.
+constexpr double head_at_rest = 1e-4;  // rad
 
 const char *kind_name(DeviceKind kind) {
   switch (kind) {
@@ -38,15 +39,13 @@ const char *kind_name(DeviceKind kind) {
 World::World(WorldConfig config, std::string output_folder)
     : config_(std::move(config)),
       output_folder_(std::move(output_folder)),
-      joints_(config_.joint_speed),
+      engine_(make_engine(config_)),
       camera_(config_) {
+  camera_.update(*engine_, set_points_);
   if (!output_folder_.empty()) {
     const std::string path = (std::filesystem::path(output_folder_) / "trace.jsonl").string();
-    if (!trace_.open(path)) {
-      std::fprintf(stderr, "sim: error: SIM_OUTPUT: %s: cannot write trace.jsonl there\n",
-                   output_folder_.c_str());
-      std::exit(2);
-    }
+    if (!trace_.open(path))
+      throw RunError("SIM_OUTPUT: " + output_folder_ + ": cannot write trace.jsonl there");
   }
 }
 
@@ -100,21 +99,27 @@ void World::run(int (*step_function)()) {
 bool World::step(std::int32_t ms) {
   if (finished_) return false;
   trace_.call(steps_done_, "robot_step").field("ms", std::int64_t{ms}).end();
-  const unsigned moved = joints_.advance();
-  camera_.update(joints_);
+  engine_->advance(set_points_);
+  camera_.update(*engine_, set_points_);
   ++steps_done_;
-  watch_.after_step(steps_done_, moved, joints_, config_.targets);
+  watch_.after_step(steps_done_, *engine_, config_.targets);
   if (!output_folder_.empty()) {
-    if (record_.positions.size() < max_recorded_steps) record_.add(joints_);
-    watch_head(moved);
+    if (record_.positions.size() < max_recorded_steps) record_.add(*engine_, set_points_);
+    watch_head();
   }
   if (steps_done_ < config_.steps) return true;
   finish();
   return false;
 }
 
-void World::watch_head(unsigned moved) {
-  if ((moved & head_joints) != 0) {
+void World::watch_head() {
+  bool moved = false;
+  for (std::size_t i = 0; i < head_joints.size(); ++i) {
+    const double now = engine_->position(head_joints[i]);
+    moved = moved || std::abs(now - head_before_[i]) > head_at_rest;
+    head_before_[i] = now;
+  }
+  if (moved) {
     head_still_ = false;
     return;
   }
@@ -158,7 +163,7 @@ void World::set_position(std::uint8_t tag, float position) {
            " got a set-point that is not a number; call ignored");
     return;
   }
-  joints_.set_point(device_of(tag)->joint, static_cast<double>(position));
+  set_points_.set(device_of(tag)->joint, static_cast<double>(position));
 }
 
 void World::enable_camera(std::uint8_t tag, std::int32_t ms) {
@@ -260,31 +265,37 @@ void finish_at_exit() {
 
 WorldConfig configured_world() {
   const char *path = std::getenv("SIM_WORLD");
-  try {
-    if (path != nullptr && *path != '\0') return load_world_file(path);
-    return default_world();
-  } catch (const WorldFileError &error) {
-    std::fprintf(stderr, "sim: error: %s: %s: %s\n", error.file.c_str(), error.key.c_str(),
-                 error.reason.c_str());
-    std::exit(2);
+  if (path != nullptr && *path != '\0') return load_world_file(path);
+  return default_world();
+}
+
+std::unique_ptr<World> make_world() {
+  const char *output = std::getenv("SIM_OUTPUT");
+  std::string folder = output != nullptr ? output : "";
+  if (!folder.empty()) {
+    std::error_code failed;
+    std::filesystem::create_directories(folder, failed);
+    if (failed)
+      throw RunError("SIM_OUTPUT: " + folder + ": cannot create the folder (" + failed.message() +
+                     ")");
   }
+  return std::make_unique<World>(configured_world(), std::move(folder));
 }
 }  // namespace
 
 World &the_world() {
   if (!world) {
-    const char *output = std::getenv("SIM_OUTPUT");
-    std::string folder = output != nullptr ? output : "";
-    if (!folder.empty()) {
-      std::error_code failed;
-      std::filesystem::create_directories(folder, failed);
-      if (failed) {
-        std::fprintf(stderr, "sim: error: SIM_OUTPUT: %s: cannot create the folder (%s)\n",
-                     folder.c_str(), failed.message().c_str());
-        std::exit(2);
-      }
+    // The one place a world that cannot start is reported: once, then exit 2.
+    try {
+      world = make_world();
+    } catch (const WorldFileError &error) {
+      std::fprintf(stderr, "sim: error: %s: %s: %s\n", error.file.c_str(), error.key.c_str(),
+                   error.reason.c_str());
+      std::exit(2);
+    } catch (const RunError &error) {
+      std::fprintf(stderr, "sim: error: %s\n", error.what());
+      std::exit(2);
     }
-    world = std::make_unique<World>(configured_world(), std::move(folder));
     std::atexit(finish_at_exit);
   }
   return *world;

@@ -5,12 +5,13 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <set>
 #include <string>
 
 #include "sim/camera.h"
 #include "sim/config.h"
-#include "sim/joints.h"
+#include "sim/engine.h"
 #include "sim/pictures.h"
 #include "sim/report.h"
 #include "sim/trace.h"
@@ -51,7 +52,8 @@ class World {
   int exit_status() const { return outputs_written_ ? 0 : 2; }
 
   std::int64_t steps_done() const { return steps_done_; }
-  const Joints &joints() const { return joints_; }
+  const Engine &engine() const { return *engine_; }
+  const SetPoints &set_points() const { return set_points_; }
   const Camera &camera() const { return camera_; }
   const WorldConfig &config() const { return config_; }
   const std::vector<Placement> &placements() const { return watch_.placements(); }
@@ -62,13 +64,14 @@ class World {
   bool check(std::uint8_t tag, DeviceKind wanted, const char *op);
   void warn(const std::string &message);
   // Saves the camera image once the head has come to rest in a new pose.
-  void watch_head(unsigned moved);
+  void watch_head();
   void write_outputs();
   void output_failed(const std::string &name);
 
   WorldConfig config_;
   std::string output_folder_;
-  Joints joints_;
+  SetPoints set_points_;
+  std::unique_ptr<Engine> engine_;
   Camera camera_;
   Trace trace_;
   std::int64_t steps_done_ = 0;
@@ -78,7 +81,8 @@ class World {
   PlacementWatch watch_;
   JointRecord record_;  // only kept when there is an output folder
   bool head_still_ = false;
-  std::array<int, 3> frames_saved_{};  // per View
+  std::array<double, 3> head_before_{};  // head joints' positions a step ago
+  std::array<int, 3> frames_saved_{};    // per View
   bool outputs_written_ = true;
   bool finished_ = false;
 };

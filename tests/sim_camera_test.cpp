@@ -1,5 +1,6 @@
-// The stand-in's camera: which view the head pan shows, and that a disc lying
-// at the ground point a pixel sees appears at that pixel.
+// The kinematic engine's camera: which view the head pan shows, and that a disc
+// lying at the ground point a pixel sees appears at that pixel; and the
+// scripted blocks painted over any engine's image.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -9,7 +10,7 @@
 #include "sim/camera.h"
 #include "sim/config.h"
 #include "sim/ground.h"
-#include "sim/joints.h"
+#include "sim/kinematic/engine.h"
 
 namespace {
 
@@ -42,12 +43,30 @@ sim::WorldConfig world(int width, int height, std::vector<sim::Target> targets) 
   return config;
 }
 
-// Joints with the pan already at `pan`.
-sim::Joints head_at(double pan) {
-  sim::Joints joints(10.0);
-  joints.set_point(sim::head_pan_joint, pan);
-  joints.advance();
-  return joints;
+// The kinematic engine and the image the controller reads, stepped together.
+struct Rig {
+  explicit Rig(const sim::WorldConfig &config, double speed = 10.0)
+      : engine(with_speed(config, speed)), camera(config) {}
+  static sim::WorldConfig with_speed(sim::WorldConfig config, double speed) {
+    config.joint_speed = speed;
+    return config;
+  }
+  void pan(double position) { set_points.set(sim::head_pan_joint, position); }
+  void step() {
+    engine.advance(set_points);
+    camera.update(engine, set_points);
+  }
+  sim::KinematicEngine engine;
+  sim::SetPoints set_points;
+  sim::Camera camera;
+};
+
+// A rig with the pan already at `pan`.
+Rig head_at(const sim::WorldConfig &config, double pan) {
+  Rig rig(config);
+  rig.pan(pan);
+  rig.step();
+  return rig;
 }
 
 Rgb pixel(const sim::Camera &camera, int u, int v) {
@@ -69,9 +88,8 @@ TEST(Camera, ADiscAtAPixelsGroundPointAppearsAtThatPixelOnBothSides) {
   for (const bool left : {true, false}) {
     for (const auto &[u, v] : probes) {
       const sim::Vec2 at = expected_ground(left, u, v);
-      sim::Camera camera(world(320, 160, {{at.x, at.y, 1e-5, red}}));
-      camera.update(head_at(left ? 0.4 : -0.4));
-      EXPECT_EQ(pixels_of(camera, red), (std::vector<std::pair<int, int>>{{u, v}}))
+      const Rig rig = head_at(world(320, 160, {{at.x, at.y, 1e-5, red}}), left ? 0.4 : -0.4);
+      EXPECT_EQ(pixels_of(rig.camera, red), (std::vector<std::pair<int, int>>{{u, v}}))
           << (left ? "left " : "right ") << u << "," << v;
     }
   }
@@ -91,10 +109,9 @@ TEST(Camera, PanPositionPicksTheViewAtPlusMinusPointTwo) {
   for (const Case &c : {Case{0.2, true, false}, Case{0.4, true, false}, Case{0.19, false, false},
                         Case{0.0, false, false}, Case{-0.19, false, false}, Case{-0.2, false, true},
                         Case{-1.0, false, true}}) {
-    sim::Camera camera(config);
-    camera.update(head_at(c.pan));
-    EXPECT_EQ(!pixels_of(camera, red).empty(), c.red_seen) << c.pan;
-    EXPECT_EQ(!pixels_of(camera, blue).empty(), c.blue_seen) << c.pan;
+    const Rig rig = head_at(config, c.pan);
+    EXPECT_EQ(!pixels_of(rig.camera, red).empty(), c.red_seen) << c.pan;
+    EXPECT_EQ(!pixels_of(rig.camera, blue).empty(), c.blue_seen) << c.pan;
   }
   EXPECT_EQ(sim::view_of_pan(0.2), sim::View::left);
   EXPECT_EQ(sim::view_of_pan(-0.2), sim::View::right);
@@ -102,19 +119,16 @@ TEST(Camera, PanPositionPicksTheViewAtPlusMinusPointTwo) {
 
 TEST(Camera, FollowsThePanPositionNotItsSetPointAndKeepsOneBuffer) {
   const sim::Vec2 l = expected_ground(true, 80, 120);
-  sim::Camera camera(world(160, 160, {{l.x, l.y, 0.004, red}}));
+  Rig rig(world(160, 160, {{l.x, l.y, 0.004, red}}), 0.1);
+  const sim::Camera &camera = rig.camera;
   const unsigned char *buffer = camera.image();
-  sim::Joints joints(0.1);
-  joints.set_point(sim::head_pan_joint, 0.4);
-  joints.advance();  // 0.1
-  camera.update(joints);
+  rig.pan(0.4);
+  rig.step();  // 0.1
   EXPECT_TRUE(pixels_of(camera, red).empty());
-  joints.advance();  // 0.2
-  camera.update(joints);
+  rig.step();  // 0.2
   EXPECT_FALSE(pixels_of(camera, red).empty());
-  joints.set_point(sim::head_pan_joint, 0.0);
-  joints.advance();
-  camera.update(joints);
+  rig.pan(0.0);
+  rig.step();
   EXPECT_TRUE(pixels_of(camera, red).empty());
   EXPECT_EQ(camera.image(), buffer);
   // Every pixel of the forward view is floor, whose red byte never counts as red.
@@ -123,10 +137,10 @@ TEST(Camera, FollowsThePanPositionNotItsSetPointAndKeepsOneBuffer) {
 
 TEST(Camera, WhereDiscsOverlapTheFirstInFileOrderShows) {
   const sim::Vec2 at = expected_ground(false, 100, 100);
-  sim::Camera camera(world(160, 160, {{at.x, at.y, 0.003, blue}, {at.x, at.y, 0.006, red}}));
-  camera.update(head_at(-0.4));
-  EXPECT_EQ(pixel(camera, 100, 100), blue);
-  EXPECT_FALSE(pixels_of(camera, red).empty());  // the larger disc's rim
+  const Rig rig =
+      head_at(world(160, 160, {{at.x, at.y, 0.003, blue}, {at.x, at.y, 0.006, red}}), -0.4);
+  EXPECT_EQ(pixel(rig.camera, 100, 100), blue);
+  EXPECT_FALSE(pixels_of(rig.camera, red).empty());  // the larger disc's rim
 }
 
 TEST(Camera, PixelsAboveTheHorizonSeeNoGround) {
@@ -134,25 +148,24 @@ TEST(Camera, PixelsAboveTheHorizonSeeNoGround) {
   // turns negative: no ground there, and nothing that counts as red.
   EXPECT_FALSE(sim::ground_point(sim::View::right, 1000, 0).has_value());
   EXPECT_FALSE(sim::ground_point(sim::View::forward, 10, 10).has_value());
-  sim::Camera camera(world(1024, 4, {{0.0, 0.0, 100.0, red}}));
-  camera.update(head_at(-0.4));
-  EXPECT_EQ(pixel(camera, 1000, 0), sim::sky_color);
-  EXPECT_EQ(pixel(camera, 10, 0), red);
+  const Rig rig = head_at(world(1024, 4, {{0.0, 0.0, 100.0, red}}), -0.4);
+  EXPECT_EQ(pixel(rig.camera, 1000, 0), sim::sky_color);
+  EXPECT_EQ(pixel(rig.camera, 10, 0), red);
 }
 
 TEST(Camera, ScriptedBlocksFollowThePanSetPointsSign) {
   sim::WorldConfig config = world(160, 160, {});
   config.blocks.push_back({true, 10, 20, 7, 7, red});
   config.blocks.push_back({false, 100, 30, 7, 7, blue});
-  sim::Camera camera(config);
-  sim::Joints joints(0.25);
-  joints.set_point(sim::head_pan_joint, 0.01);  // no step yet: the position is still 0
-  camera.update(joints);
+  Rig rig(config, 0.0001);
+  const sim::Camera &camera = rig.camera;
+  rig.pan(0.01);
+  rig.step();  // the position barely moves: the targets' view stays forward
   EXPECT_EQ(pixels_of(camera, red).size(), 49u);
   EXPECT_EQ(pixel(camera, 10, 20), red);
   EXPECT_TRUE(pixels_of(camera, blue).empty());
-  joints.set_point(sim::head_pan_joint, -0.01);
-  camera.update(joints);
+  rig.pan(-0.01);
+  rig.step();
   EXPECT_EQ(pixels_of(camera, blue).size(), 49u);
   EXPECT_TRUE(pixels_of(camera, red).empty());
 }

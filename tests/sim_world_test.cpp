@@ -9,7 +9,7 @@
 #include <string>
 
 #include "sim/config.h"
-#include "sim/joints.h"
+#include "sim/kinematic/joints.h"
 #include "sim/report.h"
 #include "sim/world.h"
 
@@ -29,27 +29,30 @@ constexpr float rest_joint2 = 1.476161f;
 
 TEST(Joints, MoveAtMostTheirSpeedAndArriveExactly) {
   sim::Joints joints(0.25);
-  joints.set_point(0, 0.6);
+  sim::SetPoints set;
+  set.set(0, 0.6);
   std::vector<double> seen;
   for (int i = 0; i < 4; ++i) {
-    joints.advance();
+    joints.advance(set);
     seen.push_back(joints.position(0));
   }
   EXPECT_EQ(seen, (std::vector<double>{0.25, 0.5, 0.6, 0.6}));
 
   sim::Joints slow(0.1);
-  slow.set_point(5, -0.25);
-  slow.advance();
+  sim::SetPoints slow_set;
+  slow_set.set(5, -0.25);
+  slow.advance(slow_set);
   EXPECT_DOUBLE_EQ(slow.position(5), -0.1);
 }
 
 TEST(Joints, AdvanceReportsOnlyTheJointsThatMoved) {
   sim::Joints joints(0.25);
-  joints.set_point(2, 0.3);
-  joints.set_point(13, 0.0);  // commanded where it already is
-  EXPECT_EQ(joints.advance(), 1u << 2);
-  EXPECT_EQ(joints.advance(), 1u << 2);
-  EXPECT_EQ(joints.advance(), 0u);
+  sim::SetPoints set;
+  set.set(2, 0.3);
+  set.set(13, 0.0);  // commanded where it already is
+  EXPECT_EQ(joints.advance(set), 1u << 2);
+  EXPECT_EQ(joints.advance(set), 1u << 2);
+  EXPECT_EQ(joints.advance(set), 0u);
   for (int j = 0; j < sim::joint_count; ++j)
     if (j != 2) {
       EXPECT_EQ(joints.position(j), 0.0) << j;
@@ -58,13 +61,14 @@ TEST(Joints, AdvanceReportsOnlyTheJointsThatMoved) {
 
 TEST(Joints, HeadTiltSaturatesBeyondItsRangeAndReachesTheSweepTilt) {
   sim::Joints joints(0.25);
-  joints.set_point(sim::head_tilt_joint, -8.35);
-  for (int i = 0; i < 40; ++i) joints.advance();
+  sim::SetPoints set;
+  set.set(sim::head_tilt_joint, -8.35);
+  for (int i = 0; i < 40; ++i) joints.advance(set);
   const double limit = sim::joint_range(sim::head_tilt_joint).low;
   EXPECT_EQ(joints.position(sim::head_tilt_joint), limit);
   EXPECT_GT(limit, -8.35);
-  joints.set_point(sim::head_tilt_joint, -1.24f);
-  joints.advance();
+  set.set(sim::head_tilt_joint, -1.24f);
+  joints.advance(set);
   EXPECT_EQ(joints.position(sim::head_tilt_joint), static_cast<double>(-1.24f));
 }
 
@@ -163,6 +167,7 @@ TEST(WorldFile, TheEmbeddedDefaultIsTheShippedFileWithATargetOnEachSide) {
 // A world with no outputs, stepped by hand.
 sim::WorldConfig plain_world(std::vector<sim::Target> targets = {}) {
   sim::WorldConfig config;
+  config.engine = sim::EngineKind::kinematic;
   config.steps = 100'000;
   config.targets = std::move(targets);
   return config;
@@ -271,8 +276,8 @@ TEST(World, StepSaysWhenTheRunIsOverAndNaNSetPointsAreIgnored) {
   EXPECT_FALSE(world.step(1));
   const std::string err = testing::internal::GetCapturedStderr();
   EXPECT_EQ(world.steps_done(), 3);
-  EXPECT_EQ(world.joints().position(sim::head_pan_joint), 0.0);
-  EXPECT_FALSE(world.joints().has_set_point(sim::head_pan_joint));
+  EXPECT_EQ(world.engine().position(sim::head_pan_joint), 0.0);
+  EXPECT_FALSE(world.set_points().given(sim::head_pan_joint));
   EXPECT_NE(err.find("sim: warning: servo_set_position: tag 15"), std::string::npos) << err;
   std::istringstream lines(err);
   int warnings = 0;

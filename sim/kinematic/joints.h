@@ -1,10 +1,12 @@
-// The robot's 15 joints: each follows its latest set-point at a limited speed
-// and stays within its range, so nothing reaches a set-point in one step.
+// The kinematic robot's 15 joints: each follows its latest set-point at a
+// limited speed and stays within its range, so nothing reaches a set-point in
+// one step.
 #pragma once
 
 #include <array>
 
 #include "sim/devices.h"
+#include "sim/engine.h"
 
 namespace sim {
 
@@ -21,23 +23,15 @@ class Joints {
  public:
   explicit Joints(double speed);
 
-  void set_point(int joint, double position) {
-    set_points_[joint] = position;
-    commanded_[joint] = true;
-  }
-  double set_point(int joint) const { return set_points_[joint]; }
-  double position(int joint) const { return positions_[joint]; }
-  bool has_set_point(int joint) const { return commanded_[joint]; }
+  double position(int joint) const { return positions_[static_cast<std::size_t>(joint)]; }
 
   // One step: every commanded joint moves towards its set-point by at most
   // the speed, clamped to its range. Returns a bit mask of joints that moved.
-  unsigned advance();
+  unsigned advance(const SetPoints &set_points);
 
  private:
   double speed_;
   std::array<double, joint_count> positions_{};
-  std::array<double, joint_count> set_points_{};
-  std::array<bool, joint_count> commanded_{};
 };
 
 }  // namespace sim

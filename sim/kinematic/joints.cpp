@@ -1,4 +1,4 @@
-#include "sim/joints.h"
+#include "sim/kinematic/joints.h"
 
 #include <algorithm>
 
@@ -20,16 +20,17 @@ JointRange joint_range(int joint) {
 
 Joints::Joints(double speed) : speed_(speed) {}
 
-unsigned Joints::advance() {
+unsigned Joints::advance(const SetPoints &set_points) {
   unsigned moved = 0;
   for (int j = 0; j < joint_count; ++j) {
-    if (!commanded_[j]) continue;
+    if (!set_points.given(j)) continue;
     const JointRange range = joint_range(j);
-    const double goal = std::clamp(set_points_[j], range.low, range.high);
-    const double before = positions_[j];
+    const double goal = std::clamp(set_points.value(j), range.low, range.high);
+    double &position = positions_[static_cast<std::size_t>(j)];
+    const double before = position;
     const double gap = goal - before;
-    positions_[j] = (gap > speed_) ? before + speed_ : (gap < -speed_) ? before - speed_ : goal;
-    if (positions_[j] != before) moved |= 1u << j;
+    position = (gap > speed_) ? before + speed_ : (gap < -speed_) ? before - speed_ : goal;
+    if (position != before) moved |= 1u << j;
   }
   return moved;
 }
