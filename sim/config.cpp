@@ -25,6 +25,14 @@ namespace {
 
 constexpr int max_camera_side = 1024;  // pixels
 constexpr std::int64_t max_steps = 100'000'000;
+constexpr double min_physics_step_ms = 0.1;
+constexpr double max_physics_step_ms = 1000.0;
+
+std::string number_text(double value) {
+  std::ostringstream text;
+  text << value;
+  return text.str();
+}
 
 class Reader {
  public:
@@ -167,6 +175,13 @@ WorldConfig parse_world(std::string_view text, const std::string &file_name) {
   if (!root.contains("steps")) in.fail("steps", "is required (the number of simulation steps)");
   world.steps = in.integer(root, "steps", "steps", world.steps, 1, max_steps);
   world.time_step_ms = in.positive(root, "time_step_ms", "time_step_ms", world.time_step_ms);
+  // The physics engine splits a step into substeps of at most 2 ms: a step of
+  // more than a second would be thousands of them, and a step far below its
+  // 0.1 ms solver scale is a run that never gets anywhere.
+  if (world.engine == EngineKind::physics &&
+      (world.time_step_ms < min_physics_step_ms || world.time_step_ms > max_physics_step_ms))
+    in.fail("time_step_ms", "must be between 0.1 and 1000 for the physics engine, not " +
+                                number_text(world.time_step_ms));
   world.joint_speed = in.positive(root, "joint_speed", "joint_speed", world.joint_speed);
   world.run_calls = in.integer(root, "run_calls", "run_calls", 0, 0, 100'000'000);
 
@@ -178,6 +193,16 @@ WorldConfig parse_world(std::string_view text, const std::string &file_name) {
         in.integer(*camera, "height", "camera.height", world.camera_height, 1, max_camera_side));
     world.camera_image = in.boolean(*camera, "image", "camera.image", true);
   }
+
+  if (const toml::table *output = in.table(root, "output", "output")) {
+    in.only_keys(*output, "output.", {"trace", "state", "video"});
+    world.write_trace = in.boolean(*output, "trace", "output.trace", true);
+    world.write_state = in.boolean(*output, "state", "output.state", true);
+    if (world.engine == EngineKind::kinematic && output->contains("video"))
+      in.fail("output.video", "means nothing to the kinematic engine, which writes no video");
+    world.write_video = in.boolean(*output, "video", "output.video", true);
+  }
+  if (world.engine == EngineKind::kinematic) world.write_video = false;
 
   in.each_table(root, "target", [&](const toml::table &t, const std::string &path) {
     in.only_keys(t, path, {"x", "y", "radius", "color"});

@@ -35,7 +35,7 @@ const char *engine_name(EngineKind kind);
 
 struct WorldConfig {
   std::string file;  // where it came from, for messages
-  EngineKind engine = EngineKind::kinematic;
+  EngineKind engine = EngineKind::physics;
   std::int64_t steps = 600;  // the run ends after this many steps; a world file must say
   double time_step_ms = 32.0;
   int camera_width = 160;
@@ -43,6 +43,11 @@ struct WorldConfig {
   bool camera_image = true;    // false: the camera hands out a null image pointer
   double joint_speed = 0.25;   // rad per step; kinematic engine only
   std::int64_t run_calls = 0;  // >0: robot_run returns after this many step-function calls
+  // Outputs that can be turned off, for long runs; the video is the physics
+  // engine's alone.
+  bool write_trace = true;
+  bool write_state = true;
+  bool write_video = true;
   std::vector<Target> targets;
   std::vector<Block> blocks;
 };

@@ -1,6 +1,7 @@
 #include "sim/engine.h"
 
 #include "sim/kinematic/engine.h"
+#include "sim/physics/engine.h"
 
 namespace sim {
 
@@ -9,7 +10,7 @@ std::unique_ptr<Engine> make_engine(const WorldConfig &world) {
     case EngineKind::kinematic:
       return std::make_unique<KinematicEngine>(world);
     default:
-      throw RunError("the physics engine is not built yet");
+      return std::make_unique<PhysicsEngine>(world);
   }
 }
 

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <memory>
+#include <optional>
 #include <span>
 
 #include "sim/config.h"
@@ -51,8 +52,16 @@ class Engine {
   // Brings the camera image up to date: width x height pixels of 3 bytes,
   // red first, rows top to bottom. False when it was already.
   virtual bool render(std::span<unsigned char> image) = 0;
+  // The ground point (body frame) that pixel column u, row v of the current
+  // image sees; nothing where it sees no ground.
+  virtual std::optional<Vec2> ground_seen(double u, double v) const = 0;
   // Front leg 0 or 2.
   virtual Foot foot(int leg) const = 0;
+  // Whether film() gives a video frame.
+  virtual bool films() const { return false; }
+  // A third-person view of the robot, lit and shaded: width x height pixels
+  // of 3 bytes, rows top to bottom.
+  virtual void film(int /*width*/, int /*height*/, std::span<unsigned char> /*frame*/) {}
 };
 
 // The engine the world file chose. Throws WorldFileError when it cannot be

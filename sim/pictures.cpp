@@ -79,16 +79,19 @@ bool write_png(const std::string &path, int width, int height, const unsigned ch
   return written != 0;
 }
 
-void JointRecord::add(const Engine &engine, const SetPoints &commands) {
-  std::array<float, plotted_joints.size()> set{};
-  std::array<float, plotted_joints.size()> at{};
-  for (std::size_t i = 0; i < plotted_joints.size(); ++i) {
-    const int joint = plotted_joints[i];
-    set[i] = commands.given(joint) ? static_cast<float>(commands.value(joint)) : NAN;
-    at[i] = static_cast<float>(engine.position(joint));
-  }
-  set_points.push_back(set);
-  positions.push_back(at);
+bool write_joint_plot(const std::string &path, const JointHistory &history) {
+  JointRecord r{history.record.set_points, history.record.positions};
+  const Canvas c = draw_joint_plot(r);
+  return write_png(path, c.width(), c.height(), c.pixels().data());
+}
+bool write_top_view(const std::string &path, const WorldConfig &world,
+                    const std::vector<Placement> &placements) {
+  const Canvas c = draw_top_view(world, placements);
+  return write_png(path, c.width(), c.height(), c.pixels().data());
+}
+bool write_camera_frame(const std::string &path, int width, int height, const unsigned char *rgb,
+                        const std::string &, std::optional<Window>) {
+  return write_png(path, width, height, rgb);
 }
 
 namespace {

@@ -5,11 +5,13 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "sim/config.h"
 #include "sim/engine.h"
+#include "sim/reaches.h"
 #include "sim/report.h"
 
 namespace sim {
@@ -40,15 +42,34 @@ class Canvas {
 // Writes 8-bit RGB pixels as a PNG file; false if it cannot.
 bool write_png(const std::string &path, int width, int height, const unsigned char *rgb);
 
-// The joints the plot shows: both reaching legs' three joints and the head pan.
-inline constexpr std::array<int, 7> plotted_joints{0, 1, 2, 6, 7, 8, 13};
+inline constexpr std::array<int, 9> plotted_joints{0, 1, 2, 6, 7, 8, 12, 13, 14};
 
-// Set-points and positions of the plotted joints, one sample per step; a
-// set-point never given is NaN.
+// Temporary: the joint history of a run.
+class JointHistory {
+ public:
+  JointHistory(std::int64_t, double) {}
+  void add(std::int64_t, const std::array<float, plotted_joints.size()> &set_points,
+           const std::array<float, plotted_joints.size()> &positions) {
+    if (record.positions.size() < 20000) {
+      record.set_points.push_back(set_points);
+      record.positions.push_back(positions);
+    }
+  }
+  void mark_reach(std::int64_t) {}
+  struct {
+    std::vector<std::array<float, plotted_joints.size()>> set_points;
+    std::vector<std::array<float, plotted_joints.size()>> positions;
+  } record;
+};
+bool write_joint_plot(const std::string &path, const JointHistory &history);
+bool write_top_view(const std::string &path, const WorldConfig &world,
+                    const std::vector<Placement> &placements);
+bool write_camera_frame(const std::string &path, int width, int height, const unsigned char *rgb,
+                        const std::string &title, std::optional<Window> window);
+
 struct JointRecord {
   std::vector<std::array<float, plotted_joints.size()>> set_points;
   std::vector<std::array<float, plotted_joints.size()>> positions;
-  void add(const Engine &engine, const SetPoints &commands);
 };
 
 // The ground from above (x up, y to the left): the area each side view covers,

@@ -1,5 +1,4 @@
-// Where the reaching feet came to rest: the placements, report.json and the
-// run's summary line.
+// Where the reaching feet came to rest: the placements.
 #pragma once
 
 #include <array>
@@ -42,11 +41,5 @@ class PlacementWatch {
   std::array<int, 2> still_{};  // steps still on the ground, per reaching leg
   std::vector<Placement> placements_;
 };
-
-// report.json: {"steps": N, "placements": [...]}, one placement a line.
-std::string report_json(std::int64_t steps, const std::vector<Placement> &placements);
-// One line for stderr: steps, placements, how many on target and their mean
-// distance from the centre.
-std::string summary_line(std::int64_t steps, const std::vector<Placement> &placements);
 
 }  // namespace sim

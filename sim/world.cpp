@@ -1,13 +1,17 @@
 #include "sim/world.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <memory>
+#include <cstring>
 #include <utility>
 
 #include "sim/devices.h"
+#include "sim/run_report.h"
+#include "sim/signals.h"
 
 namespace sim {
 
@@ -15,12 +19,12 @@ namespace {
 // A step function that keeps returning without advancing time would hang the
 // run forever; after this many such calls in a row the stand-in gives up.
 constexpr std::int64_t max_idle_calls = 100'000;
-// Camera frames saved per side view, and steps of joint history plotted.
-constexpr int max_frames_per_view = 6;
-constexpr std::size_t max_recorded_steps = 20'000;
-constexpr std::array<int, 3> head_joints{head_tilt_joint, head_pan_joint, head_roll_joint};
-// The head is at rest when no head joint moved more than this in a step.
-constexpr double head_at_rest = 1e-4;  // rad
+// Camera frames saved per side view and kind (look, reach).
+constexpr int max_frames = 10;
+// The video: a third-person view with the robot's own image as an inset, in
+// real time: one frame every other step of 32 ms.
+constexpr int video_width = 640;
+constexpr int video_height = 480;
 
 const char *kind_name(DeviceKind kind) {
   switch (kind) {
@@ -34,24 +38,97 @@ const char *kind_name(DeviceKind kind) {
       return "device";
   }
 }
+
+const char *signal_name(int signal) {
+  switch (signal) {
+    case SIGINT:
+      return "SIGINT";
+    case SIGTERM:
+      return "SIGTERM";
+    case SIGPIPE:
+      return "SIGPIPE";
+    default:
+      return "a signal";
+  }
+}
+
+int reaching_leg_of(View view) { return view == View::right ? 2 : 0; }
+
+// Why the last write failed, as far as the system says.
+std::string last_reason() { return errno != 0 ? system_reason(errno) : "write error"; }
+
+// The robot's own image in the top-left corner of a video frame, framed in white.
+void paste_inset(std::vector<unsigned char> &frame, int frame_width, int frame_height,
+                 const Camera &camera) {
+  const int w = std::min(camera.width(), frame_width - 4);
+  const int h = std::min(camera.height(), frame_height - 4);
+  for (int y = 0; y < h + 4; ++y)
+    for (int x = 0; x < w + 4; ++x) {
+      unsigned char *out =
+          &frame[(static_cast<std::size_t>(y) * static_cast<std::size_t>(frame_width) +
+                  static_cast<std::size_t>(x)) *
+                 3u];
+      if (x < 2 || y < 2 || x >= w + 2 || y >= h + 2) {
+        out[0] = out[1] = out[2] = 255;
+        continue;
+      }
+      const unsigned char *in = camera.image() + (static_cast<std::size_t>(y - 2) *
+                                                      static_cast<std::size_t>(camera.width()) +
+                                                  static_cast<std::size_t>(x - 2)) *
+                                                     3u;
+      std::copy_n(in, 3, out);
+    }
+}
+
+std::size_t frame_slot(View view, bool reach) {
+  return static_cast<std::size_t>(view) * 2u + (reach ? 1u : 0u);
+}
+
+int count_red(const unsigned char *rgb, int width, int height) {
+  int count = 0;
+  for (int i = 0; i < width * height; ++i) count += rgb[3 * i] > 25 ? 1 : 0;
+  return count;
+}
+
+// Steps between video frames: as many as make about 30 frames a second or fewer.
+int steps_per_frame(double time_step_ms) {
+  return std::max(1, static_cast<int>(std::ceil((1000.0 / 30.0) / time_step_ms - 1e-9)));
+}
 }  // namespace
 
 World::World(WorldConfig config, std::string output_folder)
     : config_(std::move(config)),
-      output_folder_(std::move(output_folder)),
       engine_(make_engine(config_)),
-      camera_(config_) {
+      camera_(config_),
+      progress_(config_.steps),
+      joints_(config_.steps, config_.time_step_ms / 1000.0) {
   camera_.update(*engine_, set_points_);
-  if (!output_folder_.empty()) {
-    const std::string path = (std::filesystem::path(output_folder_) / "trace.jsonl").string();
-    if (!trace_.open(path))
-      throw RunError("SIM_OUTPUT: " + output_folder_ + ": cannot write trace.jsonl there");
+  if (output_folder.empty()) return;
+  folder_ = std::make_unique<OutputFolder>(std::move(output_folder));
+  const std::string &path = folder_->path();
+  if (config_.write_trace && !trace_.open(folder_->partial("trace.jsonl")))
+    throw RunError("SIM_OUTPUT: " + path + ": cannot write trace.jsonl there (" + last_reason() +
+                   ")");
+  if (config_.write_state && !state_.open(folder_->partial("state.csv")))
+    throw RunError("SIM_OUTPUT: " + path + ": cannot write state.csv there (" + last_reason() +
+                   ")");
+  if (config_.write_video && engine_->films()) {
+    const double seconds_per_frame =
+        steps_per_frame(config_.time_step_ms) * config_.time_step_ms / 1000.0;
+    const std::string failed = video_.open(folder_->partial("run.mp4"), video_width, video_height,
+                                           1.0 / seconds_per_frame);
+    if (!failed.empty())
+      throw RunError("SIM_OUTPUT: " + path + ": cannot write run.mp4: " + failed);
+    video_frame_.resize(static_cast<std::size_t>(video_width) * video_height * 3u);
   }
 }
 
-World::~World() { finish(); }
+World::~World() {
+  if (!finished_) finish("the world was closed", steps_done_ < config_.steps);
+}
 
 void World::warn(const std::string &message) {
+  progress_.clear();
   std::fprintf(stderr, "sim: warning: %s\n", message.c_str());
 }
 
@@ -70,6 +147,15 @@ bool World::check(std::uint8_t tag, DeviceKind wanted, const char *op) {
   return false;
 }
 
+bool World::stopped_by_signal() {
+  if (finished_) return true;
+  const int signal = stop_signal();
+  if (signal == 0) return false;
+  signal_ = signal;
+  finish(std::string("interrupted by ") + signal_name(signal), true);
+  return true;
+}
+
 void World::live(void (*init)()) {
   trace_.call(steps_done_, "robot_live").end();
   if (init != nullptr) init();
@@ -79,61 +165,106 @@ void World::run(int (*step_function)()) {
   trace_.call(steps_done_, "robot_run").end();
   if (step_function == nullptr) {
     warn("robot_run: no step function; the run ends");
-    finish();
+    finish("robot_run was given no step function", true);
     return;
   }
   for (std::int64_t calls = 0; config_.run_calls == 0 || calls < config_.run_calls; ++calls) {
     const std::int64_t before = steps_done_;
     const int result = step_function();
     trace_.call(steps_done_, "step_function").field("result", std::int64_t{result}).end();
+    if (stopped_by_signal()) return;
     idle_calls_ = (steps_done_ == before) ? idle_calls_ + 1 : 0;
     if (idle_calls_ == max_idle_calls) {
       warn("the step function returned " + std::to_string(max_idle_calls) +
            " times in a row without a step; the run ends");
-      finish();
-      std::exit(exit_status());
+      finish("the step function stopped stepping", true);
+      return;
     }
   }
+  finish("robot_run returned after " + std::to_string(config_.run_calls) + " step-function calls",
+         steps_done_ < config_.steps);
 }
 
 bool World::step(std::int32_t ms) {
-  if (finished_) return false;
+  if (stopped_by_signal()) return false;
   trace_.call(steps_done_, "robot_step").field("ms", std::int64_t{ms}).end();
   engine_->advance(set_points_);
   camera_.update(*engine_, set_points_);
   ++steps_done_;
+  const std::size_t placed = watch_.placements().size();
   watch_.after_step(steps_done_, *engine_, config_.targets);
-  if (!output_folder_.empty()) {
-    if (record_.positions.size() < max_recorded_steps) record_.add(*engine_, set_points_);
-    watch_head();
-  }
-  if (steps_done_ < config_.steps) return true;
-  finish();
+  if (watch_.placements().size() > placed) reaches_.placed(watch_.placements().back());
+  record_step();
+  progress_.step(steps_done_);
+  if (steps_done_ < config_.steps) return !stopped_by_signal();
+  finish("the world's steps are done", false);
   return false;
 }
 
-void World::watch_head() {
-  bool moved = false;
-  for (std::size_t i = 0; i < head_joints.size(); ++i) {
-    const double now = engine_->position(head_joints[i]);
-    moved = moved || std::abs(now - head_before_[i]) > head_at_rest;
-    head_before_[i] = now;
+void World::record_step() {
+  std::array<float, plotted_joints.size()> commanded{};
+  std::array<float, plotted_joints.size()> at{};
+  for (std::size_t i = 0; i < plotted_joints.size(); ++i) {
+    const int joint = plotted_joints[i];
+    commanded[i] = set_points_.given(joint) ? static_cast<float>(set_points_.value(joint)) : NAN;
+    at[i] = static_cast<float>(engine_->position(joint));
   }
-  if (moved) {
-    head_still_ = false;
+  joints_.add(steps_done_, commanded, at);
+  if (state_.is_open())
+    state_.add(steps_done_, static_cast<double>(steps_done_) * config_.time_step_ms / 1000.0,
+               *engine_, set_points_, camera_.shown());
+  if (video_.is_open() && steps_done_ % steps_per_frame(config_.time_step_ms) == 0) {
+    engine_->film(video_width, video_height, video_frame_);
+    paste_inset(video_frame_, video_width, video_height, camera_);
+    video_.add(video_frame_);
+  }
+}
+
+void World::note_decision(std::string_view text) {
+  if (text.starts_with("MODE INIT")) {
+    reaches_.rest_posture();
     return;
   }
-  if (head_still_) return;
-  head_still_ = true;
+  if (text.starts_with("red left = ")) return save_frame(View::left, false, std::nullopt);
+  if (text.starts_with("red right = ")) return save_frame(View::right, false, std::nullopt);
+  if (!text.starts_with("nb_red = ")) return;
+  // The reach's window search: the image is the one it just searched.
   const View view = camera_.shown();
-  int &saved = frames_saved_[static_cast<std::size_t>(view)];
-  if (view == View::forward || saved == max_frames_per_view) return;
+  const std::optional<Window> window =
+      find_target_level_window(camera_.image(), camera_.width(), camera_.height());
+  std::optional<Vec2> aimed;
+  if (window) aimed = engine_->ground_seen(window->x + 3, window->y + 3);
+  if (view != View::forward) reaches_.search(steps_done_, reaching_leg_of(view), window, aimed);
+  joints_.mark_reach(steps_done_);
+  save_frame(view, true, window);
+}
+
+void World::save_frame(View view, bool reach, const std::optional<Window> &window) {
+  if (!folder_ || view == View::forward) return;
+  int &saved = frames_saved_[frame_slot(view, reach)];
+  if (saved == max_frames) return;
   ++saved;
   char name[64];
-  std::snprintf(name, sizeof name, "frame_%06lld_%s.png", static_cast<long long>(steps_done_),
-                view_name(view));
-  const std::string path = (std::filesystem::path(output_folder_) / name).string();
-  if (!write_png(path, camera_.width(), camera_.height(), camera_.image())) output_failed(name);
+  std::snprintf(name, sizeof name, "frame_%06lld_%s_%s.png", static_cast<long long>(steps_done_),
+                view_name(view), reach ? "reach" : "look");
+  char title[160];
+  if (reach && window)
+    std::snprintf(title, sizeof title,
+                  "step %lld, %s view, as the reach searched it: window at column %d, row %d",
+                  static_cast<long long>(steps_done_), view_name(view), window->x, window->y);
+  else if (reach)
+    std::snprintf(title, sizeof title, "step %lld, %s view, as the reach searched it: no window",
+                  static_cast<long long>(steps_done_), view_name(view));
+  else
+    std::snprintf(title, sizeof title,
+                  "step %lld, %s view, as the search counted it: %d red pixels",
+                  static_cast<long long>(steps_done_), view_name(view),
+                  count_red(camera_.image(), camera_.width(), camera_.height()));
+  if (!write_camera_frame(folder_->partial(name), camera_.width(), camera_.height(),
+                          camera_.image(), title, window))
+    return output_failed(name, last_reason());
+  if (const std::string failed = folder_->commit(name); !failed.empty())
+    output_failed(name, failed);
 }
 
 std::uint8_t World::get_device(const char *name) {
@@ -209,6 +340,11 @@ char *World::text_buffer() {
   return text_.data();
 }
 
+void World::console_lost(const std::string &reason) {
+  if (!console_lost_)
+    console_lost_ = "at step " + std::to_string(steps_done_) + " (" + reason + ")";
+}
+
 void World::console_print(const char *text) {
   if (text == nullptr) {
     trace_.call(steps_done_, "robot_console_print").end();
@@ -216,89 +352,87 @@ void World::console_print(const char *text) {
     return;
   }
   trace_.call(steps_done_, "robot_console_print").field("text", std::string_view(text)).end();
-  std::fputs(text, stdout);
+  note_decision(text);
+  if (console_lost_) return;
+  bool own_sigpipe = false;
+  errno = 0;
+  const bool failed = write_forgetting_own_sigpipe(
+      [&] { return std::fputs(text, stdout) < 0 || std::ferror(stdout) != 0; }, own_sigpipe);
+  if (failed) console_lost(last_reason());
 }
 
-void World::finish() {
+void World::finish(const std::string &reason, bool interrupted) {
   if (finished_) return;
   finished_ = true;
-  trace_.call(steps_done_, "end").end();
-  if (!trace_.close()) output_failed("trace.jsonl");
-  std::fflush(stdout);
-  if (!output_folder_.empty()) write_outputs();
-  std::fprintf(stderr, "%s\n", summary_line(steps_done_, watch_.placements()).c_str());
+  interrupted_ = interrupted;
+  progress_.clear();
+  if (!console_lost_) {
+    bool own_sigpipe = false;
+    errno = 0;
+    if (write_forgetting_own_sigpipe([] { return std::fflush(stdout) != 0; }, own_sigpipe))
+      console_lost(last_reason());
+  }
+  trace_.call(steps_done_, "end").field("reason", reason).end();
+  if (folder_) {
+    errno = 0;
+    if (trace_.is_open()) {
+      if (!trace_.close())
+        output_failed("trace.jsonl", last_reason());
+      else if (const std::string failed = folder_->commit("trace.jsonl"); !failed.empty())
+        output_failed("trace.jsonl", failed);
+    }
+    if (state_.is_open()) {
+      if (!state_.close())
+        output_failed("state.csv", last_reason());
+      else if (const std::string failed = folder_->commit("state.csv"); !failed.empty())
+        output_failed("state.csv", failed);
+    }
+    if (video_.is_open()) {
+      if (const std::string failed = video_.close(); !failed.empty())
+        output_failed("run.mp4", failed);
+      else if (const std::string not_renamed = folder_->commit("run.mp4"); !not_renamed.empty())
+        output_failed("run.mp4", not_renamed);
+    }
+    write_outputs();
+  }
+  if (console_lost_)
+    std::fprintf(stderr,
+                 "sim: error: the controller's console on stdout was lost %s; its lines from "
+                 "then on are missing\n",
+                 console_lost_->c_str());
+  const std::vector<Reach> reaches = reaches_.reaches();
+  const RunRecord record{config_, steps_done_, interrupted, watch_.placements(), reaches};
+  std::fprintf(stderr, "%s\n", summary_line(record).c_str());
+  if (interrupted) std::fprintf(stderr, "sim: the run ended early: %s\n", reason.c_str());
 }
 
-void World::output_failed(const std::string &name) {
+int World::exit_status() const {
+  if (signal_ != 0) return 128 + signal_;
+  return outputs_written_ && !console_lost_ ? 0 : 2;
+}
+
+void World::output_failed(const std::string &name, const std::string &reason) {
   outputs_written_ = false;
-  std::fprintf(stderr, "sim: error: SIM_OUTPUT: %s: cannot write %s there\n",
-               output_folder_.c_str(), name.c_str());
+  progress_.clear();
+  std::fprintf(stderr, "sim: error: SIM_OUTPUT: %s: cannot write %s there (%s)\n",
+               folder_->path().c_str(), name.c_str(), reason.c_str());
 }
 
 void World::write_outputs() {
-  const std::filesystem::path folder(output_folder_);
-  const std::string report = report_json(steps_done_, watch_.placements());
-  std::FILE *file = std::fopen((folder / "report.json").string().c_str(), "wb");
-  bool reported = file != nullptr;
-  if (file != nullptr) {
-    reported = std::fwrite(report.data(), 1, report.size(), file) == report.size();
-    reported = std::fclose(file) == 0 && reported;
+  const std::vector<Reach> reaches = reaches_.reaches();
+  const RunRecord record{config_, steps_done_, interrupted_, watch_.placements(), reaches};
+  if (const std::string failed = folder_->write("report.json", report_json(record));
+      !failed.empty())
+    output_failed("report.json", failed);
+  for (const auto &[name, written] :
+       {std::pair{"top_view.png",
+                  write_top_view(folder_->partial("top_view.png"), config_, watch_.placements())},
+        std::pair{"joints.png", write_joint_plot(folder_->partial("joints.png"), joints_)}}) {
+    if (!written)
+      output_failed(name, last_reason());
+    else if (const std::string failed = folder_->commit(name); !failed.empty())
+      output_failed(name, failed);
   }
-  if (!reported) output_failed("report.json");
-
-  const Canvas top = draw_top_view(config_, watch_.placements());
-  if (!write_png((folder / "top_view.png").string(), top.width(), top.height(),
-                 top.pixels().data()))
-    output_failed("top_view.png");
-  const Canvas plot = draw_joint_plot(record_);
-  if (!write_png((folder / "joints.png").string(), plot.width(), plot.height(),
-                 plot.pixels().data()))
-    output_failed("joints.png");
-}
-
-namespace {
-std::unique_ptr<World> world;
-
-void finish_at_exit() {
-  if (world) world->finish();
-}
-
-WorldConfig configured_world() {
-  const char *path = std::getenv("SIM_WORLD");
-  if (path != nullptr && *path != '\0') return load_world_file(path);
-  return default_world();
-}
-
-std::unique_ptr<World> make_world() {
-  const char *output = std::getenv("SIM_OUTPUT");
-  std::string folder = output != nullptr ? output : "";
-  if (!folder.empty()) {
-    std::error_code failed;
-    std::filesystem::create_directories(folder, failed);
-    if (failed)
-      throw RunError("SIM_OUTPUT: " + folder + ": cannot create the folder (" + failed.message() +
-                     ")");
-  }
-  return std::make_unique<World>(configured_world(), std::move(folder));
-}
-}  // namespace
-
-World &the_world() {
-  if (!world) {
-    // The one place a world that cannot start is reported: once, then exit 2.
-    try {
-      world = make_world();
-    } catch (const WorldFileError &error) {
-      std::fprintf(stderr, "sim: error: %s: %s: %s\n", error.file.c_str(), error.key.c_str(),
-                   error.reason.c_str());
-      std::exit(2);
-    } catch (const RunError &error) {
-      std::fprintf(stderr, "sim: error: %s\n", error.what());
-      std::exit(2);
-    }
-    std::atexit(finish_at_exit);
-  }
-  return *world;
 }
 
 }  // namespace sim

@@ -1,27 +1,34 @@
-// The stand-in's world: the robot's joints, legs and camera, the clock, and
-// the records of everything the controller asked of the library and of where
-// its feet came to rest.
+// The stand-in's world as the controller library's functions see it: the
+// device table, the set-points, the camera buffer, an engine that moves the
+// robot, and the records of the run (trace, report, pictures, state log,
+// video).
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 
 #include "sim/camera.h"
 #include "sim/config.h"
 #include "sim/engine.h"
+#include "sim/output_folder.h"
 #include "sim/pictures.h"
+#include "sim/progress.h"
+#include "sim/reaches.h"
 #include "sim/report.h"
+#include "sim/state_log.h"
 #include "sim/trace.h"
+#include "sim/video.h"
 
 namespace sim {
 
 class World {
  public:
-  // output_folder empty: no trace, report or pictures are written. An output
-  // folder where the trace cannot be written ends the process with status 2.
+  // output_folder empty: nothing is written. Throws RunError when the engine
+  // or an output cannot be started.
   World(WorldConfig config, std::string output_folder);
   ~World();
   World(const World &) = delete;
@@ -29,9 +36,12 @@ class World {
 
   // The library's operations, one for one.
   void live(void (*init)());
+  // Calls the step function until the world's steps are done (the process
+  // then ends inside robot_step), a signal ends the run, or run_calls calls
+  // were made. Returns when the run is over and robot_run should return.
   void run(int (*step_function)());
-  // One step of the world. False once the world's steps are done: the run
-  // is then finished (outputs written) and the caller ends the process.
+  // One step of the world. False once the run is over: outputs are written
+  // and the caller ends the process with exit_status().
   bool step(std::int32_t ms);
   std::uint8_t get_device(const char *name);
   void set_position(std::uint8_t tag, float position);
@@ -44,12 +54,17 @@ class World {
   char *text_buffer();
   void console_print(const char *text);
 
-  // Ends the run: completes the trace, writes the report and the pictures,
-  // and prints the summary line. Idempotent.
-  void finish();
-  // The process's exit status once the run is finished: 0, or 2 if an output
-  // could not be written (each failure was reported on stderr).
-  int exit_status() const { return outputs_written_ ? 0 : 2; }
+  // Ends the run: completes the trace, writes every other output and prints
+  // the summary line. `interrupted` says the run ended before its steps were
+  // done, and `reason` why it ended. Only the first call counts.
+  void finish(const std::string &reason, bool interrupted);
+  bool finished() const { return finished_; }
+  // The process's exit status once the run is over: 0; 128 + the signal's
+  // number when a signal ended it; 2 when an output or the console was lost
+  // (each was reported on stderr).
+  int exit_status() const;
+  // The controller's console is already lost, e.g. stdout was closed at start.
+  void console_lost(const std::string &reason);
 
   std::int64_t steps_done() const { return steps_done_; }
   const Engine &engine() const { return *engine_; }
@@ -57,38 +72,46 @@ class World {
   const Camera &camera() const { return camera_; }
   const WorldConfig &config() const { return config_; }
   const std::vector<Placement> &placements() const { return watch_.placements(); }
+  std::vector<Reach> reaches() const { return reaches_.reaches(); }
 
  private:
   // The device behind tag if it is of the wanted kind; otherwise warns once
   // per operation and tag (tag 0 was warned about at its look-up) and says no.
   bool check(std::uint8_t tag, DeviceKind wanted, const char *op);
   void warn(const std::string &message);
-  // Saves the camera image once the head has come to rest in a new pose.
-  void watch_head();
+  // What the controller's console lines say it decided: its counts after a
+  // look, the window search of a reach, and the rest posture.
+  void note_decision(std::string_view text);
+  void save_frame(View view, bool reach, const std::optional<Window> &window);
+  void record_step();
   void write_outputs();
-  void output_failed(const std::string &name);
+  void output_failed(const std::string &name, const std::string &reason);
+  // Ends the run if a signal asked for it; true if it did.
+  bool stopped_by_signal();
 
   WorldConfig config_;
-  std::string output_folder_;
+  std::unique_ptr<OutputFolder> folder_;  // null: no outputs
   SetPoints set_points_;
   std::unique_ptr<Engine> engine_;
   Camera camera_;
   Trace trace_;
+  StateLog state_;
+  VideoWriter video_;
+  std::vector<unsigned char> video_frame_;
+  Progress progress_;
   std::int64_t steps_done_ = 0;
   std::int64_t idle_calls_ = 0;  // step-function calls in a row that took no step
   std::array<char, 1024> text_{};
   std::set<std::string> warned_;
   PlacementWatch watch_;
-  JointRecord record_;  // only kept when there is an output folder
-  bool head_still_ = false;
-  std::array<double, 3> head_before_{};  // head joints' positions a step ago
-  std::array<int, 3> frames_saved_{};    // per View
+  ReachLog reaches_;
+  JointHistory joints_;
+  std::array<int, 6> frames_saved_{};  // per view and kind (look, reach)
+  std::optional<std::string> console_lost_;
   bool outputs_written_ = true;
+  int signal_ = 0;  // the signal that ended the run, if one did
+  bool interrupted_ = false;
   bool finished_ = false;
 };
-
-// The world of this process, created at the first call from SIM_WORLD and
-// SIM_OUTPUT. A world file it cannot use ends the process with status 2.
-World &the_world();
 
 }  // namespace sim

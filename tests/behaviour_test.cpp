@@ -44,7 +44,8 @@ const std::string q3_message = "xd^2+yd^2+zd^2-l1*l1-l2*l2)/ (2*l1*l2) <> 1,q3im
 // Worlds: a run of a few step-function calls, with scripted blocks of red.
 
 std::string world(int calls, const std::string &body = "") {
-  return "steps = 100000\nrun_calls = " + std::to_string(calls) + "\n" + body;
+  return "engine = \"kinematic\"\nsteps = 100000\nrun_calls = " + std::to_string(calls) + "\n" +
+         body;
 }
 
 std::string block(const std::string &view, int x, int y, int red = TARGET_RED_LEVEL,

@@ -39,7 +39,7 @@ constexpr int run_steps = 400;  // three whole cycles and the start of a fourth
 // reach the search's position limit on the large cameras and lie outside the
 // square view of the wide one.
 std::string world_for(const Camera &camera) {
-  std::string world = "steps = " + std::to_string(run_steps) + "\n";
+  std::string world = "engine = \"kinematic\"\nsteps = " + std::to_string(run_steps) + "\n";
   world += "[camera]\nwidth = " + std::to_string(camera.width) +
            "\nheight = " + std::to_string(camera.height) + "\n";
   if (!camera.image) world += "image = false\n";

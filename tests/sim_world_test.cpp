@@ -2,6 +2,7 @@
 // and the output files, driven directly without the controller.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +12,8 @@
 #include "sim/config.h"
 #include "sim/kinematic/joints.h"
 #include "sim/report.h"
+#include "sim/run_report.h"
+#include "sim/state_log.h"
 #include "sim/world.h"
 
 namespace {
@@ -124,6 +127,9 @@ TEST(WorldFile, ErrorsNameTheKeyAndTheReason) {
       {"steps = 600\n[[target]]\nsize = 1\n", "target[0].size", "unknown key"},
       {"steps = 600\ntime_step_ms = 0\n", "time_step_ms", "positive"},
       {"steps = 600\n[camera\n", "(syntax)", "line 2"},
+      {"engine = \"ode\"\nsteps = 600\n", "engine", "\"physics\" or \"kinematic\""},
+      {"steps = 600\njoint_speed = 0.5\n", "joint_speed", "physics engine"},
+      {"steps = 600\ntime_step_ms = 5000\n", "time_step_ms", "between 0.1 and 1000"},
   };
   for (const Case &c : cases) {
     const sim::WorldFileError error = error_of(c.text);
@@ -136,11 +142,12 @@ TEST(WorldFile, ErrorsNameTheKeyAndTheReason) {
 
 TEST(WorldFile, ReadsEveryKeyAndTheSizeBounds) {
   const sim::WorldConfig world = sim::parse_world(
-      "steps = 7\ntime_step_ms = 16\njoint_speed = 0.5\nrun_calls = 2\n"
+      "engine = \"kinematic\"\nsteps = 7\ntime_step_ms = 16\njoint_speed = 0.5\nrun_calls = 2\n"
       "[camera]\nwidth = 1024\nheight = 1\nimage = false\n"
       "[[target]]\nx = 0.038\ny = -0.05\nradius = 0.006\ncolor = [214, 30, 31]\n"
       "[[target]]\nradius = 1\n",
       "w.toml");
+  EXPECT_EQ(world.engine, sim::EngineKind::kinematic);
   EXPECT_EQ(world.steps, 7);
   EXPECT_EQ(world.time_step_ms, 16.0);
   EXPECT_EQ(world.joint_speed, 0.5);
@@ -240,27 +247,37 @@ TEST(Placements, NameTheFirstDiscHoldingTheFootAndTheDistanceFromItsCentre) {
   EXPECT_FALSE(off.target.has_value());
 }
 
-TEST(Report, JsonAndSummaryLine) {
+TEST(Report, SaysWhatEachReachDidAndNamesTargetsNeverReached) {
+  sim::WorldConfig world = plain_world({{0.038, -0.05, 0.006, {214, 30, 30}},
+                                        {0.038, 0.05, 0.006, {214, 30, 30}},
+                                        {0.3, 0.0, 0.006, {214, 30, 30}}});
+  world.file = "w.toml";
   const std::vector<sim::Placement> placements = {
       {12, 0, {0.0, 0.06, -0.115}, std::nullopt, std::nullopt},
       {105, 2, {0.038, -0.054, -0.1150004}, 0, 0.004},
       {224, 0, {0.037, 0.047, -0.115}, 1, 0.0031623},
   };
-  EXPECT_EQ(sim::report_json(600, placements),
-            "{\"steps\": 600, \"placements\": [\n"
-            "  {\"step\": 12, \"leg\": 0, \"foot\": [0.000000, 0.060000, -0.115000], "
-            "\"target\": null, \"distance\": null},\n"
-            "  {\"step\": 105, \"leg\": 2, \"foot\": [0.038000, -0.054000, -0.115000], "
-            "\"target\": 0, \"distance\": 0.004000},\n"
-            "  {\"step\": 224, \"leg\": 0, \"foot\": [0.037000, 0.047000, -0.115000], "
-            "\"target\": 1, \"distance\": 0.003162}\n"
-            "]}\n");
-  EXPECT_EQ(sim::report_json(3, {}), "{\"steps\": 3, \"placements\": []}\n");
-
-  const std::string summary = sim::summary_line(600, placements);
-  EXPECT_EQ(summary,
-            "sim: 600 steps, 3 placements, 2 on target, 3.6 mm from the centre on average");
-  EXPECT_EQ(sim::summary_line(5, {}), "sim: 5 steps, 0 placements, 0 on target");
+  const std::vector<sim::Reach> reaches = {
+      {78, 2, sim::Window{85, 117}, sim::Vec2{0.0377, -0.0541}, placements[1]},
+      {197, 0, std::nullopt, std::nullopt, placements[2]},
+  };
+  const sim::RunRecord run{world, 600, false, placements, reaches};
+  const std::string json = sim::report_json(run);
+  for (const char *part :
+       {"\"world\": \"w.toml\"", "\"engine\": \"kinematic\"", "\"steps\": 600",
+        "\"interrupted\": false",
+        "{\"step\":105,\"leg\":2,\"foot\":[0.038,-0.054,-0.115],\"target\":0,\"distance\":0.004}",
+        "{\"step\":105,\"leg\":2,\"search_step\":78,\"window\":{\"x\":85,\"y\":117},"
+        "\"aimed\":[0.0377,-0.0541],\"foot\":[0.038,-0.054,-0.115],\"error\":0.000316,",
+        "\"window\":null,\"aimed\":null,\"foot\":[0.037,0.047,-0.115],\"error\":null,",
+        "{\"x\":0.3,\"y\":0.0,\"radius\":0.006,\"reaches\":0}"})
+    EXPECT_NE(json.find(part), std::string::npos) << part << "\n" << json;
+  EXPECT_EQ(sim::summary_line(run),
+            "sim: 600 steps, 2 reaches, 2 on target, 3.6 mm from the centre on average; target 2 "
+            "never reached");
+  const sim::RunRecord idle{world, 5, true, {}, {}};
+  EXPECT_EQ(sim::summary_line(idle),
+            "sim: 5 steps, 0 reaches, 0 on target; targets 0, 1, 2 never reached");
 }
 
 TEST(World, StepSaysWhenTheRunIsOverAndNaNSetPointsAreIgnored) {
@@ -284,7 +301,7 @@ TEST(World, StepSaysWhenTheRunIsOverAndNaNSetPointsAreIgnored) {
   for (std::string line; std::getline(lines, line);)
     if (line.find("warning") != std::string::npos) ++warnings;
   EXPECT_EQ(warnings, 1) << err;
-  EXPECT_NE(err.find("sim: 3 steps, 0 placements, 0 on target\n"), std::string::npos) << err;
+  EXPECT_NE(err.find("sim: 3 steps, 0 reaches, 0 on target\n"), std::string::npos) << err;
 }
 
 std::string read(const fs::path &path) {
@@ -294,33 +311,48 @@ std::string read(const fs::path &path) {
   return text.str();
 }
 
-TEST(World, WritesTraceReportPicturesAndTheFramesTheHeadStoppedAt) {
+TEST(World, WritesEveryOutputWholeAndTheFramesTheControllerDecidedOn) {
   const fs::path folder = fs::path(testing::TempDir()) / "sim_world_outputs";
   fs::remove_all(folder);
   fs::create_directories(folder);
+  // Outputs of an earlier run go; a file of the user's stays.
+  for (const char *name : {"frame_000001_left_look.png", ".report.json.partial", "notes.txt"})
+    std::ofstream(folder / name) << "old";
   sim::WorldConfig config = plain_world({{0.038, 0.05, 0.006, {214, 30, 30}}});
   config.steps = 60;
   {
     sim::World world(config, folder.string());
     rest_leg(world, 0);
     world.set_position(pan_tag, 0.4f);
-    run_steps(world, 30);
-    world.set_position(pan_tag, -0.4f);
+    run_steps(world, 3);
+    world.console_print("red left = 49\n");
+    world.console_print("nb_red = 49, ad*ag = 49\n");
+    // The set-points the controller gives for the left disc.
+    world.set_position(leg_tag(0, 2), 1.2720519f);
+    world.set_position(leg_tag(0, 1), -0.119698115f);
+    world.set_position(leg_tag(0, 0), -0.3517099f);
     while (world.step(1)) {
     }
   }
-  // The pan reaches 0.4 after two steps and is still in the third.
-  EXPECT_TRUE(fs::exists(folder / "frame_000003_left.png"));
-  EXPECT_TRUE(fs::exists(folder / "frame_000035_right.png"));
   const std::string png_signature = "\x89PNG\r\n\x1a\n";
-  for (const char *name : {"top_view.png", "joints.png", "frame_000003_left.png"})
+  for (const char *name :
+       {"top_view.png", "joints.png", "frame_000003_left_look.png", "frame_000003_left_reach.png"})
     EXPECT_EQ(read(folder / name).substr(0, 8), png_signature) << name;
+  EXPECT_FALSE(fs::exists(folder / "frame_000001_left_look.png"));
+  EXPECT_EQ(read(folder / "notes.txt"), "old");
+  for (const auto &entry : fs::directory_iterator(folder))
+    EXPECT_FALSE(entry.path().filename().string().ends_with(".partial")) << entry.path();
   const std::string report = read(folder / "report.json");
-  EXPECT_EQ(report.rfind("{\"steps\": 60, \"placements\": [\n  {\"step\": 16, \"leg\": 0,", 0), 0u)
-      << report;
+  EXPECT_NE(report.find("\"steps\": 60,"), std::string::npos) << report;
+  EXPECT_NE(report.find("\"search_step\":3,\"window\":{\"x\":"), std::string::npos) << report;
+  EXPECT_NE(report.find("\"target\":0,\"distance\":0.003162}"), std::string::npos) << report;
   const std::string trace = read(folder / "trace.jsonl");
   EXPECT_EQ(trace.rfind("{\"step\":0,\"op\":\"servo_set_position\",\"tag\":2,", 0), 0u) << trace;
-  EXPECT_NE(trace.find("{\"step\":60,\"op\":\"end\"}\n"), std::string::npos);
+  EXPECT_TRUE(
+      trace.ends_with("{\"step\":60,\"op\":\"end\",\"reason\":\"the world's steps are done\"}\n"));
+  const std::string state = read(folder / "state.csv");
+  EXPECT_EQ(std::count(state.begin(), state.end(), '\n'), 61);
+  EXPECT_EQ(state.substr(0, state.find('\n')), sim::state_log_header());
 }
 
 }  // namespace
@@ -328,23 +360,25 @@ TEST(World, WritesTraceReportPicturesAndTheFramesTheHeadStoppedAt) {
 namespace {
 
 TEST(World, AnOutputThatCannotBeWrittenIsAnErrorNotASuccess) {
-  // A trace that lands on a full disk: the run must not claim it went well.
+  // A report that lands on a full disk: the run must not claim it went well.
   const fs::path folder = fs::path(testing::TempDir()) / "sim_world_full_disk";
   fs::remove_all(folder);
   fs::create_directories(folder);
-  fs::create_symlink("/dev/full", folder / "trace.jsonl");
   sim::WorldConfig config = plain_world();
   config.steps = 2;
   sim::World world(config, folder.string());
+  fs::create_symlink("/dev/full", folder / ".report.json.partial");
   testing::internal::CaptureStderr();
   world.step(1);
   EXPECT_FALSE(world.step(1));
   const std::string err = testing::internal::GetCapturedStderr();
   EXPECT_EQ(world.exit_status(), 2);
-  EXPECT_NE(err.find("sim: error: SIM_OUTPUT: " + folder.string() + ": cannot write trace.jsonl"),
+  EXPECT_NE(err.find("sim: error: SIM_OUTPUT: " + folder.string() +
+                     ": cannot write report.json there (No space left on device)"),
             std::string::npos)
       << err;
-  EXPECT_TRUE(fs::exists(folder / "report.json"));
+  EXPECT_FALSE(fs::exists(folder / "report.json"));
+  EXPECT_TRUE(fs::exists(folder / "trace.jsonl"));
 }
 
 }  // namespace

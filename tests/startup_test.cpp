@@ -22,7 +22,7 @@ constexpr int coup_h_tag = 16;
 
 // A short run with no red anywhere: the rest posture and a few searches.
 const RunResult &short_run() {
-  static const RunResult run = simrun::run_reacher("steps = 120\n");
+  static const RunResult run = simrun::run_reacher("engine = \"kinematic\"\nsteps = 120\n");
   return run;
 }
 
@@ -195,7 +195,7 @@ TEST(RunEnd, StandInEndsTheRunAfterItsStepsWithStatusZeroAndACompleteTrace) {
 }
 
 TEST(RunEnd, MainReturnsZeroWhenTheLibraryStopsCallingTheStepFunction) {
-  const RunResult run = simrun::run_reacher("steps = 100000\nrun_calls = 3\n");
+  const RunResult run = simrun::run_reacher("engine = \"kinematic\"\nsteps = 100000\nrun_calls = 3\n");
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.calls("step_function").size(), 3u);
   ASSERT_FALSE(run.trace.empty());

@@ -28,6 +28,9 @@ class KinematicEngine final : public Engine {
   double position(int joint) const override { return joints_.position(joint); }
   View view() const override { return view_of_pan(joints_.position(head_pan_joint)); }
   bool render(std::span<unsigned char> image) override;
+  std::optional<Vec2> ground_seen(double u, double v) const override {
+    return ground_point(view(), u, v);
+  }
   Foot foot(int leg) const override;
 
  private:

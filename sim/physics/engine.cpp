@@ -1,0 +1,295 @@
+#include "sim/physics/engine.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <string_view>
+
+#include "sim/legs.h"
+#include "sim/physics/pinhole.h"
+
+namespace sim {
+
+namespace {
+
+// Joint j of the stand-in (sim/devices.h) is the model's joint and position
+// actuator of this name.
+constexpr std::array<const char *, joint_count> joint_names{
+    "leg0_hip",  "leg0_roll", "leg0_knee", "leg1_hip",    "leg1_roll",
+    "leg1_knee", "leg2_hip",  "leg2_roll", "leg2_knee",   "leg3_hip",
+    "leg3_roll", "leg3_knee", "tete_coup", "tourne_tete", "coup_h"};
+constexpr std::array<const char *, 2> foot_names{"leg0_foot", "leg2_foot"};
+
+// Physics substeps are at most this long, and a controller step is a whole
+// number of them.
+constexpr double longest_substep = 0.002;  // s
+// A foot whose centre moved less than this in a step is still: slow enough
+// that a reach's last creep along the floor is over.
+constexpr double still_foot = 5e-5;  // metres
+// The image size the camera was fitted for: its pixels see the ground the
+// controller's tables give, whatever the world's camera size.
+constexpr int calibrated_side = 160;  // pixels, both ways
+constexpr double calibrated_centre = calibrated_side / 2.0;
+
+// The video's frames at most; the offscreen buffer holds them.
+constexpr int largest_film = 1280;  // pixels, either way
+// In the video, surfaces take light: a little of their own colour, the rest
+// from a headlight, so the robot's shape shows.
+constexpr float film_emission = 0.25f;
+
+// Discs lie on the floor, each a little above the next in file order, so the
+// first shows where they overlap, as in the kinematic world.
+constexpr double disc_half_height = 0.00001;  // metres
+constexpr double disc_layer = 0.00002;        // metres
+
+std::size_t index(int i) { return static_cast<std::size_t>(i); }
+
+// MuJoCo reports a fatal error through this hook and must not get control
+// back; the exception carries it up to the call layer.
+[[noreturn]] void physics_error(const char *message) {
+  throw RunError(std::string("physics engine: ") + message);
+}
+
+// MuJoCo's own warnings would go to stdout, among the controller's console
+// lines; they are the stand-in's messages.
+void physics_warning(const char *message) {
+  std::fprintf(stderr, "sim: warning: physics engine: %s\n", message);
+}
+
+std::string number(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.9g", value);
+  return text;
+}
+
+// Red, green, blue bytes as MuJoCo's 0..1 colour, so a flat, unlit material
+// renders back exactly these bytes.
+std::string rgba(const std::array<std::uint8_t, 3> &color) {
+  std::string out;
+  for (const std::uint8_t channel : color) out += number(channel / 255.0) + " ";
+  return out + "1";
+}
+
+int id_of(const mjModel *model, mjtObj type, const char *name, const char *what) {
+  const int id = mj_name2id(model, type, name);
+  if (id < 0) throw RunError(std::string("robot model: no ") + what + " named \"" + name + "\"");
+  return id;
+}
+
+// The floor's top surface: its plane's height.
+double floor_height_of(const mjModel *model, int floor) { return model->geom_pos[3 * floor + 2]; }
+
+}  // namespace
+
+std::string world_model_xml(const WorldConfig &world, double floor_z) {
+  std::string xml = robot_model_xml;
+  std::string assets;
+  std::string discs;
+  const std::size_t count = world.targets.size();
+  for (std::size_t i = 0; i < count; ++i) {
+    const Target &t = world.targets[i];
+    const std::string name = "target" + std::to_string(i);
+    assets += "    <material name=\"" + name + "\" rgba=\"" + rgba(t.color) +
+              "\" emission=\"1\" specular=\"0\" shininess=\"0\" reflectance=\"0\"/>\n";
+    const double lift = disc_half_height + disc_layer * static_cast<double>(count - 1 - i);
+    discs += "    <geom name=\"" + name + "\" type=\"cylinder\" material=\"" + name + "\" size=\"" +
+             number(t.radius) + " " + number(disc_half_height) + "\" pos=\"" + number(t.x) + " " +
+             number(t.y) + " " + number(floor_z + lift) +
+             "\" contype=\"0\" conaffinity=\"0\" group=\"1\"/>\n";
+  }
+  const std::size_t asset_end = xml.find("</asset>");
+  const std::size_t world_end = xml.find("</worldbody>");
+  if (asset_end == std::string::npos || world_end == std::string::npos)
+    throw RunError("robot model: it has no <asset> or no <worldbody> section");
+  xml.insert(world_end, discs);
+  xml.insert(asset_end, assets);
+  return xml;
+}
+
+PhysicsEngine::PhysicsEngine(const WorldConfig &world)
+    : width_(world.camera_width),
+      height_(world.camera_height),
+      // MuJoCo's image centre is the centre of what it renders; a camera of
+      // another size keeps the fitted centre by rendering the image that has
+      // it in the middle and cutting the world's camera image out of it.
+      rendered_width_(2 *
+                      static_cast<int>(std::max(calibrated_centre, width_ - calibrated_centre))),
+      rendered_height_(2 *
+                       static_cast<int>(std::max(calibrated_centre, height_ - calibrated_centre))),
+      crop_x_(rendered_width_ / 2 - static_cast<int>(calibrated_centre)),
+      crop_y_(rendered_height_ / 2 - static_cast<int>(calibrated_centre)) {
+  mju_user_error = physics_error;
+  mju_user_warning = physics_warning;
+
+  const double step_seconds = world.time_step_ms / 1000.0;
+  substeps_ = std::max(1, static_cast<int>(std::ceil(step_seconds / longest_substep - 1e-9)));
+
+  // The discs' height is the floor's, which only the compiled robot model
+  // knows: compile it alone first.
+  const auto compile = [](const std::string &xml) {
+    std::unique_ptr<mjVFS> files = std::make_unique<mjVFS>();
+    mj_defaultVFS(files.get());
+    const char *name = "robot.xml";
+    if (mj_makeEmptyFileVFS(files.get(), name, static_cast<int>(xml.size())) != 0)
+      throw RunError("robot model: cannot be put into MuJoCo's file system");
+    const int file = mj_findFileVFS(files.get(), name);
+    std::copy(xml.begin(), xml.end(), static_cast<char *>(files->filedata[file]));
+    char error[1000] = "";
+    mjModel *model = mj_loadXML(name, files.get(), error, sizeof error);
+    mj_deleteVFS(files.get());
+    if (model == nullptr) throw RunError(std::string("robot model: ") + error);
+    return std::unique_ptr<mjModel, ModelDeleter>(model);
+  };
+  double floor_z = 0.0;
+  {
+    const auto robot = compile(robot_model_xml);
+    floor_z = floor_height_of(robot.get(), id_of(robot.get(), mjOBJ_GEOM, "floor", "geom"));
+  }
+  model_ = compile(world_model_xml(world, floor_z));
+  model_->opt.timestep = step_seconds / substeps_;
+  // The offscreen buffer holds the camera image whatever its size.
+  model_->vis.global.offwidth =
+      std::max({model_->vis.global.offwidth, rendered_width_, largest_film});
+  model_->vis.global.offheight =
+      std::max({model_->vis.global.offheight, rendered_height_, largest_film});
+
+  for (int j = 0; j < joint_count; ++j) {
+    const int joint = id_of(model_.get(), mjOBJ_JOINT, joint_names[index(j)], "joint");
+    qpos_address_[index(j)] = model_->jnt_qposadr[joint];
+    actuator_[index(j)] = id_of(model_.get(), mjOBJ_ACTUATOR, joint_names[index(j)], "actuator");
+  }
+  for (std::size_t i = 0; i < feet_.size(); ++i) {
+    feet_[i].geom = id_of(model_.get(), mjOBJ_GEOM, foot_names[i], "geom");
+    feet_[i].site = id_of(model_.get(), mjOBJ_SITE, foot_names[i], "site");
+  }
+  foot_floor_ = id_of(model_.get(), mjOBJ_GEOM, "foot_floor", "geom");
+  head_camera_ = id_of(model_.get(), mjOBJ_CAMERA, "eye", "camera");
+  // The same focal length in pixels over the taller rendered image.
+  const double focal =
+      calibrated_centre / std::tan(model_->cam_fovy[head_camera_] * mjPI / 360.0);  // pixels
+  model_->cam_fovy[head_camera_] = 360.0 / mjPI * std::atan(rendered_height_ / 2.0 / focal);
+
+  // The robot starts in the pose its first set-points give (the model's
+  // keyframe), not with straight legs pushed into the floor.
+  data_.reset(mj_makeData(model_.get()));
+  if (model_->nkey > 0) mj_resetDataKeyframe(model_.get(), data_.get(), 0);
+  mj_forward(model_.get(), data_.get());
+  for (int j = 0; j < joint_count; ++j) start_[index(j)] = data_->qpos[qpos_address_[index(j)]];
+  for (std::size_t i = 0; i < feet_.size(); ++i) tips_before_[i] = tip(reaching_legs[i]);
+
+  mjv_defaultOption(&options_);
+  mjv_defaultScene(&scene_);
+  mjv_makeScene(model_.get(), &scene_, 2000);
+  mjr_defaultContext(&context_);
+  mjr_makeContext(model_.get(), &context_, mjFONTSCALE_100);
+  mjr_setBuffer(mjFB_OFFSCREEN, &context_);
+  // Flat colours: what the camera sees is exactly each material's colour.
+  for (const int flag : {mjRND_SHADOW, mjRND_WIREFRAME, mjRND_REFLECTION, mjRND_ADDITIVE,
+                         mjRND_SKYBOX, mjRND_FOG, mjRND_HAZE})
+    scene_.flags[flag] = 0;
+  mjv_defaultCamera(&camera_);
+  camera_.type = mjCAMERA_FIXED;
+  camera_.fixedcamid = head_camera_;
+  rendered_.resize(static_cast<std::size_t>(rendered_width_) *
+                   static_cast<std::size_t>(rendered_height_) * 3u);
+  flat_emission_.assign(model_->mat_emission, model_->mat_emission + model_->nmat);
+  // From the front left, above the left front foot, looking down at the
+  // ground both front legs reach.
+  mjv_defaultCamera(&overview_);
+  overview_.type = mjCAMERA_FREE;
+  overview_.lookat[0] = 0.03;
+  overview_.lookat[1] = 0.0;
+  overview_.lookat[2] = -0.09;
+  overview_.distance = 0.42;
+  overview_.azimuth = 215.0;
+  overview_.elevation = -32.0;
+}
+
+PhysicsEngine::~PhysicsEngine() {
+  mjr_freeContext(&context_);
+  mjv_freeScene(&scene_);
+}
+
+void PhysicsEngine::advance(const SetPoints &set_points) {
+  for (int j = 0; j < joint_count; ++j)
+    data_->ctrl[actuator_[index(j)]] = set_points.given(j) ? set_points.value(j) : start_[index(j)];
+  for (std::size_t i = 0; i < feet_.size(); ++i) tips_before_[i] = tip(reaching_legs[i]);
+  for (int s = 0; s < substeps_; ++s) mj_step(model_.get(), data_.get());
+}
+
+double PhysicsEngine::position(int joint) const { return data_->qpos[qpos_address_[index(joint)]]; }
+
+bool PhysicsEngine::render(std::span<unsigned char> image) {
+  draw(camera_, rendered_width_, rendered_height_, rendered_);
+  const std::size_t row = static_cast<std::size_t>(width_) * 3u;
+  const std::size_t rendered_row = static_cast<std::size_t>(rendered_width_) * 3u;
+  for (int y = 0; y < height_; ++y)
+    std::copy_n(rendered_.begin() +
+                    static_cast<long>(rendered_row * index(y + crop_y_) + 3u * index(crop_x_)),
+                row, image.begin() + static_cast<long>(row * index(y)));
+  return true;
+}
+
+void PhysicsEngine::draw(mjvCamera &camera, int width, int height, std::span<unsigned char> image) {
+  const mjrRect viewport{0, 0, width, height};
+  mjv_updateScene(model_.get(), data_.get(), &options_, nullptr, &camera, mjCAT_ALL, &scene_);
+  mjr_render(viewport, &scene_, &context_);
+  const std::size_t row = static_cast<std::size_t>(width) * 3u;
+  bottom_up_.resize(row * index(height));
+  mjr_readPixels(bottom_up_.data(), nullptr, viewport, &context_);
+  // OpenGL's rows run bottom to top; images here run top to bottom.
+  for (int y = 0; y < height; ++y)
+    std::copy_n(bottom_up_.begin() + static_cast<long>(row * index(height - 1 - y)), row,
+                image.begin() + static_cast<long>(row * index(y)));
+}
+
+void PhysicsEngine::film(int width, int height, std::span<unsigned char> frame) {
+  width = std::min(width, largest_film);
+  height = std::min(height, largest_film);
+  mjVisual &visual = model_->vis;
+  const mjVisual flat = visual;
+  for (int m = 0; m < model_->nmat; ++m) model_->mat_emission[m] = film_emission;
+  for (int c = 0; c < 3; ++c) {
+    visual.headlight.ambient[c] = 0.25f;
+    visual.headlight.diffuse[c] = 0.6f;
+    visual.headlight.specular[c] = 0.1f;
+  }
+  draw(overview_, width, height, frame);
+  // Back to the flat colours the robot's camera must see.
+  visual = flat;
+  std::copy(flat_emission_.begin(), flat_emission_.end(), model_->mat_emission);
+}
+
+std::optional<Vec2> PhysicsEngine::ground_seen(double u, double v) const {
+  physics::CameraPose pose{};
+  std::copy_n(data_->cam_xpos + 3 * head_camera_, 3, pose.position);
+  std::copy_n(data_->cam_xmat + 9 * head_camera_, 9, pose.rotation);
+  return physics::pixel_ground_point(pose, model_->cam_fovy[head_camera_], rendered_width_,
+                                     rendered_height_, u + crop_x_, v + crop_y_);
+}
+
+Vec3 PhysicsEngine::tip(int leg) const {
+  const mjtNum *at = data_->site_xpos + 3 * feet_[leg == 0 ? 0 : 1].site;
+  return {at[0], at[1], at[2]};
+}
+
+Foot PhysicsEngine::foot(int leg) const {
+  const std::size_t i = leg == 0 ? 0 : 1;
+  const Vec3 now = tip(leg);
+  const Vec3 &before = tips_before_[i];
+  Foot result{now, false,
+              std::hypot(now.x - before.x, now.y - before.y, now.z - before.z) < still_foot};
+  for (int c = 0; c < data_->ncon; ++c) {
+    const mjContact &contact = data_->contact[c];
+    const bool foot_and_floor = (contact.geom1 == feet_[i].geom && contact.geom2 == foot_floor_) ||
+                                (contact.geom2 == feet_[i].geom && contact.geom1 == foot_floor_);
+    if (!foot_and_floor) continue;
+    // The foot's sphere stands on a plane one radius below the visible floor,
+    // so its centre is where it touches the floor people see.
+    result.on_ground = true;
+    break;
+  }
+  return result;
+}
+
+}  // namespace sim

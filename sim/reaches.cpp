@@ -1,0 +1,71 @@
+#include "sim/reaches.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace sim {
+
+namespace {
+// The controller's tables end at window centre 159 (position 156).
+constexpr int window_position_limit = 157;
+// A foot closer than this to its rest point came back to rest.
+constexpr double at_rest = 0.001;  // metres
+
+int window_red_sum(const unsigned char *rgb, int width, int x, int y) {
+  int sum = 0;
+  for (int row = y; row < y + window_side; ++row)
+    for (int column = x; column < x + window_side; ++column)
+      sum += rgb[(static_cast<std::size_t>(row) * static_cast<std::size_t>(width) +
+                  static_cast<std::size_t>(column)) *
+                 3u];
+  return sum;
+}
+}  // namespace
+
+std::optional<Window> find_target_level_window(const unsigned char *rgb, int width, int height) {
+  if (rgb == nullptr) return std::nullopt;
+  const int square = std::min(width, height);
+  const int positions = std::min(square - window_side, window_position_limit);
+  std::optional<Window> found;
+  for (int x = 0; x < positions; ++x)
+    for (int y = 0; y < positions; ++y)
+      if (window_red_sum(rgb, width, x, y) == window_sum) found = Window{x, y};
+  return found;
+}
+
+std::optional<double> Reach::error() const {
+  if (!aimed) return std::nullopt;
+  return std::hypot(placement.foot.x - aimed->x, placement.foot.y - aimed->y);
+}
+
+Vec2 rest_point(int leg) { return {0.0, leg == 0 ? hip_y : -hip_y}; }
+
+void ReachLog::search(std::int64_t step, int leg, std::optional<Window> window,
+                      std::optional<Vec2> aimed) {
+  rest_posture();
+  open_ = Reach{step, leg, window, aimed, {}};
+  open_placed_ = false;
+}
+
+void ReachLog::placed(const Placement &placement) {
+  if (!open_ || placement.leg != open_->leg) return;
+  open_->placement = placement;
+  open_placed_ = true;
+}
+
+void ReachLog::rest_posture() {
+  if (open_ && open_placed_) {
+    const Vec2 rest = rest_point(open_->leg);
+    const Vec3 &foot = open_->placement.foot;
+    if (std::hypot(foot.x - rest.x, foot.y - rest.y) > at_rest) closed_.push_back(*open_);
+  }
+  open_.reset();
+}
+
+std::vector<Reach> ReachLog::reaches() const {
+  ReachLog copy = *this;
+  copy.rest_posture();
+  return copy.closed_;
+}
+
+}  // namespace sim

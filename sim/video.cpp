@@ -1,0 +1,108 @@
+#include "sim/video.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <vector>
+
+#include "sim/output_folder.h"
+#include "sim/signals.h"
+
+extern char **environ;
+
+namespace sim {
+
+VideoWriter::~VideoWriter() { close(); }
+
+std::string VideoWriter::open(const std::string &path, int width, int height,
+                              double frames_per_second) {
+  int ends[2];
+  if (::pipe2(ends, O_CLOEXEC) != 0) return "cannot make a pipe (" + system_reason(errno) + ")";
+  char size[32];
+  std::snprintf(size, sizeof size, "%dx%d", width, height);
+  char rate[32];
+  std::snprintf(rate, sizeof rate, "%.6g", frames_per_second);
+  // Deterministic, widely playable H.264: one encoder thread, yuv420p, no
+  // metadata that changes from run to run.
+  const std::vector<std::string> words = {"ffmpeg",   "-nostdin",  "-loglevel",
+                                          "error",    "-y",        "-f",
+                                          "rawvideo", "-pix_fmt",  "rgb24",
+                                          "-s",       size,        "-r",
+                                          rate,       "-i",        "pipe:0",
+                                          "-an",      "-c:v",      "libx264",
+                                          "-preset",  "fast",      "-crf",
+                                          "23",       "-threads",  "1",
+                                          "-pix_fmt", "yuv420p",   "-map_metadata",
+                                          "-1",       "-fflags",   "+bitexact",
+                                          "-flags:v", "+bitexact", "-f",
+                                          "mp4",      path};
+  std::vector<char *> argv;
+  for (const std::string &word : words) argv.push_back(const_cast<char *>(word.c_str()));
+  argv.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, ends[0], STDIN_FILENO);
+  // ffmpeg's stdout would land among the controller's console lines.
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  // Its own process group: a Ctrl-C at the terminal is the run's to handle,
+  // and the run then ends the video properly by closing the pipe.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+  posix_spawnattr_setpgroup(&attributes, 0);
+  const int spawned = posix_spawnp(&ffmpeg_, "ffmpeg", &actions, &attributes, argv.data(), environ);
+  posix_spawnattr_destroy(&attributes);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(ends[0]);
+  if (spawned != 0) {
+    ::close(ends[1]);
+    ffmpeg_ = -1;
+    if (spawned == ENOENT) return "the ffmpeg program is not installed (Debian: ffmpeg)";
+    return "cannot start ffmpeg (" + system_reason(spawned) + ")";
+  }
+  pipe_ = ends[1];
+  failure_.clear();
+  return "";
+}
+
+bool VideoWriter::add(std::span<const unsigned char> frame) {
+  if (pipe_ < 0) return false;
+  std::size_t done = 0;
+  while (done < frame.size()) {
+    bool own_sigpipe = false;
+    const ssize_t wrote = write_forgetting_own_sigpipe(
+        [&] { return ::write(pipe_, frame.data() + done, frame.size() - done); }, own_sigpipe);
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) {
+      failure_ = "ffmpeg stopped taking frames (" + system_reason(errno) + ")";
+      ::close(pipe_);
+      pipe_ = -1;
+      return false;
+    }
+    done += static_cast<std::size_t>(wrote);
+  }
+  return true;
+}
+
+std::string VideoWriter::close() {
+  if (pipe_ >= 0) {
+    ::close(pipe_);
+    pipe_ = -1;
+  }
+  if (ffmpeg_ > 0) {
+    int status = 0;
+    while (::waitpid(ffmpeg_, &status, 0) < 0 && errno == EINTR) {
+    }
+    ffmpeg_ = -1;
+    if (failure_.empty() && !(WIFEXITED(status) && WEXITSTATUS(status) == 0))
+      failure_ = "ffmpeg failed (see its message above)";
+  }
+  return failure_;
+}
+
+}  // namespace sim
