@@ -10,6 +10,7 @@
 #include "sim/devices.h"
 #include "sim/ground.h"
 #include "sim/legs.h"
+#include "sim/physics/engine.h"
 #include "sim/physics/pinhole.h"
 
 namespace {
@@ -108,6 +109,17 @@ TEST(RobotModel, ServoIOfTheStandInsJointIDrivesItAndSaturatesAtItsRange) {
   robot.data->ctrl[sim::head_tilt_joint] = -8.35;
   for (int i = 0; i < 250; ++i) mj_step(m, robot.data);
   EXPECT_NEAR(robot.data->qpos[sim::head_tilt_joint], m->jnt_range[2 * sim::head_tilt_joint], 2e-4);
+}
+
+TEST(RobotModel, AModelMuJoCoCannotCompileIsAClearError) {
+  try {
+    sim::compile_model("<mujoco><worldbody><geom type=\"tetrahedron\"/></worldbody></mujoco>");
+    ADD_FAILURE() << "compiled";
+  } catch (const sim::RunError &error) {
+    const std::string message = error.what();
+    EXPECT_EQ(message.rfind("robot model: ", 0), 0u) << message;
+    EXPECT_NE(message.find("tetrahedron"), std::string::npos) << message;
+  }
 }
 
 }  // namespace

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -137,7 +139,18 @@ std::string test_folder() {
   return folder.string();
 }
 
-RunResult run_in(const std::string &folder, const std::string &world_path) {
+// Waits until the run has written its first steps to the trace, so that a
+// signal arrives in the middle of the run, not before the world exists.
+void wait_for_steps(const std::string &folder) {
+  const fs::path trace = fs::path(folder) / ".trace.jsonl.partial";
+  for (int tries = 0; tries < 2000; ++tries) {
+    std::error_code error;
+    if (fs::file_size(trace, error) > 4096 && !error) return;
+    ::usleep(5000);
+  }
+}
+
+RunResult run_in(const std::string &folder, const std::string &world_path, const Options &options) {
   RunResult run;
   run.folder = folder;
   std::vector<std::string> env_text;
@@ -148,6 +161,7 @@ RunResult run_in(const std::string &folder, const std::string &world_path) {
   }
   if (!world_path.empty()) env_text.push_back("SIM_WORLD=" + world_path);
   env_text.push_back("SIM_OUTPUT=" + folder);
+  for (const std::string &entry : options.env) env_text.push_back(entry);
   std::vector<char *> env;
   for (std::string &entry : env_text) env.push_back(entry.data());
   env.push_back(nullptr);
@@ -157,8 +171,24 @@ RunResult run_in(const std::string &folder, const std::string &world_path) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
+  int pipe_ends[2] = {-1, -1};
+  switch (options.stdout_to) {
+    case Options::Stdout::file:
+      posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                       0644);
+      break;
+    case Options::Stdout::full_disk:
+      posix_spawn_file_actions_addopen(&actions, 1, "/dev/full", O_WRONLY, 0);
+      break;
+    case Options::Stdout::closed:
+      posix_spawn_file_actions_addclose(&actions, 1);
+      break;
+    case Options::Stdout::broken_pipe:
+      if (::pipe(pipe_ends) != 0) throw std::runtime_error("cannot make a pipe");
+      ::close(pipe_ends[0]);  // the reader is gone before the run starts
+      posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], 1);
+      break;
+  }
   posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                    0644);
   std::string exe = REACHER_EXE;
@@ -166,7 +196,12 @@ RunResult run_in(const std::string &folder, const std::string &world_path) {
   pid_t pid = 0;
   const int spawned = posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv, env.data());
   posix_spawn_file_actions_destroy(&actions);
+  if (pipe_ends[1] >= 0) ::close(pipe_ends[1]);
   if (spawned != 0) throw std::runtime_error("cannot start " + exe);
+  if (options.signal != 0) {
+    wait_for_steps(folder);
+    ::kill(pid, options.signal);
+  }
   int status = 0;
   waitpid(pid, &status, 0);
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -180,18 +215,18 @@ RunResult run_in(const std::string &folder, const std::string &world_path) {
 
 }  // namespace
 
-RunResult run_reacher(const std::string &world_toml) {
+RunResult run_reacher(const std::string &world_toml, const Options &options) {
   const std::string folder = test_folder();
   std::string world_path;
   if (!world_toml.empty()) {
     world_path = folder + "/world.toml";
     std::ofstream(world_path) << world_toml;
   }
-  return run_in(folder, world_path);
+  return run_in(folder, world_path, options);
 }
 
-RunResult run_reacher_with_file(const std::string &world_path) {
-  return run_in(test_folder(), world_path);
+RunResult run_reacher_with_file(const std::string &world_path, const Options &options) {
+  return run_in(test_folder(), world_path, options);
 }
 
 std::vector<float> positions_for(const RunResult &run, std::int64_t tag) {

@@ -35,11 +35,21 @@ struct RunResult {
   std::vector<std::string> warnings() const;
 };
 
+// How a run is started, beyond its world.
+struct Options {
+  std::vector<std::string> env;  // extra NAME=value entries
+  // Where the console goes: a file (read back into RunResult::out), a full
+  // disk, nowhere (stdout closed), or a pipe whose reader has gone.
+  enum class Stdout { file, full_disk, closed, broken_pipe } stdout_to = Stdout::file;
+  // Sent once the run has taken its first steps; 0: none.
+  int signal = 0;
+};
+
 // Runs reacher in a fresh folder named after the current test, with
 // world_toml as its world file (empty: no SIM_WORLD, the default world).
-RunResult run_reacher(const std::string &world_toml);
+RunResult run_reacher(const std::string &world_toml, const Options &options = {});
 // The same, for a world file that already exists.
-RunResult run_reacher_with_file(const std::string &world_path);
+RunResult run_reacher_with_file(const std::string &world_path, const Options &options = {});
 
 // The text of a file, or "" if it cannot be read.
 std::string read_file(const std::string &path);

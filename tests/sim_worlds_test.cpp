@@ -201,4 +201,15 @@ TEST(WorldFileErrors, EndTheRunWithStatusTwoBeforeTheControllerStarts) {
   }
 }
 
+TEST(WorldFileErrors, WithoutOffscreenRenderingThePhysicsEngineSaysWhatToInstall) {
+  simrun::Options no_egl;
+  no_egl.env.push_back("__EGL_VENDOR_LIBRARY_FILENAMES=/nonexistent/egl_vendor.json");
+  const RunResult run = simrun::run_reacher("steps = 10\n", no_egl);
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.err.rfind("sim: error: the physics engine's camera needs offscreen OpenGL", 0), 0u)
+      << run.err;
+  EXPECT_NE(run.err.find("libegl-mesa0"), std::string::npos) << run.err;
+  EXPECT_TRUE(run.out.empty());
+}
+
 }  // namespace

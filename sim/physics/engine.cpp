@@ -106,6 +106,22 @@ std::string world_model_xml(const WorldConfig &world, double floor_z) {
   return xml;
 }
 
+ModelPointer compile_model(const std::string &xml) {
+  // MuJoCo 2.2 compiles only files; its virtual file system holds the text.
+  const std::unique_ptr<mjVFS> files = std::make_unique<mjVFS>();
+  mj_defaultVFS(files.get());
+  const char *name = "robot.xml";
+  if (mj_makeEmptyFileVFS(files.get(), name, static_cast<int>(xml.size())) != 0)
+    throw RunError("robot model: cannot be put into MuJoCo's file system");
+  const int file = mj_findFileVFS(files.get(), name);
+  std::copy(xml.begin(), xml.end(), static_cast<char *>(files->filedata[file]));
+  char error[1000] = "";
+  mjModel *model = mj_loadXML(name, files.get(), error, sizeof error);
+  mj_deleteVFS(files.get());
+  if (model == nullptr) throw RunError(std::string("robot model: ") + error);
+  return ModelPointer(model);
+}
+
 PhysicsEngine::PhysicsEngine(const WorldConfig &world)
     : width_(world.camera_width),
       height_(world.camera_height),
@@ -126,26 +142,12 @@ PhysicsEngine::PhysicsEngine(const WorldConfig &world)
 
   // The discs' height is the floor's, which only the compiled robot model
   // knows: compile it alone first.
-  const auto compile = [](const std::string &xml) {
-    std::unique_ptr<mjVFS> files = std::make_unique<mjVFS>();
-    mj_defaultVFS(files.get());
-    const char *name = "robot.xml";
-    if (mj_makeEmptyFileVFS(files.get(), name, static_cast<int>(xml.size())) != 0)
-      throw RunError("robot model: cannot be put into MuJoCo's file system");
-    const int file = mj_findFileVFS(files.get(), name);
-    std::copy(xml.begin(), xml.end(), static_cast<char *>(files->filedata[file]));
-    char error[1000] = "";
-    mjModel *model = mj_loadXML(name, files.get(), error, sizeof error);
-    mj_deleteVFS(files.get());
-    if (model == nullptr) throw RunError(std::string("robot model: ") + error);
-    return std::unique_ptr<mjModel, ModelDeleter>(model);
-  };
   double floor_z = 0.0;
   {
-    const auto robot = compile(robot_model_xml);
+    const ModelPointer robot = compile_model(robot_model_xml);
     floor_z = floor_height_of(robot.get(), id_of(robot.get(), mjOBJ_GEOM, "floor", "geom"));
   }
-  model_ = compile(world_model_xml(world, floor_z));
+  model_ = compile_model(world_model_xml(world, floor_z));
   model_->opt.timestep = step_seconds / substeps_;
   // The offscreen buffer holds the camera image whatever its size.
   model_->vis.global.offwidth =

@@ -23,6 +23,14 @@ extern const char *const robot_model_xml;
 // floor, whose top is at floor_z.
 std::string world_model_xml(const WorldConfig &world, double floor_z);
 
+struct ModelDeleter {
+  void operator()(mjModel *m) const { mj_deleteModel(m); }
+};
+using ModelPointer = std::unique_ptr<mjModel, ModelDeleter>;
+
+// Compiles MJCF text. Throws RunError with MuJoCo's message when it cannot.
+ModelPointer compile_model(const std::string &xml);
+
 class PhysicsEngine final : public Engine {
  public:
   // Compiles the model and makes the offscreen context. Throws RunError when
@@ -45,9 +53,6 @@ class PhysicsEngine final : public Engine {
   const mjData &data() const { return *data_; }
 
  private:
-  struct ModelDeleter {
-    void operator()(mjModel *m) const { mj_deleteModel(m); }
-  };
   struct DataDeleter {
     void operator()(mjData *d) const { mj_deleteData(d); }
   };
@@ -67,7 +72,7 @@ class PhysicsEngine final : public Engine {
   int crop_x_;
   int crop_y_;
   int substeps_;
-  std::unique_ptr<mjModel, ModelDeleter> model_;
+  ModelPointer model_;
   std::unique_ptr<mjData, DataDeleter> data_;
   std::array<int, joint_count> qpos_address_{};
   std::array<int, joint_count> actuator_{};
