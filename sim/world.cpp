@@ -15,9 +15,8 @@ namespace {
 // A step function that keeps returning without advancing time would hang the
 // run forever; after this many such calls in a row the stand-in gives up.
 constexpr std::int64_t max_idle_calls = 100'000;
-// Camera frames saved per side view, and steps of joint history plotted.
+// Camera frames saved per side view.
 constexpr int max_frames_per_view = 6;
-constexpr std::size_t max_recorded_steps = 20'000;
 constexpr std::array<int, 3> head_joints{head_tilt_joint, head_pan_joint, head_roll_joint};
 // The head is at rest when no head joint moved more than this in a step.
 constexpr double head_at_rest = 1e-4;  // rad
@@ -40,7 +39,8 @@ World::World(WorldConfig config, std::string output_folder)
     : config_(std::move(config)),
       output_folder_(std::move(output_folder)),
       engine_(make_engine(config_)),
-      camera_(config_) {
+      camera_(config_),
+      history_(config_.steps, config_.time_step_ms / 1000.0) {
   camera_.update(*engine_, set_points_);
   if (!output_folder_.empty()) {
     const std::string path = (std::filesystem::path(output_folder_) / "trace.jsonl").string();
@@ -104,7 +104,14 @@ bool World::step(std::int32_t ms) {
   ++steps_done_;
   watch_.after_step(steps_done_, *engine_, config_.targets);
   if (!output_folder_.empty()) {
-    if (record_.positions.size() < max_recorded_steps) record_.add(*engine_, set_points_);
+    JointHistory::Sample set{};
+    JointHistory::Sample at{};
+    for (std::size_t i = 0; i < plotted_joints.size(); ++i) {
+      const int joint = plotted_joints[i];
+      set[i] = set_points_.given(joint) ? static_cast<float>(set_points_.value(joint)) : NAN;
+      at[i] = static_cast<float>(engine_->position(joint));
+    }
+    history_.add(steps_done_, set, at);
     watch_head();
   }
   if (steps_done_ < config_.steps) return true;
@@ -133,7 +140,11 @@ void World::watch_head() {
   std::snprintf(name, sizeof name, "frame_%06lld_%s.png", static_cast<long long>(steps_done_),
                 view_name(view));
   const std::string path = (std::filesystem::path(output_folder_) / name).string();
-  if (!write_png(path, camera_.width(), camera_.height(), camera_.image())) output_failed(name);
+  const std::string title =
+      "step " + std::to_string(steps_done_) + ", " + view_name(view) + " view";
+  if (!write_camera_frame(path, camera_.width(), camera_.height(), camera_.image(), title,
+                          std::nullopt))
+    output_failed(name);
 }
 
 std::uint8_t World::get_device(const char *name) {
@@ -216,6 +227,9 @@ void World::console_print(const char *text) {
     return;
   }
   trace_.call(steps_done_, "robot_console_print").field("text", std::string_view(text)).end();
+  // The controller announces each reach before it moves the leg in the next step.
+  if (std::string_view(text).find("MODE KINE") != std::string_view::npos)
+    history_.mark_reach(steps_done_ + 1);
   std::fputs(text, stdout);
 }
 
@@ -246,14 +260,9 @@ void World::write_outputs() {
   }
   if (!reported) output_failed("report.json");
 
-  const Canvas top = draw_top_view(config_, watch_.placements());
-  if (!write_png((folder / "top_view.png").string(), top.width(), top.height(),
-                 top.pixels().data()))
+  if (!write_top_view((folder / "top_view.png").string(), config_, watch_.placements()))
     output_failed("top_view.png");
-  const Canvas plot = draw_joint_plot(record_);
-  if (!write_png((folder / "joints.png").string(), plot.width(), plot.height(),
-                 plot.pixels().data()))
-    output_failed("joints.png");
+  if (!write_joint_plot((folder / "joints.png").string(), history_)) output_failed("joints.png");
 }
 
 namespace {

@@ -79,7 +79,7 @@ class World {
   std::array<char, 1024> text_{};
   std::set<std::string> warned_;
   PlacementWatch watch_;
-  JointRecord record_;  // only kept when there is an output folder
+  JointHistory history_;  // only kept when there is an output folder
   bool head_still_ = false;
   std::array<double, 3> head_before_{};  // head joints' positions a step ago
   std::array<int, 3> frames_saved_{};    // per View
