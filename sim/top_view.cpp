@@ -120,20 +120,17 @@ void outline_view(cairo_t *cr, const Map &map, const std::vector<Vec2> &outline,
   set_colour(cr, colour);
   cairo_set_line_width(cr, 1.5);
   cairo_stroke(cr);
-  // The name between the view's middle and its farthest point ahead, clear
-  // of the targets and feet near the legs, if that is in the picture.
-  Vec2 middle;
+  // The name just beyond the view's farthest point ahead, outside the area
+  // where the targets it sees lie, and kept inside the map.
   Vec2 ahead = outline.front();
-  for (const Vec2 &point : outline) {
-    middle.x += point.x / static_cast<double>(outline.size());
-    middle.y += point.y / static_cast<double>(outline.size());
+  for (const Vec2 &point : outline)
     if (point.x > ahead.x) ahead = point;
-  }
-  middle = {(middle.x + ahead.x) / 2.0, (middle.y + ahead.y) / 2.0};
-  if (!map.extent.holds(middle.x, middle.y)) return;
   use_font(cr, 13.0, Weight::bold);
-  haloed_text(cr, map.column(middle.y), map.row(middle.x), name, Align::centre, Baseline::middle,
-              {colour.r * 0.7, colour.g * 0.7, colour.b * 0.7});
+  const double half_width = text_width(cr, name) / 2.0 + 4.0;
+  haloed_text(cr,
+              std::clamp(map.column(ahead.y), map.box.x + half_width, map.box.right() - half_width),
+              std::clamp(map.row(ahead.x) - 4.0, map.box.y + 20.0, map.box.bottom() - 4.0), name,
+              Align::centre, Baseline::bottom, {colour.r * 0.7, colour.g * 0.7, colour.b * 0.7});
 }
 
 // A target as it can be drawn: the same inside the picture, but with bounded
