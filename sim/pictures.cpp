@@ -1,310 +1,405 @@
 #include "sim/pictures.h"
 
-#include <png.h>
-
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
-#include <optional>
+#include <cstdio>
+#include <limits>
 
-#include "sim/ground.h"
+#include "sim/plot.h"
 
 namespace sim {
 
-Canvas::Canvas(int width, int height, Rgb background)
-    : width_(width),
-      height_(height),
-      pixels_(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3u) {
-  fill(0, 0, width - 1, height - 1, background);
-}
+using namespace plot;
 
-Rgb Canvas::at(int x, int y) const {
-  const std::size_t i = (static_cast<std::size_t>(y) * static_cast<std::size_t>(width_) +
-                         static_cast<std::size_t>(x)) *
-                        3u;
-  return {pixels_[i], pixels_[i + 1], pixels_[i + 2]};
-}
-
-void Canvas::set(int x, int y, Rgb color) {
-  if (x < 0 || y < 0 || x >= width_ || y >= height_) return;
-  const std::size_t i = (static_cast<std::size_t>(y) * static_cast<std::size_t>(width_) +
-                         static_cast<std::size_t>(x)) *
-                        3u;
-  std::copy(color.begin(), color.end(), pixels_.begin() + static_cast<long>(i));
-}
-
-void Canvas::mix(int x, int y, Rgb color) {
-  if (x < 0 || y < 0 || x >= width_ || y >= height_) return;
-  const Rgb old = at(x, y);
-  Rgb out{};
-  for (std::size_t c = 0; c < 3; ++c) out[c] = static_cast<std::uint8_t>((old[c] + color[c]) / 2);
-  set(x, y, out);
-}
-
-void Canvas::fill(int x0, int y0, int x1, int y1, Rgb color) {
-  for (int y = std::max(0, y0); y <= std::min(height_ - 1, y1); ++y)
-    for (int x = std::max(0, x0); x <= std::min(width_ - 1, x1); ++x) set(x, y, color);
-}
-
-void Canvas::line(int x0, int y0, int x1, int y1, Rgb color) {
-  const int dx = std::abs(x1 - x0);
-  const int dy = -std::abs(y1 - y0);
-  const int sx = x0 < x1 ? 1 : -1;
-  const int sy = y0 < y1 ? 1 : -1;
-  int error = dx + dy;
-  for (;;) {
-    set(x0, y0, color);
-    if (x0 == x1 && y0 == y1) return;
-    const int twice = 2 * error;
-    if (twice >= dy) {
-      error += dy;
-      x0 += sx;
-    }
-    if (twice <= dx) {
-      error += dx;
-      y0 += sy;
-    }
+void JointHistory::Span::add(float value) {
+  if (!std::isfinite(value)) return;
+  if (!seen) {
+    low = high = value;
+    seen = true;
+    return;
   }
+  low = std::min(low, value);
+  high = std::max(high, value);
 }
 
-bool write_png(const std::string &path, int width, int height, const unsigned char *rgb) {
-  // The simplified writer adds no time chunk, so equal pixels give equal files.
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  image.width = static_cast<png_uint_32>(width);
-  image.height = static_cast<png_uint_32>(height);
-  image.format = PNG_FORMAT_RGB;
-  const int written = png_image_write_to_file(&image, path.c_str(), 0, rgb, width * 3, nullptr);
-  png_image_free(&image);
-  return written != 0;
+JointHistory::JointHistory(std::int64_t total_steps, double seconds_per_step)
+    : total_steps_(std::max<std::int64_t>(total_steps, 1)),
+      seconds_per_step_(seconds_per_step),
+      steps_per_column_((total_steps_ + plot_columns - 1) / plot_columns),
+      columns_(
+          static_cast<std::size_t>((total_steps_ + steps_per_column_ - 1) / steps_per_column_)) {}
+
+void JointHistory::add(std::int64_t step, const Sample &set_points, const Sample &positions) {
+  if (step < 1 || step > total_steps_) return;
+  Column &column = columns_[static_cast<std::size_t>((step - 1) / steps_per_column_)];
+  for (std::size_t j = 0; j < joints; ++j) {
+    column.set_points[j].add(set_points[j]);
+    column.positions[j].add(positions[j]);
+  }
+  last_step_ = std::max(last_step_, step);
 }
+
+void JointHistory::mark_reach(std::int64_t step) {
+  if (step < 1 || step > total_steps_) return;
+  columns_[static_cast<std::size_t>((step - 1) / steps_per_column_)].reach_began = true;
+  ++reaches_;
+}
+
+namespace {
+
+constexpr Colour set_point_ink{1.0, 0.62, 0.2};
+constexpr Colour position_ink{0.1, 0.25, 0.7};
+constexpr Colour reach_ink{0.55, 0.15, 0.6};
+constexpr Colour not_run_shade{0.93, 0.93, 0.93};
+
+constexpr double joint_plot_width = 1400.0;
+constexpr double joint_plot_left = 120.0;  // room for tick labels and the unit
+constexpr double panel_height = 108.0;
+constexpr double panel_title_height = 24.0;
+constexpr double panel_gap = 8.0;
+constexpr double group_gap = 16.0;  // between the left leg, the right leg and the head
+constexpr double reach_strip_height = 18.0;
+constexpr double panels_top = 130.0;
+
+double panel_top(std::size_t panel) {
+  return panels_top + static_cast<double>(panel) * (panel_title_height + panel_height + panel_gap) +
+         static_cast<double>(panel / 3) * group_gap + panel_title_height;
+}
+
+void draw_line_swatch(cairo_t *cr, double x, double y, Colour colour, double width) {
+  set_colour(cr, colour);
+  cairo_set_line_width(cr, width);
+  cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
+  cairo_move_to(cr, x - 12.0, y);
+  cairo_line_to(cr, x + 12.0, y);
+  cairo_stroke(cr);
+}
+
+constexpr double band_alpha = 0.45;
+
+void draw_band_swatch(cairo_t *cr, double x, double y, Colour colour) {
+  cairo_rectangle(cr, x - 12.0, y - 6.0, 24.0, 12.0);
+  set_colour(cr, {colour.r, colour.g, colour.b, band_alpha});
+  cairo_fill(cr);
+}
+
+void draw_reach_marker(cairo_t *cr, double x, double top) {
+  set_colour(cr, reach_ink);
+  cairo_move_to(cr, x - 5.0, top);
+  cairo_line_to(cr, x + 5.0, top);
+  cairo_line_to(cr, x, top + 8.0);
+  cairo_close_path(cr);
+  cairo_fill(cr);
+}
+
+// The value range a panel shows: all it drew, with a margin, and never less
+// than a fifth of a radian so a still joint does not fill the panel with noise.
+std::pair<double, double> panel_range(const JointHistory &history, std::size_t joint) {
+  double low = std::numeric_limits<double>::infinity();
+  double high = -low;
+  for (const JointHistory::Column &column : history.columns())
+    for (const JointHistory::Span *span : {&column.set_points[joint], &column.positions[joint]})
+      if (span->seen) {
+        low = std::min(low, static_cast<double>(span->low));
+        high = std::max(high, static_cast<double>(span->high));
+      }
+  if (!(low <= high)) low = high = 0.0;
+  const double middle = (low + high) / 2.0;
+  const double half = std::max((high - low) / 2.0 * 1.12, 0.1);
+  return {middle - half, middle + half};
+}
+
+// One series as a band from its lowest to its highest value in each column;
+// where a column holds one value the band is a line. Columns without a value
+// break it.
+void draw_series(cairo_t *cr, const JointHistory &history, std::size_t joint, bool positions,
+                 const Scale &x_of_step, const Scale &y) {
+  const auto &columns = history.columns();
+  const std::int64_t per_column = history.steps_per_column();
+  auto span_of = [&](std::size_t c) -> const JointHistory::Span & {
+    return positions ? columns[c].positions[joint] : columns[c].set_points[joint];
+  };
+  auto x_of = [&](std::size_t c) {
+    const auto first = static_cast<std::int64_t>(c) * per_column + 1;
+    const std::int64_t last = std::min(first + per_column - 1, history.total_steps());
+    return x_of_step(static_cast<double>(first + last) / 2.0);
+  };
+  const Colour colour = positions ? position_ink : set_point_ink;
+  cairo_save(cr);
+  cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
+  cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
+  cairo_set_line_width(cr, positions ? 1.5 : 3.5);
+  for (std::size_t start = 0; start < columns.size();) {
+    if (!span_of(start).seen) {
+      ++start;
+      continue;
+    }
+    std::size_t end = start;
+    while (end < columns.size() && span_of(end).seen) ++end;
+    for (std::size_t c = start; c < end; ++c)
+      cairo_line_to(cr, x_of(c), y(static_cast<double>(span_of(c).high)));
+    for (std::size_t c = end; c-- > start;)
+      cairo_line_to(cr, x_of(c), y(static_cast<double>(span_of(c).low)));
+    cairo_close_path(cr);
+    set_colour(cr, {colour.r, colour.g, colour.b, band_alpha});
+    cairo_fill_preserve(cr);
+    set_colour(cr, colour);
+    cairo_stroke(cr);
+    start = end;
+  }
+  cairo_restore(cr);
+}
+
+std::string seconds_text(double seconds) {
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%.4g s", seconds);
+  return buffer;
+}
+
+}  // namespace
 
 bool write_joint_plot(const std::string &path, const JointHistory &history) {
-  JointRecord r{history.record.set_points, history.record.positions};
-  const Canvas c = draw_joint_plot(r);
-  return write_png(path, c.width(), c.height(), c.pixels().data());
-}
-bool write_top_view(const std::string &path, const WorldConfig &world,
-                    const std::vector<Placement> &placements) {
-  const Canvas c = draw_top_view(world, placements);
-  return write_png(path, c.width(), c.height(), c.pixels().data());
-}
-bool write_camera_frame(const std::string &path, int width, int height, const unsigned char *rgb,
-                        const std::string &, std::optional<Window>) {
-  return write_png(path, width, height, rgb);
-}
+  const double data_width = JointHistory::plot_columns;
+  const double bottom = panel_top(plotted_joints.size() - 1) + panel_height;
+  Canvas canvas(static_cast<int>(joint_plot_width), static_cast<int>(bottom + 62.0));
+  cairo_t *cr = canvas.cr();
 
-namespace {
+  const std::int64_t total = history.total_steps();
+  const bool banded = history.steps_per_column() > 1;
+  const double seconds_per_step =
+      history.seconds_per_step() > 0.0 ? history.seconds_per_step() : 1.0;
+  const double seconds = static_cast<double>(total) * seconds_per_step;
+  set_colour(cr, ink);
+  use_font(cr, 20.0, Weight::bold);
+  text(cr, joint_plot_left, 14.0, "Joint angles over the run: set-point and position", Align::left,
+       Baseline::top);
+  use_font(cr, 13.0);
+  set_colour(cr, muted_ink);
+  std::string about = count_text(total) + " steps of " + number(seconds_per_step * 1000.0, 4) +
+                      " ms (" + seconds_text(seconds) + ")";
+  if (banded)
+    about += "; each pixel column covers " + count_text(history.steps_per_column()) +
+             " steps and shows the lowest to highest value in them, so no sample is left out";
+  else
+    about += "; every step drawn";
+  if (history.last_step() < total)
+    about += "; the run ended after step " + count_text(history.last_step()) + " (grey: not run)";
+  text(cr, joint_plot_left, 42.0, about, Align::left, Baseline::top);
 
-constexpr Rgb ground_shade{206, 214, 198};
-constexpr Rgb left_view_shade{150, 180, 235};
-constexpr Rgb right_view_shade{240, 205, 130};
-constexpr Rgb edge_shade{90, 90, 90};
-constexpr Rgb black{0, 0, 0};
-constexpr Rgb white{255, 255, 255};
-
-constexpr double metres_per_pixel = 0.0005;
-constexpr double largest_extent = 0.5;  // metres from the origin, on every side
-
-// The part of the ground the top view shows: the area around the front legs,
-// grown to hold every target and placement.
-struct Extent {
-  double x_low = -0.03, x_high = 0.15;
-  double y_low = -0.15, y_high = 0.15;
-  void include(double x, double y, double margin) {
-    x_low = std::min(x_low, x - margin);
-    x_high = std::max(x_high, x + margin);
-    y_low = std::min(y_low, y - margin);
-    y_high = std::max(y_high, y + margin);
-  }
-  void clamp() {
-    x_low = std::max(x_low, -largest_extent);
-    y_low = std::max(y_low, -largest_extent);
-    x_high = std::min(x_high, largest_extent);
-    y_high = std::min(y_high, largest_extent);
-  }
-};
-
-// Forward is up, left is left: column from y, row from x.
-struct TopMap {
-  Extent extent;
-  int column(double y) const {
-    return static_cast<int>(std::floor((extent.y_high - y) / metres_per_pixel));
-  }
-  int row(double x) const {
-    return static_cast<int>(std::floor((extent.x_high - x) / metres_per_pixel));
-  }
-  double x_of(int row_index) const { return extent.x_high - (row_index + 0.5) * metres_per_pixel; }
-  double y_of(int column_index) const {
-    return extent.y_high - (column_index + 0.5) * metres_per_pixel;
-  }
-};
-
-void shade_view(Canvas &canvas, const TopMap &map, const WorldConfig &world, View view, Rgb shade) {
-  // Quarter-pixel samples of the camera image: their ground points lie closer
-  // together than the top view's pixels even far out, so the area has no holes.
-  std::vector<bool> covered(static_cast<std::size_t>(canvas.width()) *
-                            static_cast<std::size_t>(canvas.height()));
-  auto mark = [&](double u, double v, bool edge) {
-    const std::optional<Vec2> ground = ground_point(view, u, v);
-    if (!ground) return;
-    const int x = map.column(ground->y);
-    const int y = map.row(ground->x);
-    if (x < 0 || y < 0 || x >= canvas.width() || y >= canvas.height()) return;
-    if (edge) {
-      canvas.set(x, y, edge_shade);
-      return;
-    }
-    const std::size_t i = static_cast<std::size_t>(y) * static_cast<std::size_t>(canvas.width()) +
-                          static_cast<std::size_t>(x);
-    if (covered[i]) return;
-    covered[i] = true;
-    canvas.mix(x, y, shade);
+  // With bands, each line's swatch shows its band behind it.
+  std::vector<LegendEntry> legend{
+      {[banded](cairo_t *c, double x, double y) {
+         if (banded) draw_band_swatch(c, x, y, set_point_ink);
+         draw_line_swatch(c, x, y, set_point_ink, 3.5);
+       },
+       "set-point: the angle the controller asked for"},
+      {[banded](cairo_t *c, double x, double y) {
+         if (banded) draw_band_swatch(c, x, y, position_ink);
+         draw_line_swatch(c, x, y, position_ink, 1.5);
+       },
+       "position: the angle the joint was at"},
   };
-  const double right = world.camera_width - 1;
-  const double bottom = world.camera_height - 1;
-  for (double v = 0.0; v <= bottom; v += 0.25)
-    for (double u = 0.0; u <= right; u += 0.25) mark(u, v, false);
-  for (double t = 0.0; t <= right; t += 0.1) {
-    mark(t, 0.0, true);
-    mark(t, bottom, true);
+  if (banded)
+    legend.push_back({[](cairo_t *c, double x, double y) {
+                        draw_band_swatch(c, x, y, set_point_ink);
+                        draw_band_swatch(c, x, y, position_ink);
+                      },
+                      "both bands over each other"});
+  legend.push_back({[](cairo_t *c, double x, double y) { draw_reach_marker(c, x, y - 4.0); },
+                    "a reach begins (" + count_text(history.reaches()) + " in the run)"});
+  legend_row(cr, joint_plot_left, 64.0, legend, 13.0);
+
+  const Scale x_of_step{0.0, static_cast<double>(total), joint_plot_left,
+                        joint_plot_left + data_width};
+  const Scale x_of_time{0.0, seconds, joint_plot_left, joint_plot_left + data_width};
+  const Ticks time_ticks = nice_ticks(0.0, seconds, 14);
+
+  // Where reaches began: a strip above the panels, and dashed lines through
+  // them while the reaches lie far enough apart for the lines not to hide
+  // the angles.
+  std::vector<double> reach_x;
+  std::int64_t first_step = 1;
+  for (const JointHistory::Column &column : history.columns()) {
+    if (column.reach_began)
+      reach_x.push_back(std::round(x_of_step(static_cast<double>(first_step))) + 0.5);
+    first_step += history.steps_per_column();
   }
-  for (double t = 0.0; t <= bottom; t += 0.1) {
-    mark(0.0, t, true);
-    mark(right, t, true);
-  }
-}
+  const bool reach_lines = reach_x.size() * 8 <= history.columns().size();
+  const double strip_top = panel_top(0) - panel_title_height - reach_strip_height;
+  set_colour(cr, reach_ink);
+  use_font(cr, 12.0);
+  text(cr, joint_plot_left - 8.0, strip_top + 4.0, "reaches", Align::right, Baseline::middle);
+  for (const double x : reach_x) draw_reach_marker(cr, x, strip_top);
 
-void draw_cross(Canvas &canvas, int x, int y, Rgb color) {
-  for (int d = -4; d <= 4; ++d) {
-    canvas.set(x + d, y, color);
-    canvas.set(x, y + d, color);
-  }
-}
+  for (std::size_t panel = 0; panel < plotted_joints.size(); ++panel) {
+    const Box box{joint_plot_left, panel_top(panel), data_width, panel_height};
+    set_colour(cr, ink);
+    use_font(cr, 14.0, Weight::bold);
+    text(cr, box.x, box.y - 5.0, plotted_joint_names[panel], Align::left, Baseline::bottom);
+    use_font(cr, 12.0);
+    set_colour(cr, muted_ink);
+    upward_text(cr, 26.0, box.y + box.height / 2.0, "angle (rad)");
 
-}  // namespace
+    const auto [low, high] = panel_range(history, panel);
+    const Scale y{low, high, box.bottom(), box.y};
+    const Ticks value_ticks = nice_ticks(low, high, 4);
 
-Canvas draw_top_view(const WorldConfig &world, const std::vector<Placement> &placements) {
-  TopMap map;
-  for (const Target &target : world.targets)
-    map.extent.include(target.x, target.y, target.radius + 0.01);
-  for (const Placement &p : placements) map.extent.include(p.foot.x, p.foot.y, 0.01);
-  map.extent.clamp();
-  const int width =
-      static_cast<int>(std::ceil((map.extent.y_high - map.extent.y_low) / metres_per_pixel));
-  const int height =
-      static_cast<int>(std::ceil((map.extent.x_high - map.extent.x_low) / metres_per_pixel));
-  Canvas canvas(width, height, ground_shade);
-
-  shade_view(canvas, map, world, View::left, left_view_shade);
-  shade_view(canvas, map, world, View::right, right_view_shade);
-
-  // Discs drawn last to first, so where they overlap the first is on top, as
-  // the camera shows them.
-  for (auto target = world.targets.rbegin(); target != world.targets.rend(); ++target) {
-    const int x0 = map.column(target->y + target->radius);
-    const int x1 = map.column(target->y - target->radius);
-    const int y0 = map.row(target->x + target->radius);
-    const int y1 = map.row(target->x - target->radius);
-    for (int y = std::max(0, y0); y <= std::min(height - 1, y1); ++y)
-      for (int x = std::max(0, x0); x <= std::min(width - 1, x1); ++x) {
-        const double distance = std::hypot(map.x_of(y) - target->x, map.y_of(x) - target->y);
-        if (distance > target->radius) continue;
-        canvas.set(x, y, distance > target->radius - metres_per_pixel ? black : target->color);
+    cairo_save(cr);
+    clip_to(cr, box);
+    if (history.last_step() < total) {
+      const double from = x_of_step(static_cast<double>(history.last_step()));
+      set_colour(cr, not_run_shade);
+      cairo_rectangle(cr, from, box.y, box.right() - from, box.height);
+      cairo_fill(cr);
+    }
+    vertical_grid(cr, box, x_of_time, time_ticks);
+    horizontal_grid(cr, box, y, value_ticks);
+    if (low < 0.0 && high > 0.0) {
+      set_colour(cr, {0.6, 0.6, 0.6});
+      cairo_set_line_width(cr, 1.0);
+      cairo_move_to(cr, box.x, std::round(y(0.0)) + 0.5);
+      cairo_line_to(cr, box.right(), std::round(y(0.0)) + 0.5);
+      cairo_stroke(cr);
+    }
+    if (reach_lines) {
+      set_colour(cr, {reach_ink.r, reach_ink.g, reach_ink.b, 0.55});
+      cairo_set_line_width(cr, 1.0);
+      const double dashes[] = {4.0, 3.0};
+      cairo_set_dash(cr, dashes, 2, 0.0);
+      for (const double x : reach_x) {
+        cairo_move_to(cr, x, box.y);
+        cairo_line_to(cr, x, box.bottom());
       }
-  }
+      cairo_stroke(cr);
+      cairo_set_dash(cr, nullptr, 0, 0.0);
+    }
+    draw_series(cr, history, panel, false, x_of_step, y);
+    draw_series(cr, history, panel, true, x_of_step, y);
+    cairo_restore(cr);
 
-  for (const double hip : {hip_y, -hip_y}) {
-    const int x = map.column(hip);
-    const int y = map.row(0.0);
-    // A hollow square: the rest posture puts a foot right under its hip.
-    canvas.line(x - 4, y - 4, x + 4, y - 4, edge_shade);
-    canvas.line(x - 4, y + 4, x + 4, y + 4, edge_shade);
-    canvas.line(x - 4, y - 4, x - 4, y + 4, edge_shade);
-    canvas.line(x + 4, y - 4, x + 4, y + 4, edge_shade);
+    frame(cr, box);
+    use_font(cr, 12.0);
+    set_colour(cr, ink);
+    left_ticks(cr, box, y, value_ticks);
+    bottom_ticks(cr, box, x_of_time, time_ticks, panel + 1 == plotted_joints.size());
   }
-  for (const Placement &p : placements)
-    draw_cross(canvas, map.column(p.foot.y), map.row(p.foot.x), p.target ? white : black);
-  return canvas;
+  use_font(cr, 13.0);
+  set_colour(cr, ink);
+  text(cr, joint_plot_left + data_width / 2.0, bottom + 28.0,
+       "time since the run began (s), " + seconds_text(seconds_per_step) + " a step", Align::centre,
+       Baseline::top);
+  return canvas.write_png(path);
 }
 
 namespace {
-constexpr Rgb plot_background{232, 232, 232};
-constexpr Rgb panel_background{255, 255, 255};
-constexpr Rgb grid{215, 215, 215};
-constexpr Rgb zero_line{150, 150, 150};
-constexpr Rgb set_point_ink{235, 140, 20};
-constexpr Rgb position_ink{30, 70, 200};
-constexpr int panel_height = 80;
-constexpr int panel_gap = 8;
-constexpr int plot_margin = 8;
-constexpr std::size_t widest_plot = 1200;  // columns of steps
+constexpr Colour window_ink{0.2, 0.95, 1.0};
+// The enlarged image's longer side aims at this many pixels, and never passes
+// the largest unless the camera's image already does.
+constexpr double frame_view_size = 480.0;
+constexpr double largest_frame_view = 1200.0;
+
+void draw_window_outline(cairo_t *cr, double x, double y, double side) {
+  cairo_rectangle(cr, x - 2.0, y - 2.0, side + 4.0, side + 4.0);
+  set_colour(cr, {0.0, 0.0, 0.0});
+  cairo_set_line_width(cr, 5.0);
+  cairo_stroke_preserve(cr);
+  set_colour(cr, window_ink);
+  cairo_set_line_width(cr, 2.5);
+  cairo_stroke(cr);
+}
 }  // namespace
 
-Canvas draw_joint_plot(const JointRecord &record) {
-  const std::size_t samples = record.positions.size();
-  const std::size_t per_column =
-      std::max<std::size_t>(1, (samples + widest_plot - 1) / widest_plot);
-  const int columns = static_cast<int>((samples + per_column - 1) / per_column);
-  const int panels = static_cast<int>(plotted_joints.size());
-  Canvas canvas(2 * plot_margin + std::max(columns, 1),
-                plot_margin + panels * (panel_height + panel_gap), plot_background);
+bool write_camera_frame(const std::string &path, int width, int height, const unsigned char *rgb,
+                        const std::string &title, std::optional<Window> window) {
+  if (rgb == nullptr || width < 1 || height < 1) return false;
+  const double longer = std::max(width, height);
+  const int zoom =
+      std::max(1, static_cast<int>(std::min(std::max(frame_view_size / longer, 180.0 / height),
+                                            largest_frame_view / longer)));
+  const double image_width = width * zoom;
+  const double image_height = height * zoom;
+  constexpr double left = 84.0;
+  constexpr double top = 70.0;
+  const Box box{left, top, image_width, image_height};
+  Canvas canvas(static_cast<int>(std::max(left + image_width + 30.0, 640.0)),
+                static_cast<int>(top + image_height + 112.0));
+  cairo_t *cr = canvas.cr();
 
-  for (int panel = 0; panel < panels; ++panel) {
-    const auto index = static_cast<std::size_t>(panel);
-    // The panel's range: what its joint did, and zero.
-    double low = 0.0;
-    double high = 0.0;
-    for (std::size_t s = 0; s < samples; ++s)
-      for (const float value : {record.set_points[s][index], record.positions[s][index]})
-        if (std::isfinite(value)) {
-          low = std::min(low, static_cast<double>(value));
-          high = std::max(high, static_cast<double>(value));
-        }
-    const double pad = std::max(0.1, 0.1 * (high - low));
-    low -= pad;
-    high += pad;
-    const int top = plot_margin + panel * (panel_height + panel_gap);
-    // One pixel kept free at the top and bottom for the thick set-point line.
-    auto row_of = [&](double value) {
-      const double fraction = (high - value) / (high - low);
-      return top + 1 +
-             std::clamp(static_cast<int>(std::lround(fraction * (panel_height - 3))), 0,
-                        panel_height - 3);
-    };
-    canvas.fill(plot_margin, top, plot_margin + columns - 1, top + panel_height - 1,
-                panel_background);
-    const std::size_t grid_steps = per_column <= 2 ? 100 : 1000;
-    for (std::size_t s = grid_steps; s < samples; s += grid_steps) {
-      const int x = plot_margin + static_cast<int>(s / per_column);
-      canvas.line(x, top, x, top + panel_height - 1, grid);
-    }
-    canvas.line(plot_margin, row_of(0.0), plot_margin + columns - 1, row_of(0.0), zero_line);
+  set_colour(cr, ink);
+  use_font(cr, 17.0, Weight::bold);
+  text(cr, 16.0, 12.0, title, Align::left, Baseline::top);
+  use_font(cr, 13.0);
+  set_colour(cr, muted_ink);
+  text(cr, 16.0, 38.0,
+       "camera image, " + std::to_string(width) + " \u00d7 " + std::to_string(height) + " pixels" +
+           (zoom > 1 ? ", each shown " + std::to_string(zoom) + " times as large" : ""),
+       Align::left, Baseline::top);
 
-    for (const bool positions : {false, true}) {
-      const auto &series = positions ? record.positions : record.set_points;
-      const Rgb ink = positions ? position_ink : set_point_ink;
-      int last = -1;  // row of the previous column's point; -1 before the first
-      for (int column = 0; column < columns; ++column) {
-        const std::size_t s =
-            std::min(samples - 1, (static_cast<std::size_t>(column) + 1) * per_column - 1);
-        const float value = series[s][index];
-        if (!std::isfinite(value)) {
-          last = -1;
-          continue;
-        }
-        const int y = row_of(value);
-        const int x = plot_margin + column;
-        // The set-point drawn three pixels thick, so it shows around the
-        // position that follows it.
-        const int thickness = positions ? 0 : 1;
-        for (int d = -thickness; d <= thickness; ++d)
-          canvas.line(last < 0 ? x : x - 1, (last < 0 ? y : last) + d, x, y + d, ink);
-        last = y;
-      }
+  cairo_surface_t *image = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
+  const int stride = cairo_image_surface_get_stride(image);
+  unsigned char *data = cairo_image_surface_get_data(image);
+  if (data != nullptr) {
+    for (int row = 0; row < height; ++row) {
+      auto *out =
+          reinterpret_cast<std::uint32_t *>(data + static_cast<std::ptrdiff_t>(row) * stride);
+      const unsigned char *in = rgb + static_cast<std::ptrdiff_t>(row) * width * 3;
+      for (int column = 0; column < width; ++column, in += 3)
+        out[column] = static_cast<std::uint32_t>(in[0]) << 16 |
+                      static_cast<std::uint32_t>(in[1]) << 8 | static_cast<std::uint32_t>(in[2]);
     }
+    cairo_surface_mark_dirty(image);
   }
-  return canvas;
+  cairo_save(cr);
+  clip_to(cr, box);
+  cairo_translate(cr, box.x, box.y);
+  cairo_scale(cr, zoom, zoom);
+  cairo_set_source_surface(cr, image, 0.0, 0.0);
+  cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
+  cairo_paint(cr);
+  cairo_restore(cr);
+  cairo_surface_destroy(image);
+  frame(cr, {box.x - 1.0, box.y - 1.0, box.width + 1.0, box.height + 1.0});
+
+  // Ticks at pixel centres: the tick "40" points at pixel column 40.
+  use_font(cr, 12.0);
+  const int tick_count = std::max(2, static_cast<int>(std::max(image_width, image_height) / 80.0));
+  const Scale column_x{-0.5, width - 0.5, box.x, box.right()};
+  const Scale row_y{-0.5, height - 0.5, box.y, box.bottom()};
+  bottom_ticks(cr, box, column_x, nice_ticks(0.0, width - 1.0, tick_count, 1.0), true);
+  left_ticks(cr, box, row_y, nice_ticks(0.0, height - 1.0, tick_count, 1.0));
+  use_font(cr, 13.0);
+  set_colour(cr, ink);
+  text(cr, box.x + box.width / 2.0, box.bottom() + 26.0, "image column (pixels)", Align::centre,
+       Baseline::top);
+  upward_text(cr, 22.0, box.y + box.height / 2.0,
+              box.height >= 170.0 ? "image row (pixels, down)" : "row");
+
+  const double caption_y = box.bottom() + 56.0;
+  if (window) {
+    const bool on_image = window->x > -window_side && window->x < width &&
+                          window->y > -window_side && window->y < height;
+    if (on_image) {
+      cairo_save(cr);
+      clip_to(cr, {box.x - 4.0, box.y - 4.0, box.width + 8.0, box.height + 8.0});
+      draw_window_outline(cr, box.x + window->x * zoom, box.y + window->y * zoom,
+                          window_side * zoom);
+      cairo_restore(cr);
+    }
+    legend_row(cr, 16.0, caption_y,
+               {{[](cairo_t *c, double cx, double cy) {
+                   draw_window_outline(c, cx - 6.0, cy - 6.0, 12.0);
+                 },
+                 "the 7 \u00d7 7 window of the target's exact red level, top-left pixel at "
+                 "column " +
+                     count_text(window->x) + ", row " + count_text(window->y) +
+                     (on_image ? "" : " (off the image)")}},
+               13.0);
+  } else {
+    set_colour(cr, ink);
+    text(cr, 16.0, caption_y + 8.0, "no window of exact target level in this image", Align::left,
+         Baseline::top);
+  }
+  return canvas.write_png(path);
 }
 
 }  // namespace sim

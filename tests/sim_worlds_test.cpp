@@ -137,6 +137,7 @@ TEST(ShippedWorlds, DefaultWorldFileIsTheEmbeddedWorldAndRunsTheSameTwice) {
   const std::string trace = simrun::read_file(embedded.folder + "/trace.jsonl");
   const std::string report = simrun::read_file(embedded.folder + "/report.json");
   const std::string top = simrun::read_file(embedded.folder + "/top_view.png");
+  const std::string joints = simrun::read_file(embedded.folder + "/joints.png");
   const RunResult from_file = simrun::run_reacher_with_file(world_file("default"));
   ASSERT_EQ(from_file.status, 0) << from_file.err;
   EXPECT_FALSE(trace.empty());
@@ -148,6 +149,7 @@ TEST(ShippedWorlds, DefaultWorldFileIsTheEmbeddedWorldAndRunsTheSameTwice) {
   };
   EXPECT_EQ(without_source(report), without_source(other));
   EXPECT_TRUE(top == simrun::read_file(from_file.folder + "/top_view.png"));
+  EXPECT_TRUE(joints == simrun::read_file(from_file.folder + "/joints.png"));
 }
 
 TEST(ShippedWorlds, WideCameraReachesLikeTheDefault) {
