@@ -225,13 +225,15 @@ void World::note_decision(std::string_view text) {
     reaches_.rest_posture();
     return;
   }
-  if (text.starts_with("red left = ")) return save_frame(View::left, false, std::nullopt);
-  if (text.starts_with("red right = ")) return save_frame(View::right, false, std::nullopt);
+  const auto window_in_image = [&] {
+    return find_target_level_window(camera_.image(), camera_.width(), camera_.height());
+  };
+  if (text.starts_with("red left = ")) return save_frame(View::left, false, window_in_image());
+  if (text.starts_with("red right = ")) return save_frame(View::right, false, window_in_image());
   if (!text.starts_with("nb_red = ")) return;
   // The reach's window search: the image is the one it just searched.
   const View view = camera_.shown();
-  const std::optional<Window> window =
-      find_target_level_window(camera_.image(), camera_.width(), camera_.height());
+  const std::optional<Window> window = window_in_image();
   std::optional<Vec2> aimed;
   if (window) aimed = engine_->ground_seen(window->x + 3, window->y + 3);
   if (view != View::forward) reaches_.search(steps_done_, reaching_leg_of(view), window, aimed);
@@ -248,16 +250,11 @@ void World::save_frame(View view, bool reach, const std::optional<Window> &windo
   std::snprintf(name, sizeof name, "frame_%06lld_%s_%s.png", static_cast<long long>(steps_done_),
                 view_name(view), reach ? "reach" : "look");
   char title[160];
-  if (reach && window)
-    std::snprintf(title, sizeof title,
-                  "step %lld, %s view, as the reach searched it: window at column %d, row %d",
-                  static_cast<long long>(steps_done_), view_name(view), window->x, window->y);
-  else if (reach)
-    std::snprintf(title, sizeof title, "step %lld, %s view, as the reach searched it: no window",
+  if (reach)
+    std::snprintf(title, sizeof title, "step %lld, %s view: the reach searched it for its window",
                   static_cast<long long>(steps_done_), view_name(view));
   else
-    std::snprintf(title, sizeof title,
-                  "step %lld, %s view, as the search counted it: %d red pixels",
+    std::snprintf(title, sizeof title, "step %lld, %s view: the search counted %d red pixels",
                   static_cast<long long>(steps_done_), view_name(view),
                   count_red(camera_.image(), camera_.width(), camera_.height()));
   if (!write_camera_frame(folder_->partial(name), camera_.width(), camera_.height(),
