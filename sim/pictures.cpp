@@ -25,9 +25,10 @@ void JointHistory::Span::add(float value) {
 JointHistory::JointHistory(std::int64_t total_steps, double seconds_per_step)
     : total_steps_(std::max<std::int64_t>(total_steps, 1)),
       seconds_per_step_(seconds_per_step),
-      steps_per_column_((total_steps_ + plot_columns - 1) / plot_columns),
-      columns_(
-          static_cast<std::size_t>((total_steps_ + steps_per_column_ - 1) / steps_per_column_)) {}
+      // Rounded up without forming total + divisor, which could overflow.
+      steps_per_column_(total_steps_ / plot_columns + (total_steps_ % plot_columns != 0)),
+      columns_(static_cast<std::size_t>(total_steps_ / steps_per_column_ +
+                                        (total_steps_ % steps_per_column_ != 0))) {}
 
 void JointHistory::add(std::int64_t step, const Sample &set_points, const Sample &positions) {
   if (step < 1 || step > total_steps_) return;

@@ -31,11 +31,12 @@ constexpr double still_foot = 5e-5;  // metres
 constexpr int calibrated_side = 160;  // pixels, both ways
 constexpr double calibrated_centre = calibrated_side / 2.0;
 
-// The video's frames at most; the offscreen buffer holds them.
+// The video's frames at most.
 constexpr int largest_film = 1280;  // pixels, either way
 // In the video, surfaces take light: a little of their own colour, the rest
 // from a headlight, so the robot's shape shows.
 constexpr float film_emission = 0.25f;
+constexpr float film_robot_grey = 0.6f;
 
 // Discs lie on the floor, each a little above the next in file order, so the
 // first shows where they overlap, as in the kinematic world.
@@ -149,11 +150,10 @@ PhysicsEngine::PhysicsEngine(const WorldConfig &world)
   }
   model_ = compile_model(world_model_xml(world, floor_z));
   model_->opt.timestep = step_seconds / substeps_;
-  // The offscreen buffer holds the camera image whatever its size.
-  model_->vis.global.offwidth =
-      std::max({model_->vis.global.offwidth, rendered_width_, largest_film});
-  model_->vis.global.offheight =
-      std::max({model_->vis.global.offheight, rendered_height_, largest_film});
+  // The camera's offscreen buffer is just its size: every frame clears the
+  // whole buffer, and that is a large part of a small frame's cost.
+  model_->vis.global.offwidth = rendered_width_;
+  model_->vis.global.offheight = rendered_height_;
 
   for (int j = 0; j < joint_count; ++j) {
     const int joint = id_of(model_.get(), mjOBJ_JOINT, joint_names[index(j)], "joint");
@@ -195,20 +195,28 @@ PhysicsEngine::PhysicsEngine(const WorldConfig &world)
   rendered_.resize(static_cast<std::size_t>(rendered_width_) *
                    static_cast<std::size_t>(rendered_height_) * 3u);
   flat_emission_.assign(model_->mat_emission, model_->mat_emission + model_->nmat);
-  // From the front left, above the left front foot, looking down at the
-  // ground both front legs reach.
+  geom_poses_.resize(index(model_->ngeom));
+  geom_seen_.resize(index(model_->ngeom));
+  // From the front left and above, at the robot and the ground its front
+  // legs reach.
   mjv_defaultCamera(&overview_);
   overview_.type = mjCAMERA_FREE;
-  overview_.lookat[0] = 0.03;
+  overview_.lookat[0] = -0.02;
   overview_.lookat[1] = 0.0;
-  overview_.lookat[2] = -0.09;
+  overview_.lookat[2] = -0.075;
   overview_.distance = 0.42;
   overview_.azimuth = 215.0;
-  overview_.elevation = -32.0;
+  overview_.elevation = -30.0;
+  // The robot's parts are near black for its own camera, where they must
+  // never count as red; the video shows them light grey.
+  for (const char *name : {"robot", "joint"})
+    if (const int material = mj_name2id(model_.get(), mjOBJ_MATERIAL, name); material >= 0)
+      robot_materials_.push_back(material);
 }
 
 PhysicsEngine::~PhysicsEngine() {
   mjr_freeContext(&context_);
+  if (film_context_ready_) mjr_freeContext(&film_context_);
   mjv_freeScene(&scene_);
 }
 
@@ -222,7 +230,8 @@ void PhysicsEngine::advance(const SetPoints &set_points) {
 double PhysicsEngine::position(int joint) const { return data_->qpos[qpos_address_[index(joint)]]; }
 
 bool PhysicsEngine::render(std::span<unsigned char> image) {
-  draw(camera_, rendered_width_, rendered_height_, rendered_);
+  if (!view_changed()) return false;
+  draw(context_, camera_, rendered_width_, rendered_height_, rendered_);
   const std::size_t row = static_cast<std::size_t>(width_) * 3u;
   const std::size_t rendered_row = static_cast<std::size_t>(rendered_width_) * 3u;
   for (int y = 0; y < height_; ++y)
@@ -232,13 +241,71 @@ bool PhysicsEngine::render(std::span<unsigned char> image) {
   return true;
 }
 
-void PhysicsEngine::draw(mjvCamera &camera, int width, int height, std::span<unsigned char> image) {
+bool PhysicsEngine::in_view(int geom) const {
+  const mjtNum *camera_at = data_->cam_xpos + 3 * head_camera_;
+  const mjtNum *axes = data_->cam_xmat + 9 * head_camera_;  // columns: right, up, backwards
+  const mjtNum *centre = data_->geom_xpos + 3 * geom;
+  mjtNum local[3];
+  for (int i = 0; i < 3; ++i) {
+    local[i] = 0.0;
+    for (int k = 0; k < 3; ++k) local[i] += axes[3 * k + i] * (centre[k] - camera_at[k]);
+  }
+  const double radius = model_->geom_rbound[geom];
+  const double depth = -local[2];
+  if (depth < -radius) return false;  // wholly behind the camera
+  // The bounding sphere against the four side planes of the view pyramid.
+  const double focal =
+      rendered_height_ / 2.0 / std::tan(model_->cam_fovy[head_camera_] * mjPI / 360.0);
+  const double tan_x = rendered_width_ / 2.0 / focal;
+  const double tan_y = rendered_height_ / 2.0 / focal;
+  return std::abs(local[0]) - depth * tan_x <= radius * std::sqrt(1.0 + tan_x * tan_x) &&
+         std::abs(local[1]) - depth * tan_y <= radius * std::sqrt(1.0 + tan_y * tan_y);
+}
+
+bool PhysicsEngine::view_changed() {
+  // Rendering is most of a step's cost, and between the head's motions the
+  // camera looks at ground where nothing moves: a new image is drawn only
+  // when the camera moved, or a part of the robot moved in or out of view or
+  // within it. Moves far below a pixel's width (1e-7 m or rad, under 1e-4
+  // pixel) leave the image as it is.
+  constexpr double unmoved = 1e-7;
+  const auto moved = [&](const mjtNum *now, std::array<double, 12> &before) {
+    bool changed = false;
+    for (std::size_t i = 0; i < before.size(); ++i)
+      changed = changed || std::abs(now[i] - before[i]) > unmoved;
+    return changed;
+  };
+  std::array<double, 12> camera_now{};
+  std::copy_n(data_->cam_xpos + 3 * head_camera_, 3, camera_now.begin());
+  std::copy_n(data_->cam_xmat + 9 * head_camera_, 9, camera_now.begin() + 3);
+  bool changed = !rendered_once_ || moved(camera_now.data(), camera_pose_);
+  for (int g = 0; g < model_->ngeom && !changed; ++g) {
+    if (model_->geom_bodyid[g] == 0 || model_->geom_group[g] >= 3) continue;  // static or hidden
+    std::array<double, 12> now{};
+    std::copy_n(data_->geom_xpos + 3 * g, 3, now.begin());
+    std::copy_n(data_->geom_xmat + 9 * g, 9, now.begin() + 3);
+    changed = moved(now.data(), geom_poses_[index(g)]) && (geom_seen_[index(g)] || in_view(g));
+  }
+  if (!changed) return false;
+  camera_pose_ = camera_now;
+  for (int g = 0; g < model_->ngeom; ++g) {
+    std::copy_n(data_->geom_xpos + 3 * g, 3, geom_poses_[index(g)].begin());
+    std::copy_n(data_->geom_xmat + 9 * g, 9, geom_poses_[index(g)].begin() + 3);
+    geom_seen_[index(g)] = in_view(g);
+  }
+  rendered_once_ = true;
+  return true;
+}
+
+void PhysicsEngine::draw(mjrContext &context, mjvCamera &camera, int width, int height,
+                         std::span<unsigned char> image) {
   const mjrRect viewport{0, 0, width, height};
   mjv_updateScene(model_.get(), data_.get(), &options_, nullptr, &camera, mjCAT_ALL, &scene_);
-  mjr_render(viewport, &scene_, &context_);
+  mjr_setBuffer(mjFB_OFFSCREEN, &context);
+  mjr_render(viewport, &scene_, &context);
   const std::size_t row = static_cast<std::size_t>(width) * 3u;
   bottom_up_.resize(row * index(height));
-  mjr_readPixels(bottom_up_.data(), nullptr, viewport, &context_);
+  mjr_readPixels(bottom_up_.data(), nullptr, viewport, &context);
   // OpenGL's rows run bottom to top; images here run top to bottom.
   for (int y = 0; y < height; ++y)
     std::copy_n(bottom_up_.begin() + static_cast<long>(row * index(height - 1 - y)), row,
@@ -248,18 +315,34 @@ void PhysicsEngine::draw(mjvCamera &camera, int width, int height, std::span<uns
 void PhysicsEngine::film(int width, int height, std::span<unsigned char> frame) {
   width = std::min(width, largest_film);
   height = std::min(height, largest_film);
+  if (!film_context_ready_) {
+    // A buffer of its own, so the camera's stays small.
+    const int camera_width = model_->vis.global.offwidth;
+    const int camera_height = model_->vis.global.offheight;
+    model_->vis.global.offwidth = largest_film;
+    model_->vis.global.offheight = largest_film;
+    mjr_defaultContext(&film_context_);
+    mjr_makeContext(model_.get(), &film_context_, mjFONTSCALE_100);
+    model_->vis.global.offwidth = camera_width;
+    model_->vis.global.offheight = camera_height;
+    film_context_ready_ = true;
+  }
   mjVisual &visual = model_->vis;
   const mjVisual flat = visual;
+  const std::vector<float> flat_rgba(model_->mat_rgba, model_->mat_rgba + 4 * model_->nmat);
   for (int m = 0; m < model_->nmat; ++m) model_->mat_emission[m] = film_emission;
+  for (const int m : robot_materials_)
+    for (int c = 0; c < 3; ++c) model_->mat_rgba[4 * m + c] = film_robot_grey;
   for (int c = 0; c < 3; ++c) {
     visual.headlight.ambient[c] = 0.25f;
     visual.headlight.diffuse[c] = 0.6f;
     visual.headlight.specular[c] = 0.1f;
   }
-  draw(overview_, width, height, frame);
+  draw(film_context_, overview_, width, height, frame);
   // Back to the flat colours the robot's camera must see.
   visual = flat;
   std::copy(flat_emission_.begin(), flat_emission_.end(), model_->mat_emission);
+  std::copy(flat_rgba.begin(), flat_rgba.end(), model_->mat_rgba);
 }
 
 std::optional<Vec2> PhysicsEngine::ground_seen(double u, double v) const {

@@ -62,8 +62,13 @@ class PhysicsEngine final : public Engine {
   };
 
   Vec3 tip(int leg) const;
+  // Whether the head camera's image may have changed since it was last drawn.
+  bool view_changed();
+  // Whether a geom's bounding sphere reaches into the head camera's view.
+  bool in_view(int geom) const;
   // Renders through a camera into image (rows top to bottom).
-  void draw(mjvCamera &camera, int width, int height, std::span<unsigned char> image);
+  void draw(mjrContext &context, mjvCamera &camera, int width, int height,
+            std::span<unsigned char> image);
 
   int width_;  // the world's camera image
   int height_;
@@ -84,13 +89,22 @@ class PhysicsEngine final : public Engine {
 
   OffscreenContext gl_;
   mjvScene scene_{};
-  mjrContext context_{};
+  mjrContext context_{};       // the head camera's
+  mjrContext film_context_{};  // the video's, made at its first frame
+  bool film_context_ready_ = false;
   mjvOption options_{};
   mjvCamera camera_{};
   mjvCamera overview_{};                  // the video's third-person camera
   std::vector<unsigned char> bottom_up_;  // what the renderer gives, before the flip
   std::vector<unsigned char> rendered_;   // the head camera's whole rendered image
   std::vector<float> flat_emission_;      // the materials' own emission, for the robot's camera
+  std::vector<int> robot_materials_;      // the robot's parts, lightened in the video
+  // What the head camera's last image was drawn from: its pose, and each
+  // geom's pose and whether it was in view.
+  bool rendered_once_ = false;
+  std::array<double, 12> camera_pose_{};
+  std::vector<std::array<double, 12>> geom_poses_;
+  std::vector<bool> geom_seen_;
 };
 
 }  // namespace sim
