@@ -154,9 +154,9 @@ WorldConfig parse_world(std::string_view text, const std::string &file_name) {
 
   WorldConfig world;
   world.file = file_name;
-  in.only_keys(
-      root, "",
-      {"engine", "steps", "time_step_ms", "joint_speed", "run_calls", "camera", "target", "block"});
+  in.only_keys(root, "",
+               {"engine", "steps", "time_step_ms", "joint_speed", "run_calls", "stop_after_reaches",
+                "camera", "output", "target", "block"});
   if (const toml::node *engine = root.get("engine")) {
     const std::optional<std::string_view> name = engine->value<std::string_view>();
     if (name == "physics")
@@ -184,6 +184,8 @@ WorldConfig parse_world(std::string_view text, const std::string &file_name) {
                                 number_text(world.time_step_ms));
   world.joint_speed = in.positive(root, "joint_speed", "joint_speed", world.joint_speed);
   world.run_calls = in.integer(root, "run_calls", "run_calls", 0, 0, 100'000'000);
+  world.stop_after_reaches =
+      in.integer(root, "stop_after_reaches", "stop_after_reaches", 0, 0, 100'000'000);
 
   if (const toml::table *camera = in.table(root, "camera", "camera")) {
     in.only_keys(*camera, "camera.", {"width", "height", "image"});
@@ -195,9 +197,10 @@ WorldConfig parse_world(std::string_view text, const std::string &file_name) {
   }
 
   if (const toml::table *output = in.table(root, "output", "output")) {
-    in.only_keys(*output, "output.", {"trace", "state", "video"});
+    in.only_keys(*output, "output.", {"trace", "state", "video", "pictures"});
     world.write_trace = in.boolean(*output, "trace", "output.trace", true);
     world.write_state = in.boolean(*output, "state", "output.state", true);
+    world.write_pictures = in.boolean(*output, "pictures", "output.pictures", true);
     if (world.engine == EngineKind::kinematic && output->contains("video"))
       in.fail("output.video", "means nothing to the kinematic engine, which writes no video");
     world.write_video = in.boolean(*output, "video", "output.video", true);

@@ -50,6 +50,8 @@ class ReachLog {
   void rest_posture();
   // Every reach, the one still open included.
   std::vector<Reach> reaches() const;
+  // Reaches that are over: their leg went back to rest (or a new one began).
+  std::int64_t finished_count() const { return static_cast<std::int64_t>(closed_.size()); }
 
  private:
   std::vector<Reach> closed_;

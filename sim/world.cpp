@@ -196,6 +196,10 @@ bool World::step(std::int32_t ms) {
   if (watch_.placements().size() > placed) reaches_.placed(watch_.placements().back());
   record_step();
   progress_.step(steps_done_);
+  if (config_.stop_after_reaches > 0 && reaches_.finished_count() >= config_.stop_after_reaches) {
+    finish("the world's reaches are done", false);
+    return false;
+  }
   if (steps_done_ < config_.steps) return !stopped_by_signal();
   finish("the world's steps are done", false);
   return false;
@@ -242,7 +246,7 @@ void World::note_decision(std::string_view text) {
 }
 
 void World::save_frame(View view, bool reach, const std::optional<Window> &window) {
-  if (!folder_ || view == View::forward) return;
+  if (!folder_ || !config_.write_pictures || view == View::forward) return;
   int &saved = frames_saved_[frame_slot(view, reach)];
   if (saved == max_frames) return;
   ++saved;
@@ -421,6 +425,7 @@ void World::write_outputs() {
   if (const std::string failed = folder_->write("report.json", report_json(record));
       !failed.empty())
     output_failed("report.json", failed);
+  if (!config_.write_pictures) return;
   for (const auto &[name, written] :
        {std::pair{"top_view.png",
                   write_top_view(folder_->partial("top_view.png"), config_, watch_.placements())},

@@ -130,6 +130,8 @@ TEST(WorldFile, ErrorsNameTheKeyAndTheReason) {
       {"engine = \"ode\"\nsteps = 600\n", "engine", "\"physics\" or \"kinematic\""},
       {"steps = 600\njoint_speed = 0.5\n", "joint_speed", "physics engine"},
       {"steps = 600\ntime_step_ms = 5000\n", "time_step_ms", "between 0.1 and 1000"},
+      {"engine = \"kinematic\"\nsteps = 600\n[output]\nvideo = true\n", "output.video",
+       "kinematic engine"},
   };
   for (const Case &c : cases) {
     const sim::WorldFileError error = error_of(c.text);
@@ -143,6 +145,7 @@ TEST(WorldFile, ErrorsNameTheKeyAndTheReason) {
 TEST(WorldFile, ReadsEveryKeyAndTheSizeBounds) {
   const sim::WorldConfig world = sim::parse_world(
       "engine = \"kinematic\"\nsteps = 7\ntime_step_ms = 16\njoint_speed = 0.5\nrun_calls = 2\n"
+      "stop_after_reaches = 3\n[output]\ntrace = false\nstate = false\npictures = false\n"
       "[camera]\nwidth = 1024\nheight = 1\nimage = false\n"
       "[[target]]\nx = 0.038\ny = -0.05\nradius = 0.006\ncolor = [214, 30, 31]\n"
       "[[target]]\nradius = 1\n",
@@ -152,6 +155,8 @@ TEST(WorldFile, ReadsEveryKeyAndTheSizeBounds) {
   EXPECT_EQ(world.time_step_ms, 16.0);
   EXPECT_EQ(world.joint_speed, 0.5);
   EXPECT_EQ(world.run_calls, 2);
+  EXPECT_EQ(world.stop_after_reaches, 3);
+  EXPECT_FALSE(world.write_trace || world.write_state || world.write_pictures || world.write_video);
   EXPECT_EQ(world.camera_width, 1024);
   EXPECT_EQ(world.camera_height, 1);
   EXPECT_FALSE(world.camera_image);

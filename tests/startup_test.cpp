@@ -195,7 +195,8 @@ TEST(RunEnd, StandInEndsTheRunAfterItsStepsWithStatusZeroAndACompleteTrace) {
 }
 
 TEST(RunEnd, MainReturnsZeroWhenTheLibraryStopsCallingTheStepFunction) {
-  const RunResult run = simrun::run_reacher("engine = \"kinematic\"\nsteps = 100000\nrun_calls = 3\n");
+  const RunResult run =
+      simrun::run_reacher("engine = \"kinematic\"\nsteps = 100000\nrun_calls = 3\n");
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.calls("step_function").size(), 3u);
   ASSERT_FALSE(run.trace.empty());
