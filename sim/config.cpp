@@ -2,7 +2,14 @@
 
 #include <toml++/toml.h>
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <optional>
 #include <set>
@@ -25,6 +32,11 @@ namespace {
 
 constexpr int max_camera_side = 1024;  // pixels
 constexpr std::int64_t max_steps = 100'000'000;
+// Far more than any world needs; a larger file is a mistake (or /dev/zero).
+constexpr std::int64_t max_world_file_bytes = 16 << 20;
+// A joint slower than this would need over 400,000 steps for the smallest
+// head turn the controller makes (0.4 rad): nothing would visibly move.
+constexpr double min_joint_speed = 1e-6;  // rad per step
 constexpr double min_physics_step_ms = 0.1;
 constexpr double max_physics_step_ms = 1000.0;
 
@@ -32,6 +44,27 @@ std::string number_text(double value) {
   std::ostringstream text;
   text << value;
   return text.str();
+}
+
+// A key as a reader can find it in the file: bare when TOML allows it bare,
+// quoted otherwise, so an empty key shows as "" and not as nothing.
+std::string shown_key(const std::string &key) {
+  const bool bare = !key.empty() && std::all_of(key.begin(), key.end(), [](char ch) {
+    return std::isalnum(static_cast<unsigned char>(ch)) || ch == '_' || ch == '-';
+  });
+  if (bare) return key;
+  std::string quoted = "\"";
+  for (const char ch : key) {
+    if (ch == '"' || ch == '\\') quoted += '\\';
+    if (static_cast<unsigned char>(ch) < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(ch));
+      quoted += escaped;
+      continue;
+    }
+    quoted += ch;
+  }
+  return quoted + "\"";
 }
 
 class Reader {
@@ -46,7 +79,7 @@ class Reader {
                  const std::set<std::string> &allowed) const {
     for (const auto &[key, node] : table) {
       const std::string name(key.str());
-      if (!allowed.contains(name)) fail(prefix + name, "unknown key");
+      if (!allowed.contains(name)) fail(prefix + shown_key(name), "unknown key");
     }
   }
 
@@ -108,13 +141,17 @@ class Reader {
     const toml::array *rgb = node->as_array();
     if (rgb == nullptr || rgb->size() != 3)
       fail(path, "must be an array of three integers [red, green, blue]");
+    static constexpr const char *channel_names[3] = {"red", "green", "blue"};
     std::array<std::uint8_t, 3> out{};
     for (std::size_t i = 0; i < 3; ++i) {
       const toml::node &channel = *rgb->get(i);
       if (!channel.is_integer())
-        fail(path, "must be an array of three integers [red, green, blue]");
+        fail(path, std::string("channel ") + channel_names[i] +
+                       " must be an integer between 0 and 255");
       const std::int64_t v = channel.as_integer()->get();
-      if (v < 0 || v > 255) fail(path, "channels must be between 0 and 255");
+      if (v < 0 || v > 255)
+        fail(path, std::string("channel ") + channel_names[i] + " must be between 0 and 255, not " +
+                       std::to_string(v));
       out[i] = static_cast<std::uint8_t>(v);
     }
     return out;
@@ -183,6 +220,9 @@ WorldConfig parse_world(std::string_view text, const std::string &file_name) {
     in.fail("time_step_ms", "must be between 0.1 and 1000 for the physics engine, not " +
                                 number_text(world.time_step_ms));
   world.joint_speed = in.positive(root, "joint_speed", "joint_speed", world.joint_speed);
+  if (world.joint_speed < min_joint_speed)
+    in.fail("joint_speed", "must be at least 1e-06 rad a step: at " +
+                               number_text(world.joint_speed) + " no joint would visibly move");
   world.run_calls = in.integer(root, "run_calls", "run_calls", 0, 0, 100'000'000);
   world.stop_after_reaches =
       in.integer(root, "stop_after_reaches", "stop_after_reaches", 0, 0, 100'000'000);
@@ -232,17 +272,39 @@ WorldConfig parse_world(std::string_view text, const std::string &file_name) {
     block.height =
         static_cast<int>(in.integer(t, "height", path + "height", 7, 1, max_camera_side));
     block.color = in.color(t, path + "color", block.color);
+    // A block that cannot show is a test fixture that tests nothing.
+    if (block.x >= world.camera_width || block.y >= world.camera_height)
+      in.fail(path + "x", "the block at column " + std::to_string(block.x) + ", row " +
+                              std::to_string(block.y) + " lies wholly outside the " +
+                              std::to_string(world.camera_width) + " x " +
+                              std::to_string(world.camera_height) + " image");
     world.blocks.push_back(block);
   });
   return world;
 }
 
 WorldConfig load_world_file(const std::string &path) {
+  const auto fail = [&](const std::string &reason) { throw WorldFileError(path, "(file)", reason); };
+  // What the path is, before reading it: a directory would read as an empty
+  // world, and a FIFO or a device may never end.
+  struct stat about {};
+  if (::stat(path.c_str(), &about) != 0)
+    fail("cannot be opened (" + std::string(std::strerror(errno)) + ")");
+  if (S_ISDIR(about.st_mode)) fail("is a directory, not a world file");
+  if (S_ISFIFO(about.st_mode)) fail("is a FIFO (named pipe), not a world file");
+  if (S_ISCHR(about.st_mode) || S_ISBLK(about.st_mode)) fail("is a device, not a world file");
+  if (S_ISSOCK(about.st_mode)) fail("is a socket, not a world file");
+  if (!S_ISREG(about.st_mode)) fail("is not a regular file");
+  if (about.st_size > max_world_file_bytes)
+    fail("is " + std::to_string(about.st_size) + " bytes; a world file may have at most " +
+         std::to_string(max_world_file_bytes) + " (16 MiB)");
   std::ifstream file(path, std::ios::binary);
-  if (!file) throw WorldFileError(path, "(file)", "cannot be opened");
-  std::ostringstream text;
-  text << file.rdbuf();
-  return parse_world(text.str(), path);
+  if (!file) fail("cannot be opened (" + std::string(std::strerror(errno)) + ")");
+  std::string text(static_cast<std::size_t>(about.st_size), '\0');
+  file.read(text.data(), static_cast<std::streamsize>(text.size()));
+  if (file.gcount() != static_cast<std::streamsize>(text.size()) || file.bad())
+    fail("cannot be read (" + std::string(std::strerror(errno)) + ")");
+  return parse_world(text, path);
 }
 
 WorldConfig default_world() { return parse_world(default_world_text, "(default world)"); }

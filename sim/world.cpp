@@ -103,6 +103,16 @@ World::World(WorldConfig config, std::string output_folder)
       progress_(config_.steps),
       joints_(config_.steps, config_.time_step_ms / 1000.0) {
   camera_.update(*engine_, set_points_);
+  for (std::size_t i = 0; i < config_.targets.size(); ++i) {
+    const Target &t = config_.targets[i];
+    if (disc_in_view(View::left, {t.x, t.y}, t.radius, camera_.width(), camera_.height()) ||
+        disc_in_view(View::right, {t.x, t.y}, t.radius, camera_.width(), camera_.height()))
+      continue;
+    char where[96];
+    std::snprintf(where, sizeof where, " at (%.3f, %.3f) m", t.x, t.y);
+    warn("target[" + std::to_string(i) + "]" + where +
+         " lies where neither camera view can see it; the controller will never find it");
+  }
   if (output_folder.empty()) return;
   folder_ = std::make_unique<OutputFolder>(std::move(output_folder));
   const std::string &path = folder_->path();

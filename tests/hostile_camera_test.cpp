@@ -46,9 +46,20 @@ std::string world_for(const Camera &camera) {
   for (const char *view : {"left", "right"}) {
     world += "[[block]]\nview = \"" + std::string(view) + "\"\nx = 0\ny = 0\n";
   }
-  world += "[[block]]\nview = \"left\"\nx = 140\ny = 140\nwidth = 60\nheight = 60\n";
-  world += "[[block]]\nview = \"right\"\nx = 180\ny = 10\nwidth = 20\nheight = 20\n";
-  world += "[[block]]\nview = \"right\"\nx = 120\ny = 150\nwidth = 40\nheight = 14\n";
+  struct Area {
+    const char *view;
+    int x, y, width, height;
+  };
+  // Only the areas the camera shows at least a pixel of: a world may not
+  // hold a block wholly outside its image.
+  for (const Area &area : {Area{"left", 140, 140, 60, 60}, Area{"right", 180, 10, 20, 20},
+                           Area{"right", 120, 150, 40, 14}}) {
+    if (area.x >= camera.width || area.y >= camera.height) continue;
+    world += "[[block]]\nview = \"" + std::string(area.view) + "\"\nx = " +
+             std::to_string(area.x) + "\ny = " + std::to_string(area.y) +
+             "\nwidth = " + std::to_string(area.width) +
+             "\nheight = " + std::to_string(area.height) + "\n";
+  }
   return world;
 }
 

@@ -143,6 +143,23 @@ TEST(Camera, WhereDiscsOverlapTheFirstInFileOrderShows) {
   EXPECT_FALSE(pixels_of(rig.camera, red).empty());  // the larger disc's rim
 }
 
+TEST(Camera, ThePixelSeeingAGroundPointIsTheOneWhoseGroundPointItIs) {
+  for (const sim::View view : {sim::View::left, sim::View::right})
+    for (const auto &[u, v] : {std::pair{0.0, 0.0}, {80.0, 80.0}, {159.0, 3.0}, {300.5, 140.25}}) {
+      const std::optional<sim::Vec2> ground = sim::ground_point(view, u, v);
+      ASSERT_TRUE(ground);
+      const std::optional<sim::Vec2> pixel = sim::pixel_seeing(view, *ground);
+      ASSERT_TRUE(pixel);
+      EXPECT_NEAR(pixel->x, u, 1e-6);
+      EXPECT_NEAR(pixel->y, v, 1e-6);
+    }
+  // Behind the robot, and the default world's discs.
+  EXPECT_FALSE(sim::disc_in_view(sim::View::left, {-0.3, 0.0}, 0.006, 160, 160));
+  EXPECT_FALSE(sim::disc_in_view(sim::View::right, {-0.3, 0.0}, 0.006, 160, 160));
+  EXPECT_TRUE(sim::disc_in_view(sim::View::left, {0.038, 0.05}, 0.006, 160, 160));
+  EXPECT_TRUE(sim::disc_in_view(sim::View::right, {0.038, -0.05}, 0.006, 160, 160));
+}
+
 TEST(Camera, PixelsAboveTheHorizonSeeNoGround) {
   // Far to the right of a very wide right view, the mapping's denominator
   // turns negative: no ground there, and nothing that counts as red.

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <sys/stat.h>
+
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -123,7 +125,14 @@ TEST(WorldFile, ErrorsNameTheKeyAndTheReason) {
       {"steps = 600\n[[target]]\nx = 0.1\n[[target]]\nradius = -0.01\n", "target[1].radius",
        "positive"},
       {"steps = 600\n[[target]]\nx = \"near\"\n", "target[0].x", "number"},
-      {"steps = 600\n[[target]]\ncolor = [300, 0, 0]\n", "target[0].color", "255"},
+      {"steps = 600\n[[target]]\ncolor = [30, 300, 0]\n", "target[0].color",
+       "channel green must be between 0 and 255, not 300"},
+      {"steps = 600\n''=5\n", "\"\"", "unknown key"},
+      {"steps = 600\n[camera]\n\"a b\" = 1\n", "camera.\"a b\"", "unknown key"},
+      {"engine = \"kinematic\"\nsteps = 600\njoint_speed = 1e-9\n", "joint_speed",
+       "no joint would visibly move"},
+      {"steps = 600\n[[block]]\nview = \"left\"\nx = 160\n", "block[0].x",
+       "wholly outside the 160 x 160 image"},
       {"steps = 600\n[[target]]\nsize = 1\n", "target[0].size", "unknown key"},
       {"steps = 600\ntime_step_ms = 0\n", "time_step_ms", "positive"},
       {"steps = 600\n[camera\n", "(syntax)", "line 2"},
@@ -139,6 +148,32 @@ TEST(WorldFile, ErrorsNameTheKeyAndTheReason) {
     EXPECT_EQ(error.key, c.key) << c.text;
     EXPECT_NE(error.reason.find(c.reason), std::string::npos) << c.text << error.reason;
     EXPECT_EQ(std::string(error.what()), "w.toml: " + error.key + ": " + error.reason);
+  }
+}
+
+TEST(WorldFile, WhatIsNotAWorldFileIsSaidForWhatItIs) {
+  const fs::path folder = fs::path(testing::TempDir()) / "sim_world_files";
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  const fs::path fifo = folder / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  const fs::path huge = folder / "huge.toml";
+  std::ofstream(huge) << "steps = 1\n";
+  fs::resize_file(huge, 17u << 20);  // sparse: no disk needed
+  const std::pair<fs::path, const char *> cases[] = {
+      {folder, "is a directory"},
+      {fifo, "is a FIFO"},
+      {"/dev/zero", "is a device"},
+      {huge, "at most 16777216"},
+      {folder / "missing.toml", "cannot be opened (No such file or directory)"}};
+  for (const auto &[path, reason] : cases) {
+    try {
+      sim::load_world_file(path.string());
+      ADD_FAILURE() << path;
+    } catch (const sim::WorldFileError &error) {
+      EXPECT_EQ(error.file, path.string());
+      EXPECT_NE(error.reason.find(reason), std::string::npos) << error.reason;
+    }
   }
 }
 
