@@ -160,7 +160,8 @@ RunResult run_in(const std::string &folder, const std::string &world_path, const
     env_text.push_back(entry);
   }
   if (!world_path.empty()) env_text.push_back("SIM_WORLD=" + world_path);
-  env_text.push_back("SIM_OUTPUT=" + folder);
+  env_text.push_back("SIM_OUTPUT=" +
+                     (options.output_folder.empty() ? folder : options.output_folder));
   for (const std::string &entry : options.env) env_text.push_back(entry);
   std::vector<char *> env;
   for (std::string &entry : env_text) env.push_back(entry.data());

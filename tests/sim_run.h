@@ -43,6 +43,8 @@ struct Options {
   enum class Stdout { file, full_disk, closed, broken_pipe } stdout_to = Stdout::file;
   // Sent once the run has taken its first steps; 0: none.
   int signal = 0;
+  // SIM_OUTPUT, if not the test's own folder.
+  std::string output_folder;
 };
 
 // Runs reacher in a fresh folder named after the current test, with
