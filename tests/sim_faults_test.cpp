@@ -68,7 +68,9 @@ TEST(Faults, ASignalEndsTheRunWithWholeOutputsMarkedInterrupted) {
     const nlohmann::json report = report_of(run);
     EXPECT_TRUE(report["interrupted"]);
     EXPECT_LT(report["steps"], 3000000);
-    const std::string name = signal == SIGINT ? "SIGINT" : signal == SIGTERM ? "SIGTERM" : "SIGPIPE";
+    const std::string name = signal == SIGINT    ? "SIGINT"
+                             : signal == SIGTERM ? "SIGTERM"
+                                                 : "SIGPIPE";
     EXPECT_EQ(last_trace_line(run), "{\"step\":" + std::to_string(report["steps"].get<long>()) +
                                         ",\"op\":\"end\",\"reason\":\"interrupted by " + name +
                                         "\"}\n");
@@ -88,7 +90,8 @@ TEST(Faults, ARunThatStopsBeforeItsStepsIsMarkedInterrupted) {
 
 TEST(Faults, ASecondRunIntoAFolderInUseRefuses) {
   // The test holds the folder's lock as a running stand-in would.
-  const fs::path folder = fs::path(testing::TempDir()) / "sim_folder_in_use";
+  const fs::path folder =
+      fs::path(testing::TempDir()) / ("sim_folder_in_use_" + std::to_string(::getpid()));
   fs::create_directories(folder);
   const int lock = ::open((folder / ".sim.lock").c_str(), O_RDWR | O_CREAT, 0644);
   ASSERT_GE(lock, 0);

@@ -1,6 +1,7 @@
 // The pictures' joint history and their drawing of inputs far outside the
 // usual: they must neither lose a sample nor fail on an odd world.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <filesystem>
@@ -73,7 +74,8 @@ TEST(Pictures, TargetsAndFeetFarOutsideTheGroundShownStillGiveAPicture) {
       {30, 2, {1e300, -INFINITY, -0.115}, std::nullopt, std::nullopt},
       {40, 0, {-1e308, 1e308, -0.115}, 4, 0.0},
   };
-  const fs::path folder = fs::path(testing::TempDir()) / "sim_pictures";
+  const fs::path folder =
+      fs::path(testing::TempDir()) / ("sim_pictures_" + std::to_string(::getpid()));
   fs::create_directories(folder);
   EXPECT_TRUE(sim::write_top_view((folder / "top.png").string(), world, placements));
 

@@ -1,10 +1,10 @@
 // The stand-in's world on its own: joints, world files, placements, the report
 // and the output files, driven directly without the controller.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
-#include <sys/stat.h>
-
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -152,7 +152,8 @@ TEST(WorldFile, ErrorsNameTheKeyAndTheReason) {
 }
 
 TEST(WorldFile, WhatIsNotAWorldFileIsSaidForWhatItIs) {
-  const fs::path folder = fs::path(testing::TempDir()) / "sim_world_files";
+  const fs::path folder =
+      fs::path(testing::TempDir()) / ("sim_world_files_" + std::to_string(::getpid()));
   fs::remove_all(folder);
   fs::create_directories(folder);
   const fs::path fifo = folder / "fifo";
@@ -352,7 +353,8 @@ std::string read(const fs::path &path) {
 }
 
 TEST(World, WritesEveryOutputWholeAndTheFramesTheControllerDecidedOn) {
-  const fs::path folder = fs::path(testing::TempDir()) / "sim_world_outputs";
+  const fs::path folder =
+      fs::path(testing::TempDir()) / ("sim_world_outputs_" + std::to_string(::getpid()));
   fs::remove_all(folder);
   fs::create_directories(folder);
   // Outputs of an earlier run go; a file of the user's stays.
@@ -401,7 +403,8 @@ namespace {
 
 TEST(World, AnOutputThatCannotBeWrittenIsAnErrorNotASuccess) {
   // A report that lands on a full disk: the run must not claim it went well.
-  const fs::path folder = fs::path(testing::TempDir()) / "sim_world_full_disk";
+  const fs::path folder =
+      fs::path(testing::TempDir()) / ("sim_world_full_disk_" + std::to_string(::getpid()));
   fs::remove_all(folder);
   fs::create_directories(folder);
   sim::WorldConfig config = plain_world();
