@@ -266,9 +266,10 @@ bool PhysicsEngine::view_changed() {
   // Rendering is most of a step's cost, and between the head's motions the
   // camera looks at ground where nothing moves: a new image is drawn only
   // when the camera moved, or a part of the robot moved in or out of view or
-  // within it. Moves far below a pixel's width (1e-7 m or rad, under 1e-4
-  // pixel) leave the image as it is.
-  constexpr double unmoved = 1e-7;
+  // within it. Moves far below a pixel's width (1e-6 m or rad: about a
+  // thousandth of a pixel) leave the image as it is, so a servo's last
+  // creep towards its set-point does not cost a frame per step.
+  constexpr double unmoved = 1e-6;
   const auto moved = [&](const mjtNum *now, std::array<double, 12> &before) {
     bool changed = false;
     for (std::size_t i = 0; i < before.size(); ++i)
