@@ -21,6 +21,7 @@
 #include "fuzz/fuzz_check.h"
 #include "tests/reference_scan.h"
 #include "vision/red_measures.h"
+#include "vision/target_tables.h"
 
 namespace {
 constexpr int32_t max_side = 300;  // pixels, in each direction

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "vision/red_measures.h"
+#include "vision/target_tables.h"
 
 namespace reference {
 

@@ -4,6 +4,8 @@
 #include <array>
 #include <cstddef>
 
+#include "vision/target_tables.h"
+
 namespace {
 // Columns (and rows) the windows can cover: the last position plus the window.
 constexpr int32_t max_window_span = window_position_limit - 1 + ad;  // 163 pixels
