@@ -1,5 +1,6 @@
 // The red count and the target-window search on arbitrary images, against the
-// reference scan of the tests.
+// reference scan of the tests: as the controller calls them, and through
+// the portable kernels too, which a processor with vector kernels never runs.
 //
 // Input layout (missing bytes read as 0):
 //   0      flags: bit 0 a null image, bit 1 background bytes through a palette
@@ -22,6 +23,7 @@
 #include "fuzz/fuzz_check.h"
 #include "tests/reference_scan.h"
 #include "vision/red_measures.h"
+#include "vision/red_scan.h"
 #include "vision/target_tables.h"
 
 namespace {
@@ -97,8 +99,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     fuzz::check(count == reference::count_red_pixels(pointer, width, height, row_length),
                 "count_red_pixels equals the reference count");
   fuzz::check(count >= 0 && count <= width * height, "the count is at most one per pixel");
+  fuzz::check(count == red_scan::count_red_pixels(red_scan::portable_kernels, pointer, width,
+                                                  height, row_length),
+              "the portable count equals the chosen one");
 
   const TargetWindow window = find_target_window(pointer, view, search_row);
+  const TargetWindow portable =
+      red_scan::find_target_window(red_scan::portable_kernels, pointer, view, search_row);
+  fuzz::check(portable.found == window.found && portable.x == window.x && portable.y == window.y,
+              "the portable search finds what the chosen one finds");
   if (pointer == nullptr) {
     fuzz::check(!window.found, "a null image has no window");
     return 0;
