@@ -165,13 +165,15 @@ TEST(WindowSearch, TallAndOversizedCamerasStayInsideImageAndTables) {
 }
 
 namespace {
-struct Samples {
+// Entries of each table as recorded, at these rows and columns; four of them
+// are overrides, recorded values the rule does not reproduce.
+struct RecordedEntries {
   const std::array<float, table_rows * table_columns> &table;
   float values[5][5];
 };
-constexpr int sample_keys[5] = {0, 3, 80, 155, 159};
+constexpr int recorded_keys[5] = {0, 3, 80, 155, 159};
 // clang-format off
-const Samples samples[] = {
+const RecordedEntries recorded[] = {
   {tab_x_right, {{-0.040f, -0.040f, -0.042f, -0.045f, -0.045f}, {-0.039f, -0.039f, -0.041f, -0.044f, -0.044f},
                  {-0.007f, -0.007f, -0.009f, -0.011f, -0.011f}, { 0.034f,  0.034f,  0.034f,  0.034f,  0.034f},
                  { 0.037f,  0.037f,  0.037f,  0.037f,  0.037f}}},
@@ -198,19 +200,20 @@ float entry(const std::array<float, table_rows * table_columns> &t, int r, int c
 }
 }  // namespace
 
-TEST(TargetTables, HoldTheSampleEntries) {
-  for (const Samples &s : samples)
+TEST(TargetTables, HoldTheRecordedEntries) {
+  for (const RecordedEntries &s : recorded)
     for (int i = 0; i < 5; ++i)
       for (int j = 0; j < 5; ++j)
-        EXPECT_EQ(entry(s.table, sample_keys[i], sample_keys[j]), s.values[i][j]) << i << ", " << j;
+        EXPECT_EQ(entry(s.table, recorded_keys[i], recorded_keys[j]), s.values[i][j])
+            << i << ", " << j;
 }
 
-TEST(TargetTables, FollowTheRoundedRuleApartFromSamplesAndSpecialEntries) {
+TEST(TargetTables, FollowTheRoundedRuleApartFromRecordedAndSpecialEntries) {
   const int expected_departures[4] = {1, 2, 3, 2};  // (159, 146) and (159, 147) on the left
   const std::size_t expected_distinct[4] = {83, 91, 129, 131};
   for (int t = 0; t < 4; ++t) {
     const float *k = rules[t];
-    const auto &table = samples[t].table;
+    const auto &table = recorded[t].table;
     int departures = 0;
     std::set<float> distinct;
     for (int r = 0; r < table_filled; ++r) {
@@ -235,7 +238,7 @@ TEST(TargetTables, FollowTheRoundedRuleApartFromSamplesAndSpecialEntries) {
     EXPECT_TRUE(entry(*table, 159, 146) == 0.0f && entry(*table, 159, 147) == 0.0f);
 }
 
-TEST(TargetLookup, GivesTheDescribedTargetsOnBothSides) {
+TEST(TargetLookup, FirstMiddleAndLastWindowsGiveTheirRecordedTargetsOnBothSides) {
   struct Case {
     int32_t x, y;
     float left_xd, left_yd, right_xd, right_yd;

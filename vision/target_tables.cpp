@@ -54,6 +54,8 @@ constexpr Rule y_right_rule{-0.09113835, 0.0001328035, 0.0004119929, -0.00173499
 constexpr Rule x_left_rule{-0.07332442, 0.0009051759, 0.00008225272, 0.003457706, 0.00007208251};
 constexpr Rule y_left_rule{-0.1296386, -0.0003427546, 0.0008144595, 0.003544184, 0.00004313039};
 
+// The non-zero overrides are recorded values the rule does not reproduce:
+// each lies 0.001 from the rounded rule, and the tables hold them as recorded.
 // Row 159, columns 146 and 147 of both left tables hold 0.0, far from the rule
 // (0.053 and -0.042 / -0.041); they are read only by a window at x = 156.
 constexpr std::array<Override, 1> x_right_overrides{{{3, 0, -0.039f}}};
