@@ -24,7 +24,9 @@ int32_t plain_count(const unsigned char *image, int32_t width, int32_t height, i
   for (int32_t y = 0; y < height; ++y) {
     const unsigned char *row = image + static_cast<std::size_t>(y) *
                                            static_cast<std::size_t>(row_length) * bytes_per_pixel;
-    for (int32_t x = 0; x < width; ++x) count += row[x * bytes_per_pixel] > RED_THRESHOLD;
+    for (int32_t x = 0; x < width; ++x) {
+      if (row[x * bytes_per_pixel] > RED_THRESHOLD) ++count;
+    }
   }
   return count;
 }
