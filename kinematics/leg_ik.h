@@ -8,8 +8,9 @@ extern float xd;
 extern float yd;
 extern float zd;  // -0.115 at start, and again at every rest posture
 
-// The last joint angles computed (radians). They survive between solves: a
-// failed step keeps its angle, and the steps after it use that old value.
+// The last joint angles computed (radians), written by solve_leg_ik. They
+// survive between solves: a failed step keeps its angle, and the steps after
+// it use that old value.
 extern float q1;
 extern float q2;
 extern float q3;

@@ -1,5 +1,6 @@
 // Program start-up: the device table and the first set-points.
 #include "controller_api/controller.h"
+#include "reacher/blocks.h"
 #include "reacher/reacher.h"
 
 DeviceTag leg_servos[4][3];
@@ -17,16 +18,14 @@ constexpr const char *leg_servo_names[4][3] = {
     {"PRM:/r5/c1-Joint2:51", "PRM:/r5/c1/c2-Joint2:52", "PRM:/r5/c1/c2/c3-Joint2:53"},
 };
 
-// Supporting legs 1 and 3 and the head get these once; their second joints
-// are never commanded. The head's -8.35 lies beyond the joint's range on
-// purpose: it drives the joint to its limit, as the right head turn does.
+// Supporting legs 1 and 3 get these once; their second joints are never
+// commanded.
 constexpr float support_hip = -0.75f;  // rad, joint 0 of legs 1 and 3
 constexpr float support_knee = 1.4f;   // rad, joint 2 of legs 1 and 3
-constexpr float start_tete_coup = -8.35f;
-constexpr float start_coup_h = -0.2f;
-constexpr int32_t sensor_period = 1;  // ms per sample: data at every step
+constexpr int32_t sensor_period = 1;   // ms per sample: data at every step
 }  // namespace
 
+// Writes the device table; reads no other state and writes none.
 void init() {
   receiver = robot_get_device("receiver");
   receiver_enable(receiver, sensor_period);
@@ -43,8 +42,9 @@ void init() {
   servo_set_position(leg_servos[3][0], support_hip);
   servo_set_position(leg_servos[1][2], support_knee);
   servo_set_position(leg_servos[3][2], support_knee);
-  servo_set_position(tete_coup, start_tete_coup);
-  servo_set_position(coup_h, start_coup_h);
+  // The head starts tilted as the right turn tilts it.
+  servo_set_position(tete_coup, right_turn_tilt.tete_coup);
+  servo_set_position(coup_h, right_turn_tilt.coup_h);
 
   camera = robot_get_device("PRM:/r1/c1/c2/c3/i1-FbkImageSensor:F1");
   camera_enable(camera, sensor_period);

@@ -7,9 +7,8 @@
 #include "vision/target_tables.h"
 
 namespace {
-constexpr int32_t step_ms = 1;
-
-// One joint at a time: each round is a step, then the set-point.
+// One joint at a time: each round is a step, then the set-point. Reads and
+// writes no state.
 void move_joint(DeviceTag joint, float setpoint) {
   for (int round = 0; round < motion_rounds; ++round) {
     robot_step(step_ms);

@@ -23,22 +23,25 @@ inline constexpr int32_t MODE_TURN_HEAD_LEFT = 2;
 inline constexpr int32_t MODE_TURN_HEAD_RIGHT = 3;
 inline constexpr int32_t MODE_KINE = 5;
 
-// Behaviour state.
-extern int32_t mode;        // current mode
-extern int32_t way;         // side where red was seen: 0 left, 1 right
-extern int32_t e;           // searches so far; its parity picks the side looked at
-extern int32_t look_left;   // the next search starts with a sweep to the left
-extern int32_t look_right;  // the next search starts with a sweep to the right
-extern float angle;         // head pan amplitude of sweeps and turns (rad)
+// Behaviour state, each with what writes it.
+extern int32_t mode;        // current mode; each mode block hands on to the next
+extern int32_t way;         // side where red was seen: 0 left, 1 right; the search
+extern int32_t e;           // searches so far, its parity picks the side looked at; the search
+extern int32_t look_left;   // the next search starts with a sweep to the left; the search
+extern int32_t look_right;  // the next search starts with a sweep to the right; the search
+extern float angle;         // head pan amplitude of sweeps and turns (rad); nothing writes it
 
 // Called once by the library: looks up the devices, gives the supporting legs
 // and the head their first set-points, enables camera, receiver and keyboard.
+// Writes the device table.
 void init();
 
-// Called again and again by the library: runs the blocks of the current mode,
-// each advancing the simulation itself. Always returns 1.
+// Called again and again by the library: reads mode and runs the blocks of the
+// current mode (reacher/blocks.h says what each reads and writes), each
+// advancing the simulation itself. Always returns 1.
 int run_kinematic();
 
 // Head sweeps of 21 steps each, towards +angle (left) or -angle (right).
+// Read angle; write no state.
 void turn_head_l();
 void turn_head_r();

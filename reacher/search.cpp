@@ -6,31 +6,23 @@
 #include "vision/red_measures.h"
 
 namespace {
-constexpr int32_t step_ms = 1;
-constexpr float sweep_tete_coup = -1.24f;  // rad, head tilt while looking
-constexpr float sweep_coup_h = -0.26f;     // rad
-// The right turn tilts the head differently from the sweeps and the left
-// turn; -8.35 is beyond the joint's range and drives it to its limit.
-constexpr float right_turn_tete_coup = -8.35f;
-constexpr float right_turn_coup_h = -0.2f;
-
 // Holds the head at one pose for a motion: every round gives the three
-// set-points, each followed by a step.
-void hold_head(float pan, float tilt, float roll) {
+// set-points, each followed by a step. Reads and writes no state.
+void hold_head(float pan, HeadTilt tilt) {
   for (int round = 0; round < motion_rounds; ++round) {
     servo_set_position(tourne_tete, pan);
     robot_step(step_ms);
-    servo_set_position(tete_coup, tilt);
+    servo_set_position(tete_coup, tilt.tete_coup);
     robot_step(step_ms);
-    servo_set_position(coup_h, roll);
+    servo_set_position(coup_h, tilt.coup_h);
     robot_step(step_ms);
   }
 }
 }  // namespace
 
-void turn_head_l() { hold_head(+angle, sweep_tete_coup, sweep_coup_h); }
+void turn_head_l() { hold_head(+angle, sweep_tilt); }
 
-void turn_head_r() { hold_head(-angle, sweep_tete_coup, sweep_coup_h); }
+void turn_head_r() { hold_head(-angle, sweep_tilt); }
 
 void mode_search_block() {
   console_print(" MODE SEARCH\n");
@@ -79,12 +71,12 @@ void mode_search_block() {
 
 void mode_turn_head_left_block() {
   console_print("MODE TURN_HEAD_LEFT \n");
-  hold_head(+angle, sweep_tete_coup, sweep_coup_h);
+  turn_head_l();
   mode = MODE_KINE;
 }
 
 void mode_turn_head_right_block() {
   console_print("MODE TURN_HEAD_RIGHT \n");
-  hold_head(-angle, right_turn_tete_coup, right_turn_coup_h);
+  hold_head(-angle, right_turn_tilt);
   mode = MODE_KINE;
 }

@@ -12,12 +12,12 @@ int32_t look_right = 0;
 float angle = 0.4f;
 
 namespace {
-constexpr int32_t step_ms = 1;  // every motion advances the simulation one step at a time
-constexpr float pan_ahead = 0.0f;
+constexpr float pan_ahead = 0.0f;  // rad: the head looks straight ahead
 
 // Solves for the current target and holds a reaching leg there for one
 // motion: a step, then its set-points, every round. Joint 1 takes +q2 or -q2
-// as the caller says.
+// as the caller says. Through the solver reads xd, yd, zd and writes q1, q2,
+// q3; reads them for the set-points.
 void place_leg(int leg, float q2_sign) {
   solve_leg_ik();
   const float joint0 = joint0_setpoint();

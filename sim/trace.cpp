@@ -2,8 +2,84 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstring>
 
 namespace sim {
+
+namespace {
+// Lines are gathered here and written out a buffer at a time.
+constexpr std::size_t buffer_bytes = std::size_t{1} << 16;
+// The most a field's text can grow when escaped: a control byte becomes \u00XX.
+constexpr std::size_t escaped_bytes_per_byte = 6;
+// Room for any number: an int64 is at most 20 characters, the shortest text of
+// a double at most 24, a non-finite one at most 6 with its quotes.
+constexpr std::size_t number_bytes = 32;
+
+// Fixed pieces of JSON, copied as constants.
+template <std::size_t N>
+char *copy(char *out, const char (&text)[N]) {
+  std::memcpy(out, text, N - 1);
+  return out + N - 1;
+}
+
+// Keys are a few bytes: a loop, not a library call.
+char *copy_short(char *out, std::string_view text) {
+  for (const char ch : text) *out++ = ch;
+  return out;
+}
+
+// Writes the JSON string body for text (quotes not included) at out; returns
+// the end of what it wrote, at most escaped_bytes_per_byte * text.size() on.
+char *write_json_string(char *out, std::string_view text) {
+  static constexpr char hex[] = "0123456789abcdef";
+  for (const char ch : text) {
+    const auto byte = static_cast<unsigned char>(ch);
+    if (byte >= 0x20 && ch != '"' && ch != '\\') {
+      *out++ = ch;
+      continue;
+    }
+    switch (ch) {
+      case '"':
+        out = copy(out, "\\\"");
+        break;
+      case '\\':
+        out = copy(out, "\\\\");
+        break;
+      case '\n':
+        out = copy(out, "\\n");
+        break;
+      case '\t':
+        out = copy(out, "\\t");
+        break;
+      case '\r':
+        out = copy(out, "\\r");
+        break;
+      default:
+        out = copy(out, "\\u00");
+        *out++ = hex[byte >> 4];
+        *out++ = hex[byte & 15];
+    }
+  }
+  return out;
+}
+
+// The shortest text that reads back as value, or the quoted name of a
+// non-finite value; at most number_bytes at out.
+template <typename Number>
+char *write_number(char *out, Number value) {
+  if (std::isnan(value)) return copy(out, "\"nan\"");
+  if (std::isinf(value)) return value > 0 ? copy(out, "\"inf\"") : copy(out, "\"-inf\"");
+  return std::to_chars(out, out + number_bytes, value).ptr;
+}
+
+// `,"key":` at out.
+char *write_key(char *out, std::string_view key) {
+  out = copy(out, ",\"");
+  out = copy_short(out, key);
+  return copy(out, "\":");
+}
+constexpr std::size_t key_bytes(std::string_view key) { return key.size() + 4; }
+}  // namespace
 
 Trace::~Trace() { close(); }
 
@@ -11,108 +87,100 @@ bool Trace::open(const std::string &path) {
   close();
   file_ = std::fopen(path.c_str(), "wb");
   write_failed_ = false;
+  if (file_ != nullptr && capacity_ == 0) {
+    buffer_ = std::make_unique<char[]>(buffer_bytes);
+    capacity_ = buffer_bytes;
+  }
   return file_ != nullptr;
 }
 
 bool Trace::close() {
   if (file_ == nullptr) return true;
+  write_out();
   const bool closed = std::fclose(file_) == 0;
   file_ = nullptr;
   return closed && !write_failed_;
 }
 
-Trace::Line Trace::call(std::int64_t step, std::string_view op) {
-  if (file_ == nullptr) return Line(nullptr);
-  line_.clear();
-  line_ += "{\"step\":";
-  line_ += std::to_string(step);
-  Line line(this);
-  line.field("op", op);
-  return line;
+inline char *Trace::room(std::size_t n) {
+  if (capacity_ - used_ < n) make_room(n);
+  return buffer_.get() + used_;
 }
 
-Trace::Line &Trace::Line::raw(std::string_view key, std::string_view json_value) {
-  if (trace_ == nullptr) return *this;
-  std::string &out = trace_->line_;
-  out += ",\"";
-  out += key;
-  out += "\":";
-  out += json_value;
-  return *this;
-}
-
-Trace::Line &Trace::Line::field(std::string_view key, std::string_view text) {
-  if (trace_ == nullptr) return *this;
-  std::string quoted = "\"";
-  append_json_string(quoted, text);
-  quoted += '"';
-  return raw(key, quoted);
-}
-
-Trace::Line &Trace::Line::field(std::string_view key, std::int64_t number) {
-  return raw(key, std::to_string(number));
-}
-
-Trace::Line &Trace::Line::field(std::string_view key, double number) {
-  return raw(key, format_number(number));
-}
-
-Trace::Line &Trace::Line::field(std::string_view key, float number) {
-  return raw(key, format_number(number));
-}
-
-void Trace::Line::end() {
-  if (trace_ == nullptr) return;
-  trace_->line_ += "}\n";
-  const std::string &text = trace_->line_;
-  if (std::fwrite(text.data(), 1, text.size(), trace_->file_) != text.size())
-    trace_->write_failed_ = true;
-}
-
-void append_json_string(std::string &out, std::string_view text) {
-  static constexpr char hex[] = "0123456789abcdef";
-  for (const char ch : text) {
-    const auto byte = static_cast<unsigned char>(ch);
-    switch (ch) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      default:
-        if (byte < 0x20) {
-          out += "\\u00";
-          out += hex[byte >> 4];
-          out += hex[byte & 15];
-        } else {
-          out += ch;
-        }
-    }
+void Trace::make_room(std::size_t n) {
+  write_out();
+  if (capacity_ < n) {
+    buffer_ = std::make_unique<char[]>(n);
+    capacity_ = n;
   }
 }
 
-namespace {
-template <typename Number>
-std::string shortest(Number value) {
-  if (std::isnan(value)) return "\"nan\"";
-  if (std::isinf(value)) return value > 0 ? "\"inf\"" : "\"-inf\"";
-  char buffer[32];
-  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-  return std::string(buffer, result.ptr);
+void Trace::write_out() {
+  if (used_ == 0) return;
+  if (std::fwrite(buffer_.get(), 1, used_, file_) != used_) write_failed_ = true;
+  used_ = 0;
 }
-}  // namespace
 
-std::string format_number(double value) { return shortest(value); }
-std::string format_number(float value) { return shortest(value); }
+void Trace::begin_line(std::int64_t step, std::string_view op) {
+  char *const start = room(std::string_view("{\"step\":").size() + number_bytes + key_bytes("op") +
+                           2 + escaped_bytes_per_byte * op.size());
+  char *out = copy(start, "{\"step\":");
+  out = std::to_chars(out, out + number_bytes, step).ptr;
+  out = write_key(out, "op");
+  *out++ = '"';
+  out = write_json_string(out, op);
+  *out++ = '"';
+  used_ += static_cast<std::size_t>(out - start);
+}
+
+void Trace::put_text(std::string_view key, std::string_view text) {
+  char *const start = room(key_bytes(key) + 2 + escaped_bytes_per_byte * text.size());
+  char *out = write_key(start, key);
+  *out++ = '"';
+  out = write_json_string(out, text);
+  *out++ = '"';
+  used_ += static_cast<std::size_t>(out - start);
+}
+
+void Trace::put_integer(std::string_view key, std::int64_t number) {
+  char *const start = room(key_bytes(key) + number_bytes);
+  char *out = write_key(start, key);
+  out = std::to_chars(out, out + number_bytes, number).ptr;
+  used_ += static_cast<std::size_t>(out - start);
+}
+
+void Trace::put_number(std::string_view key, double number) {
+  char *const start = room(key_bytes(key) + number_bytes);
+  const char *const out = write_number(write_key(start, key), number);
+  used_ += static_cast<std::size_t>(out - start);
+}
+
+void Trace::put_number(std::string_view key, float number) {
+  char *const start = room(key_bytes(key) + number_bytes);
+  const char *const out = write_number(write_key(start, key), number);
+  used_ += static_cast<std::size_t>(out - start);
+}
+
+void Trace::end_line() {
+  char *const start = room(2);
+  used_ += static_cast<std::size_t>(copy(start, "}\n") - start);
+}
+
+void append_json_string(std::string &out, std::string_view text) {
+  const std::size_t start = out.size();
+  out.resize(start + escaped_bytes_per_byte * text.size());
+  const char *const end = write_json_string(out.data() + start, text);
+  out.resize(static_cast<std::size_t>(end - out.data()));
+}
+
+std::string format_number(double value) {
+  char text[number_bytes];
+  return std::string(text, write_number(text, value));
+}
+
+std::string format_number(float value) {
+  char text[number_bytes];
+  return std::string(text, write_number(text, value));
+}
 
 }  // namespace sim

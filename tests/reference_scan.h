@@ -1,12 +1,15 @@
-// Slow, obviously correct versions of the red measures, to check the real ones
-// against: 49 reads per window position and no running sums.
+// Plain versions of the red measures, to check the real ones against: a count
+// pixel by pixel, and window sums read off an integral image, a way of its own
+// that shares nothing with the search's sliding column sums.
 #pragma once
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "vision/red_measures.h"
+#include "vision/target_tables.h"
 
 namespace reference {
 
@@ -31,12 +34,23 @@ inline TargetWindow find_target_window(const unsigned char *image, int32_t size,
   TargetWindow match{false, 0, 0};
   if (image == nullptr || row_length < size) return match;
   const int32_t limit = std::min(size - ad, window_position_limit);
+  if (limit <= 0) return match;
+  // above_left(x, y): the red bytes of all pixels left of column x and above
+  // row y, for x and y up to the last pixel a window covers, plus one.
+  const int32_t n = limit - 1 + ad + 1;
+  std::vector<int32_t> sums(static_cast<std::size_t>(n) * static_cast<std::size_t>(n), 0);
+  const auto above_left = [&](int32_t x, int32_t y) -> int32_t & {
+    return sums[static_cast<std::size_t>(y) * static_cast<std::size_t>(n) +
+                static_cast<std::size_t>(x)];
+  };
+  for (int32_t y = 1; y < n; ++y)
+    for (int32_t x = 1; x < n; ++x)
+      above_left(x, y) = red_at(image, row_length, x - 1, y - 1) + above_left(x - 1, y) +
+                         above_left(x, y - 1) - above_left(x - 1, y - 1);
   for (int32_t x = 0; x < limit; ++x) {
     for (int32_t y = 0; y < limit; ++y) {
-      int32_t sum = 0;
-      for (int32_t k = 0; k < ad; ++k) {
-        for (int32_t l = 0; l < ag; ++l) sum += red_at(image, row_length, x + k, y + l);
-      }
+      const int32_t sum = above_left(x + ad, y + ag) - above_left(x, y + ag) -
+                          above_left(x + ad, y) + above_left(x, y);
       if (sum == ad * ag * TARGET_RED_LEVEL) match = {true, x, y};
     }
   }

@@ -11,6 +11,7 @@
 #include "tests/fake_controller.h"
 #include "tests/reference_scan.h"
 #include "vision/red_measures.h"
+#include "vision/red_scan.h"
 #include "vision/target_tables.h"
 
 namespace {
@@ -89,14 +90,21 @@ TEST(WindowSearch, AgreesWithTheReferenceScanOnRandomImages) {
       for (int n = 0; n < 3; ++n) uneven_target_window(image, at(rng), at(rng), rng);
       image.window(at(rng), at(rng), 215);
     }
-    const TargetWindow real = image.search();
+    // As the controller calls it, and through the portable kernels, which a
+    // processor with vector kernels would otherwise never run.
     const TargetWindow slow = reference::find_target_window(image.bytes.data(), size, image.width);
-    ASSERT_EQ(real.found, slow.found) << image.width << " x " << image.height;
-    if (slow.found) expect_window(real, slow.x, slow.y);
+    for (const TargetWindow real :
+         {image.search(), red_scan::find_target_window(red_scan::portable_kernels,
+                                                       image.bytes.data(), size, image.width)}) {
+      ASSERT_EQ(real.found, slow.found) << image.width << " x " << image.height;
+      if (slow.found) expect_window(real, slow.x, slow.y);
+    }
     matches += slow.found;
     const auto counts_agree = [&](int32_t w, int32_t h) {
-      return count_red_pixels(image.bytes.data(), w, h, image.width) ==
-             reference::count_red_pixels(image.bytes.data(), w, h, image.width);
+      const int32_t expected = reference::count_red_pixels(image.bytes.data(), w, h, image.width);
+      return count_red_pixels(image.bytes.data(), w, h, image.width) == expected &&
+             red_scan::count_red_pixels(red_scan::portable_kernels, image.bytes.data(), w, h,
+                                        image.width) == expected;
     };
     EXPECT_TRUE(counts_agree(image.width, image.height) && counts_agree(size, size));
   }
@@ -157,13 +165,15 @@ TEST(WindowSearch, TallAndOversizedCamerasStayInsideImageAndTables) {
 }
 
 namespace {
-struct Samples {
+// Entries of each table as recorded, at these rows and columns; four of them
+// are overrides, recorded values the rule does not reproduce.
+struct RecordedEntries {
   const std::array<float, table_rows * table_columns> &table;
   float values[5][5];
 };
-constexpr int sample_keys[5] = {0, 3, 80, 155, 159};
+constexpr int recorded_keys[5] = {0, 3, 80, 155, 159};
 // clang-format off
-const Samples samples[] = {
+const RecordedEntries recorded[] = {
   {tab_x_right, {{-0.040f, -0.040f, -0.042f, -0.045f, -0.045f}, {-0.039f, -0.039f, -0.041f, -0.044f, -0.044f},
                  {-0.007f, -0.007f, -0.009f, -0.011f, -0.011f}, { 0.034f,  0.034f,  0.034f,  0.034f,  0.034f},
                  { 0.037f,  0.037f,  0.037f,  0.037f,  0.037f}}},
@@ -190,19 +200,20 @@ float entry(const std::array<float, table_rows * table_columns> &t, int r, int c
 }
 }  // namespace
 
-TEST(TargetTables, HoldTheSampleEntries) {
-  for (const Samples &s : samples)
+TEST(TargetTables, HoldTheRecordedEntries) {
+  for (const RecordedEntries &s : recorded)
     for (int i = 0; i < 5; ++i)
       for (int j = 0; j < 5; ++j)
-        EXPECT_EQ(entry(s.table, sample_keys[i], sample_keys[j]), s.values[i][j]) << i << ", " << j;
+        EXPECT_EQ(entry(s.table, recorded_keys[i], recorded_keys[j]), s.values[i][j])
+            << i << ", " << j;
 }
 
-TEST(TargetTables, FollowTheRoundedRuleApartFromSamplesAndSpecialEntries) {
+TEST(TargetTables, FollowTheRoundedRuleApartFromRecordedAndSpecialEntries) {
   const int expected_departures[4] = {1, 2, 3, 2};  // (159, 146) and (159, 147) on the left
   const std::size_t expected_distinct[4] = {83, 91, 129, 131};
   for (int t = 0; t < 4; ++t) {
     const float *k = rules[t];
-    const auto &table = samples[t].table;
+    const auto &table = recorded[t].table;
     int departures = 0;
     std::set<float> distinct;
     for (int r = 0; r < table_filled; ++r) {
@@ -227,7 +238,7 @@ TEST(TargetTables, FollowTheRoundedRuleApartFromSamplesAndSpecialEntries) {
     EXPECT_TRUE(entry(*table, 159, 146) == 0.0f && entry(*table, 159, 147) == 0.0f);
 }
 
-TEST(TargetLookup, GivesTheDescribedTargetsOnBothSides) {
+TEST(TargetLookup, FirstMiddleAndLastWindowsGiveTheirRecordedTargetsOnBothSides) {
   struct Case {
     int32_t x, y;
     float left_xd, left_yd, right_xd, right_yd;

@@ -4,16 +4,127 @@
 #include <array>
 #include <cstddef>
 
-namespace {
-// Columns (and rows) the windows can cover: the last position plus the window.
-constexpr int32_t max_window_span = window_position_limit - 1 + ad;  // 163 pixels
+#include "vision/red_scan.h"
+#include "vision/target_tables.h"
 
-// First byte of image row y, rows being row_length pixels long.
-const unsigned char *row_start(const unsigned char *image, int32_t row_length, int32_t y) {
-  return image + static_cast<std::size_t>(row_length) * static_cast<std::size_t>(y) *
-                     static_cast<std::size_t>(bytes_per_pixel);
+namespace red_scan {
+
+namespace {
+// The portable count reads the image in blocks of this many bytes (128
+// pixels) starting on a 64-byte boundary, a whole number of vectors of every
+// width up to 64 bytes, so the vectoriser replaces the block's loop entirely.
+// A block holds at most 128 red pixels, which a byte-wide count can hold.
+constexpr std::size_t block_bytes = 384;
+constexpr std::size_t block_alignment = 64;
+
+// A byte counts when it exceeds its lane's limit: RED_THRESHOLD for a red
+// byte, 255 (never exceeded) for a green or a blue one. A block whose first
+// byte is at offset i from the first red byte reads limits from i % 3 on.
+constexpr std::array<unsigned char, block_bytes + 2> lane_limits = [] {
+  std::array<unsigned char, block_bytes + 2> limits{};
+  for (std::size_t i = 0; i < limits.size(); ++i)
+    limits[i] = i % bytes_per_pixel == 0 ? RED_THRESHOLD : 255;
+  return limits;
+}();
+
+int32_t count_block(const unsigned char *block, const unsigned char *limits) {
+  unsigned char count = 0;
+  for (std::size_t j = 0; j < block_bytes; ++j)
+    count = static_cast<unsigned char>(count + (block[j] > limits[j]));
+  return count;
+}
+
+// The row operations of the search in plain loops over groups of `lanes`
+// columns or positions, which the vectoriser turns into vector code of
+// whatever width the build targets. Only taking the red bytes, one in three,
+// stays scalar.
+struct PortableKernel {
+  static bool take_row(const unsigned char *row, int32_t span, uint16_t *red) {
+    unsigned char top = 0;
+    for (int32_t c = 0; c < span; ++c) {
+      const unsigned char value = row[c * bytes_per_pixel];
+      red[c] = value;
+      top = std::max(top, value);
+    }
+    return top >= hot_level;
+  }
+
+  static void slide(uint16_t *__restrict sums, const uint16_t *before, const uint16_t *entering,
+                    const uint16_t *leaving, int32_t span) {
+    for (int32_t c0 = 0; c0 < span; c0 += lanes)
+      for (int32_t k = 0; k < lanes; ++k)
+        sums[c0 + k] = static_cast<uint16_t>(before[c0 + k] + entering[c0 + k] - leaving[c0 + k]);
+  }
+
+  static void test_row(const uint16_t *__restrict sums, int32_t positions, int32_t y,
+                       uint16_t *__restrict rows_after) {
+    for (int32_t x0 = 0; x0 < positions; x0 += lanes) {
+      for (int32_t k = 0; k < lanes; ++k) {
+        const int32_t x = x0 + k;
+        const uint16_t *s = sums + x;
+        const auto sum = static_cast<uint16_t>(s[0] + s[1] + s[2] + s[3] + s[4] + s[5] + s[6]);
+        // & rather than &&: no branch in the loop.
+        const bool hit = (sum == target_window_sum) & (x < positions);
+        rows_after[x] = hit ? static_cast<uint16_t>(y + 1) : rows_after[x];
+      }
+    }
+  }
+};
+
+int32_t count_red_bytes(const unsigned char *first_red, std::size_t bytes) {
+  int32_t count = 0;
+  const auto misalignment = reinterpret_cast<std::uintptr_t>(first_red) % block_alignment;
+  const std::size_t head = std::min(bytes, (block_alignment - misalignment) % block_alignment);
+  std::size_t i = 0;
+  for (; i < head; i += bytes_per_pixel) count += first_red[i] > RED_THRESHOLD;
+  i = head;
+  for (; i + block_bytes <= bytes; i += block_bytes)
+    count += count_block(first_red + i, lane_limits.data() + i % bytes_per_pixel);
+  for (i = (i + bytes_per_pixel - 1) / bytes_per_pixel * bytes_per_pixel; i < bytes;
+       i += bytes_per_pixel)
+    count += first_red[i] > RED_THRESHOLD;
+  return count;
+}
+
+TargetWindow search_windows(const unsigned char *image, int32_t positions, int32_t row_length) {
+  return search<PortableKernel>(image, positions, row_length);
 }
 }  // namespace
+
+const Kernels portable_kernels{count_red_bytes, search_windows};
+
+const Kernels &chosen_kernels() {
+#if defined(__x86_64__)
+  if (__builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi"))
+    return avx512_kernels;
+#endif
+  return portable_kernels;
+}
+
+int32_t count_red_pixels(const Kernels &kernels, const unsigned char *image, int32_t width,
+                         int32_t height, int32_t row_length) {
+  if (image == nullptr || width <= 0 || height <= 0 || row_length <= 0) return 0;
+  const auto pixel_bytes = static_cast<std::size_t>(bytes_per_pixel);
+  const std::size_t run_bytes = static_cast<std::size_t>(width) * pixel_bytes;
+  // Rows that follow one another without a gap are one run.
+  if (row_length == width)
+    return kernels.count_red_bytes(image, run_bytes * static_cast<std::size_t>(height));
+  const std::size_t row_bytes = static_cast<std::size_t>(row_length) * pixel_bytes;
+  int32_t count = 0;
+  for (int32_t y = 0; y < height; ++y)
+    count += kernels.count_red_bytes(image + static_cast<std::size_t>(y) * row_bytes, run_bytes);
+  return count;
+}
+
+TargetWindow find_target_window(const Kernels &kernels, const unsigned char *image, int32_t size,
+                                int32_t row_length) {
+  if (image == nullptr || row_length < size) return {false, 0, 0};
+  const int32_t positions = std::min(size - ad, window_position_limit);
+  if (positions <= 0) return {false, 0, 0};
+  return kernels.search(image, positions, row_length);
+}
+
+}  // namespace red_scan
 
 int32_t square_view_size(int32_t width, int32_t height) {
   if (width <= 0 || height <= 0) return 0;
@@ -22,49 +133,9 @@ int32_t square_view_size(int32_t width, int32_t height) {
 
 int32_t count_red_pixels(const unsigned char *image, int32_t width, int32_t height,
                          int32_t row_length) {
-  if (image == nullptr || width <= 0 || height <= 0 || row_length <= 0) return 0;
-  int32_t count = 0;
-  for (int32_t y = 0; y < height; ++y) {
-    const unsigned char *row = row_start(image, row_length, y);
-    for (int32_t x = 0; x < width; ++x) {
-      if (row[x * bytes_per_pixel] > RED_THRESHOLD) ++count;
-    }
-  }
-  return count;
+  return red_scan::count_red_pixels(red_scan::chosen_kernels(), image, width, height, row_length);
 }
 
 TargetWindow find_target_window(const unsigned char *image, int32_t size, int32_t row_length) {
-  TargetWindow match{false, 0, 0};
-  if (image == nullptr || row_length < size) return match;
-  const int32_t positions = std::min(size - ad, window_position_limit);
-  if (positions <= 0) return match;
-  const int32_t span = positions - 1 + ad;
-
-  // Separable running sums rather than 49 reads per window: column_sums[c]
-  // holds the red bytes of column c over the ag rows of the current window row,
-  // kept up to date by adding the row that enters and dropping the row that
-  // leaves, and a window's sum slides along the row the same way. Each pixel is
-  // read twice; the sums are exact integers, so every position is tested
-  // exactly as the plain scan would test it.
-  std::array<int32_t, max_window_span> column_sums{};
-  const auto add_row = [&](int32_t y, int32_t sign) {
-    const unsigned char *row = row_start(image, row_length, y);
-    for (int32_t c = 0; c < span; ++c) column_sums[c] += sign * row[c * bytes_per_pixel];
-  };
-  for (int32_t y = 0; y < ag - 1; ++y) add_row(y, 1);
-  for (int32_t y = 0; y < positions; ++y) {
-    add_row(y + ag - 1, 1);
-    int32_t sum = 0;
-    for (int32_t k = 0; k < ad - 1; ++k) sum += column_sums[k];
-    for (int32_t x = 0; x < positions; ++x) {
-      sum += column_sums[x + ad - 1];
-      // No early exit: the last match of the x-major scan must win. This loop
-      // runs y-major, so a later match replaces the recorded one only when its
-      // x is not smaller (for an equal x, its y is larger).
-      if (sum == target_window_sum && (!match.found || x >= match.x)) match = {true, x, y};
-      sum -= column_sums[x];
-    }
-    add_row(y, -1);
-  }
-  return match;
+  return red_scan::find_target_window(red_scan::chosen_kernels(), image, size, row_length);
 }

@@ -16,11 +16,6 @@ inline constexpr int32_t TARGET_RED_LEVEL = 214;  // red byte of the target's co
 // when they are all 214: any mix with that sum is taken for the target.
 inline constexpr int32_t target_window_sum = ad * ag * TARGET_RED_LEVEL;
 
-// Window positions stay below this in both coordinates, so that every window
-// centre (position + 3) is one of the 160 filled rows and columns of the
-// target tables, whatever the camera's size.
-inline constexpr int32_t window_position_limit = 157;
-
 inline constexpr int32_t bytes_per_pixel = 3;
 
 // Side of the square view that the tables are keyed on: the top-left corner of
@@ -40,8 +35,9 @@ struct TargetWindow {
 };
 
 // The target window in the size x size square view (rows row_length pixels
-// long): positions x and y from 0 while below min(size - 7, 157). Among several
-// matches the last in x-major scan order wins: the largest x, and for it the
-// largest y. A null image, a view of 7 or fewer pixels, or a row shorter than
-// the view matches nothing.
+// long): positions x and y from 0 while below min(size - 7, 157), 157 being
+// the positions the target tables serve (window_position_limit, which they
+// own). Among several matches the last in x-major scan order wins: the largest
+// x, and for it the largest y. A null image, a view of 7 or fewer pixels, or a
+// row shorter than the view matches nothing.
 TargetWindow find_target_window(const unsigned char *image, int32_t size, int32_t row_length);

@@ -3,7 +3,6 @@
 #include <cstddef>
 
 #include "kinematics/leg_ik.h"
-#include "vision/red_measures.h"
 
 namespace {
 using Table = std::array<float, table_rows * table_columns>;
@@ -55,6 +54,8 @@ constexpr Rule y_right_rule{-0.09113835, 0.0001328035, 0.0004119929, -0.00173499
 constexpr Rule x_left_rule{-0.07332442, 0.0009051759, 0.00008225272, 0.003457706, 0.00007208251};
 constexpr Rule y_left_rule{-0.1296386, -0.0003427546, 0.0008144595, 0.003544184, 0.00004313039};
 
+// The non-zero overrides are recorded values the rule does not reproduce:
+// each lies 0.001 from the rounded rule, and the tables hold them as recorded.
 // Row 159, columns 146 and 147 of both left tables hold 0.0, far from the rule
 // (0.053 and -0.042 / -0.041); they are read only by a window at x = 156.
 constexpr std::array<Override, 1> x_right_overrides{{{3, 0, -0.039f}}};
@@ -63,10 +64,7 @@ constexpr std::array<Override, 3> x_left_overrides{
     {{0, 0, -0.074f}, {159, 146, 0.0f}, {159, 147, 0.0f}}};
 constexpr std::array<Override, 2> y_left_overrides{{{159, 146, 0.0f}, {159, 147, 0.0f}}};
 
-// Window centres are positions + ad / 2; the search's bound keeps them inside.
-constexpr int32_t centre_offset = ad / 2;
-constexpr int32_t last_position = table_filled - 1 - centre_offset;  // 156
-static_assert(window_position_limit == last_position + 1);
+constexpr int32_t centre_offset = ad / 2;  // from a window's position to its centre
 static_assert(table_filled <= table_rows && table_filled <= table_columns);
 }  // namespace
 
@@ -77,7 +75,7 @@ constexpr Table tab_y_left = build_table(y_left_rule, y_left_overrides);
 static_assert(tab_x_right.size() == 33'280 && tab_y_left.size() == 33'280);
 
 void lookup_target(int32_t way, int32_t x, int32_t y) {
-  if (x < 0 || y < 0 || x > last_position || y > last_position) return;
+  if (x < 0 || y < 0 || x >= window_position_limit || y >= window_position_limit) return;
   const std::size_t entry =
       static_cast<std::size_t>((x + centre_offset) * table_columns + (y + centre_offset));
   // Plain negation: a 0.0 entry gives -0.0. It compares equal to 0, but the
