@@ -21,6 +21,10 @@ constexpr std::array<std::uint8_t, 3> right_leg_tags{8, 9, 10};
 
 sim::WorldConfig bench_world() {
   sim::WorldConfig config = sim::default_world();
+  config.engine = sim::EngineKind::kinematic;
+  // The trace alone: the state log has a benchmark of its own.
+  config.write_state = false;
+  config.write_pictures = false;
   config.steps = std::numeric_limits<std::int64_t>::max();
   config.camera_width = 160;
   config.camera_height = 160;
@@ -28,19 +32,19 @@ sim::WorldConfig bench_world() {
 }
 
 // A folder of its own for one run's outputs, removed with everything in it.
-class OutputFolder {
+class TemporaryFolder {
  public:
-  OutputFolder()
+  TemporaryFolder()
       : path_(std::filesystem::temp_directory_path() /
               ("reacher_trace_bench_" + std::to_string(getpid()))) {
     std::filesystem::create_directories(path_);
   }
-  ~OutputFolder() {
+  ~TemporaryFolder() {
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
   }
-  OutputFolder(const OutputFolder &) = delete;
-  OutputFolder &operator=(const OutputFolder &) = delete;
+  TemporaryFolder(const TemporaryFolder &) = delete;
+  TemporaryFolder &operator=(const TemporaryFolder &) = delete;
   std::string path() const { return path_.string(); }
 
  private:
@@ -50,7 +54,7 @@ class OutputFolder {
 // The same head poses and leg motions as SimStepsPerSecond; one trace line per
 // step, and one per set-point given.
 void SimStepsPerSecondWithTrace(benchmark::State &state) {
-  const OutputFolder folder;
+  const TemporaryFolder folder;
   sim::World world(bench_world(), folder.path());
   constexpr std::array<float, 4> pans{0.4f, 0.0f, -0.4f, 0.0f};
   constexpr std::array<std::array<float, 3>, 2> leg_poses{

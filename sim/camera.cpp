@@ -8,10 +8,17 @@ Camera::Camera(const WorldConfig &world)
     : width_(world.camera_width),
       height_(world.camera_height),
       blocks_(world.blocks),
-      rendered_(static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_) * 3u),
-      pixels_(rendered_.size()) {}
+      rendered_(blocks_.empty() ? 0u : image_bytes()),
+      pixels_(image_bytes()) {}
 
 void Camera::update(Engine &engine, const SetPoints &set_points) {
+  // Without blocks the engine draws straight into the controller's buffer;
+  // with them it draws into a clean copy, so a block can be taken away again.
+  if (blocks_.empty()) {
+    engine.render(pixels_);
+    engine_view_ = engine.view();
+    return;
+  }
   const bool rendered = engine.render(rendered_);
   engine_view_ = engine.view();
   // Scripted blocks follow the pan joint's last command, so a test image

@@ -28,11 +28,14 @@ class Camera {
 
  private:
   void paint_blocks(View view);
+  std::size_t image_bytes() const {
+    return static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_) * 3u;
+  }
 
   int width_;
   int height_;
   std::vector<Block> blocks_;
-  std::vector<unsigned char> rendered_;  // the engine's image, without blocks
+  std::vector<unsigned char> rendered_;  // the engine's image without blocks, if there are any
   std::vector<unsigned char> pixels_;
   View engine_view_ = View::forward;
   View block_view_ = View::forward;

@@ -19,9 +19,25 @@ KinematicEngine::KinematicEngine(const WorldConfig &world)
     : width_(world.camera_width),
       height_(world.camera_height),
       targets_(world.targets),
-      joints_(world.joint_speed) {}
+      joints_(world.joint_speed) {
+  update_feet(~0u);
+}
 
-void KinematicEngine::advance(const SetPoints &set_points) { moved_ = joints_.advance(set_points); }
+void KinematicEngine::advance(const SetPoints &set_points) {
+  moved_ = joints_.advance(set_points);
+  update_feet(moved_);
+}
+
+void KinematicEngine::update_feet(unsigned moved) {
+  // The legs' kinematics only when a leg moved: most steps move no leg.
+  for (std::size_t i = 0; i < tips_.size(); ++i) {
+    const int leg = reaching_legs[i];
+    if ((moved & (7u << leg_joint(leg, 0))) == 0) continue;
+    tips_[i] =
+        foot_in_body(leg, joints_.position(leg_joint(leg, 0)), joints_.position(leg_joint(leg, 1)),
+                     joints_.position(leg_joint(leg, 2)));
+  }
+}
 
 bool KinematicEngine::render(std::span<unsigned char> image) {
   const View shown = view();
@@ -35,9 +51,7 @@ bool KinematicEngine::render(std::span<unsigned char> image) {
 
 Foot KinematicEngine::foot(int leg) const {
   const unsigned leg_joints = 7u << leg_joint(leg, 0);
-  const Vec3 tip =
-      foot_in_body(leg, joints_.position(leg_joint(leg, 0)), joints_.position(leg_joint(leg, 1)),
-                   joints_.position(leg_joint(leg, 2)));
+  const Vec3 &tip = tips_[leg == 0 ? 0 : 1];
   return {tip, std::abs(tip.z - ground_z) <= on_ground, (moved_ & leg_joints) == 0};
 }
 

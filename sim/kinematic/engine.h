@@ -38,12 +38,15 @@ class KinematicEngine final : public Engine {
   // moves but the robot, so a view change is a copy and a step without one
   // costs nothing.
   const std::vector<unsigned char> &view_image(View view);
+  // Recomputes the feet of the reaching legs whose joints are in `moved`.
+  void update_feet(unsigned moved);
 
   int width_;
   int height_;
   std::vector<Target> targets_;
   Joints joints_;
-  unsigned moved_ = 0;  // joints that moved in the last step
+  unsigned moved_ = 0;          // joints that moved in the last step
+  std::array<Vec3, 2> tips_{};  // the feet of legs 0 and 2, body frame
   std::array<std::vector<unsigned char>, 3> views_;
   bool rendered_ = false;
   View rendered_view_ = View::forward;
