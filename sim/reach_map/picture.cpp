@@ -66,17 +66,31 @@ void draw_cross(cairo_t *cr, double x, double y, double half, Colour colour) {
   cairo_stroke(cr);
 }
 
-// A point as the map shows it: coloured by its miss, or a mark saying why it
-// has none worth colouring.
-void draw_point(cairo_t *cr, double x, double y, double size, const Outcome &o, double radius) {
-  if (o.solver_message)
-    draw_cross(cr, x, y, size * 0.8, solver_ink);
-  else if (o.reached)
-    draw_dot(cr, x, y, size, miss_colour(*o.miss, radius));
-  else if (o.seen)
-    draw_ring(cr, x, y, size, unreached_ink);
-  else
-    draw_dot(cr, x, y, std::max(size * 0.35, 1.2), unreached_ink);
+// A point as the map shows it: a tile of the grid, coloured by its miss, or
+// marked by why it has none. Tiles keep whole-pixel edges, so the map stays
+// crisp and its file small.
+void draw_point(cairo_t *cr, double x, double y, double pitch, const Outcome &o, double radius) {
+  const double gap = pitch >= 8.0 ? 2.0 : 1.0;
+  const double left = std::round(x - pitch / 2.0) + gap / 2.0;
+  const double top = std::round(y - pitch / 2.0) + gap / 2.0;
+  const double right = std::round(x + pitch / 2.0) - gap / 2.0;
+  const double bottom = std::round(y + pitch / 2.0) - gap / 2.0;
+  const double half = std::min(right - left, bottom - top) / 2.0;
+  if (o.reached && !o.solver_message) {
+    cairo_rectangle(cr, std::round(left), std::round(top), std::round(right) - std::round(left),
+                    std::round(bottom) - std::round(top));
+    set_colour(cr, miss_colour(*o.miss, radius));
+    cairo_fill(cr);
+  } else if (o.solver_message) {
+    cairo_save(cr);
+    cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
+    draw_cross(cr, std::round(x), std::round(y), std::round(half * 0.7), solver_ink);
+    cairo_restore(cr);
+  } else if (o.seen) {
+    draw_ring(cr, x, y, half * 0.8, unreached_ink);
+  } else {
+    draw_dot(cr, x, y, std::max(half * 0.3, 1.2), unreached_ink);
+  }
 }
 
 // The colour bar, top at (x, y): misses in millimetres, the disc's edge marked.
@@ -165,8 +179,7 @@ bool write_map_picture(const std::string &path, const Settings &settings, const 
   map.box = {96.0, 104.0, std::round(across * map.pixels_per_metre),
              std::round(along * map.pixels_per_metre)};
   const Box &box = map.box;
-  const double size =
-      std::clamp(0.42 * settings.spacing() * map.pixels_per_metre, 1.5, 9.0);  // point radius
+  const double pitch = settings.spacing() * map.pixels_per_metre;  // pixels between points
 
   const std::vector<LegendEntry> legend{
       {[](cairo_t *c, double x, double y) { draw_view_swatch(c, x, y, left_view_ink); },
@@ -250,7 +263,7 @@ bool write_map_picture(const std::string &path, const Settings &settings, const 
   outline_view(cr, map, outlines[1], right_view_ink, "right view");
   // Points over the areas' edges: the data come first.
   for (const Outcome &o : outcomes)
-    draw_point(cr, map.column(o.point.y), map.row(o.point.x), size, o, settings.radius);
+    draw_point(cr, map.column(o.point.y), map.row(o.point.x), pitch, o, settings.radius);
   draw_body_frame(cr, map);
   for (const double hip : {hip_y, -hip_y}) draw_hip(cr, map.column(hip), map.row(0.0));
   draw_scale_bar(cr, map);
