@@ -19,6 +19,7 @@ constexpr double longest_side = 720.0;  // pixels of the map's longer side
 constexpr double margin = 0.012;        // m of ground around the views and rings
 constexpr double bar_length = 280.0;    // pixels of the colour bar
 constexpr double bar_width = 18.0;
+constexpr double largest_tile = 20.0;  // pixels
 
 // Misses up to the disc's radius are hits, in greens; beyond it, oranges to
 // dark red, reaching the darkest at three radii. A reader sees hit or miss at
@@ -68,17 +69,14 @@ void draw_cross(cairo_t *cr, double x, double y, double half, Colour colour) {
 
 // A point as the map shows it: a tile of the grid, coloured by its miss, or
 // marked by why it has none. Tiles keep whole-pixel edges, so the map stays
-// crisp and its file small.
+// crisp and its file small, and on a coarse grid they stay small enough to
+// leave the views' edges in sight.
 void draw_point(cairo_t *cr, double x, double y, double pitch, const Outcome &o, double radius) {
-  const double gap = pitch >= 8.0 ? 2.0 : 1.0;
-  const double left = std::round(x - pitch / 2.0) + gap / 2.0;
-  const double top = std::round(y - pitch / 2.0) + gap / 2.0;
-  const double right = std::round(x + pitch / 2.0) - gap / 2.0;
-  const double bottom = std::round(y + pitch / 2.0) - gap / 2.0;
-  const double half = std::min(right - left, bottom - top) / 2.0;
+  const double side =
+      std::max(1.0, std::round(std::min(pitch - (pitch >= 8.0 ? 2.0 : 1.0), largest_tile)));
+  const double half = side / 2.0;
   if (o.reached && !o.solver_message) {
-    cairo_rectangle(cr, std::round(left), std::round(top), std::round(right) - std::round(left),
-                    std::round(bottom) - std::round(top));
+    cairo_rectangle(cr, std::round(x - half), std::round(y - half), side, side);
     set_colour(cr, miss_colour(*o.miss, radius));
     cairo_fill(cr);
   } else if (o.solver_message) {
