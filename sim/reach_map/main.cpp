@@ -27,8 +27,8 @@ constexpr const char *usage =
     "       reacher_reach_map collect --out DIR\n";
 
 // The files a map's folder may hold from an earlier map, and nothing else.
-const char *const map_files[] = {"jobs",          "jobs.txt",   "grid.json", "reach_map.json",
-                                 "reach_map.png", "joblog.txt", "build.log"};
+const char *const map_files[] = {"jobs",           "jobs.txt",      "grid.json",
+                                 "reach_map.json", "reach_map.png", "joblog.txt"};
 
 std::string job_folder(std::size_t index) {
   char name[32];
@@ -78,11 +78,12 @@ void clear_map_folder(const fs::path &out) {
   }
   for (const auto &entry : fs::directory_iterator(out)) {
     const std::string name = entry.path().filename().string();
-    if (std::find(std::begin(map_files), std::end(map_files), name) == std::end(map_files))
+    const std::string whole = name.ends_with(".partial") ? name.substr(0, name.size() - 8) : name;
+    if (std::find(std::begin(map_files), std::end(map_files), whole) == std::end(map_files))
       throw MapError(out.string() + " holds " + name +
                      ", which is no reach map's; give an empty or new folder");
   }
-  for (const char *name : map_files) fs::remove_all(out / name);
+  for (const auto &entry : fs::directory_iterator(out)) fs::remove_all(entry.path());
 }
 
 int grid(const fs::path &out, const Settings &settings) {
@@ -146,7 +147,9 @@ int main(int argc, char **argv) {
       } else if (option == "--radius") {
         settings.radius = positive_number(option, value) / 1000.0;
       } else if (option == "--steps") {
-        settings.step_bound = std::llround(positive_number(option, value));
+        const double steps = positive_number(option, value);
+        if (steps != std::floor(steps)) throw MapError("--steps wants a whole number");
+        settings.step_bound = std::llround(steps);
       } else {
         throw MapError("unknown option " + option);
       }
