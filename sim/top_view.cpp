@@ -8,7 +8,7 @@
 #include <tuple>
 
 #include "sim/ground.h"
-#include "sim/legs.h"
+#include "sim/ground_map.h"
 #include "sim/pictures.h"
 #include "sim/plot.h"
 
@@ -18,120 +18,15 @@ using namespace plot;
 
 namespace {
 
-// How far from its hip, across the ground, a front foot can touch it: the
-// stretched leg's length projected onto the ground plane.
-const double foot_reach = std::sqrt(
-    (upper_segment + lower_segment) * (upper_segment + lower_segment) - ground_z * ground_z);
 // A placement this close to its foot's rest point, right under the hip, is
 // the rest posture rather than a reach.
 constexpr double rest_tolerance = 0.001;  // m
-constexpr double largest_extent = 0.5;    // m from the origin, on every side
 constexpr double longest_side = 640.0;    // pixels of the map's longer side
 constexpr std::size_t most_notes = 10;
 
-constexpr Colour ground_shade{0.965, 0.965, 0.95};
-constexpr Colour left_view_ink{0.25, 0.45, 0.85};
-constexpr Colour right_view_ink{0.85, 0.6, 0.15};
-constexpr Colour reach_ink{0.35, 0.35, 0.35};
-constexpr Colour hip_ink{0.15, 0.15, 0.15};
 constexpr Colour on_target_ink{0.05, 0.6, 0.25};
 constexpr Colour off_target_ink{0.05, 0.05, 0.05};
 constexpr Colour rest_ink{0.45, 0.45, 0.45};
-
-// The part of the ground shown, in metres: the front legs' reach and the
-// views around them, grown to hold every target and placement.
-struct Extent {
-  double x_low = -0.09, x_high = 0.16;
-  double y_low = -0.17, y_high = 0.17;
-  void include(double x, double y, double margin) {
-    if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(margin)) return;
-    x_low = std::min(x_low, x - margin);
-    x_high = std::max(x_high, x + margin);
-    y_low = std::min(y_low, y - margin);
-    y_high = std::max(y_high, y + margin);
-  }
-  void clamp() {
-    x_low = std::max(x_low, -largest_extent);
-    y_low = std::max(y_low, -largest_extent);
-    x_high = std::min(x_high, largest_extent);
-    y_high = std::min(y_high, largest_extent);
-  }
-  bool holds(double x, double y) const {
-    return x >= x_low && x <= x_high && y >= y_low && y <= y_high;
-  }
-  double middle_x() const { return (x_low + x_high) / 2.0; }
-  double middle_y() const { return (y_low + y_high) / 2.0; }
-  double half_diagonal() const { return std::hypot(x_high - x_low, y_high - y_low) / 2.0; }
-};
-
-// Forward is up and the robot's left is to the left.
-struct Map {
-  Extent extent;
-  Box box;
-  double pixels_per_metre = 1.0;
-  double column(double y) const { return box.x + (extent.y_high - y) * pixels_per_metre; }
-  double row(double x) const { return box.y + (extent.x_high - x) * pixels_per_metre; }
-};
-
-// A point far beyond the picture brought in along its direction from the
-// body's origin, so the drawing never sees numbers cairo cannot hold.
-Vec2 bounded(Vec2 point) {
-  constexpr double far = 3.0;  // m
-  const double length = std::hypot(point.x, point.y);
-  if (length <= far) return point;
-  return {point.x / length * far, point.y / length * far};
-}
-
-// What a view sees of the ground: its border walked through the camera's
-// mapping. Pixels past the horizon see no ground and are left out.
-std::vector<Vec2> view_outline(const WorldConfig &world, View view) {
-  std::vector<Vec2> outline;
-  const double right = world.camera_width - 1;
-  const double bottom = world.camera_height - 1;
-  constexpr double spacing = 0.5;  // pixels
-  auto walk = [&](double u0, double v0, double u1, double v1) {
-    const double length = std::max(std::abs(u1 - u0), std::abs(v1 - v0));
-    const int samples = std::max(1, static_cast<int>(std::ceil(length / spacing)));
-    for (int i = 0; i < samples; ++i) {
-      const double t = static_cast<double>(i) / samples;
-      if (const auto point = ground_point(view, u0 + (u1 - u0) * t, v0 + (v1 - v0) * t))
-        outline.push_back(bounded(*point));
-    }
-  };
-  walk(0.0, 0.0, right, 0.0);
-  walk(right, 0.0, right, bottom);
-  walk(right, bottom, 0.0, bottom);
-  walk(0.0, bottom, 0.0, 0.0);
-  return outline;
-}
-
-void fill_view(cairo_t *cr, const Map &map, const std::vector<Vec2> &outline, Colour colour) {
-  for (const Vec2 &point : outline) cairo_line_to(cr, map.column(point.y), map.row(point.x));
-  cairo_close_path(cr);
-  set_colour(cr, {colour.r, colour.g, colour.b, 0.22});
-  cairo_fill(cr);
-}
-
-void outline_view(cairo_t *cr, const Map &map, const std::vector<Vec2> &outline, Colour colour,
-                  const char *name) {
-  if (outline.empty()) return;
-  for (const Vec2 &point : outline) cairo_line_to(cr, map.column(point.y), map.row(point.x));
-  cairo_close_path(cr);
-  set_colour(cr, colour);
-  cairo_set_line_width(cr, 1.5);
-  cairo_stroke(cr);
-  // The name just beyond the view's farthest point ahead, outside the area
-  // where the targets it sees lie, and kept inside the map.
-  Vec2 ahead = outline.front();
-  for (const Vec2 &point : outline)
-    if (point.x > ahead.x) ahead = point;
-  use_font(cr, 13.0, Weight::bold);
-  const double half_width = text_width(cr, name) / 2.0 + 4.0;
-  haloed_text(cr,
-              std::clamp(map.column(ahead.y), map.box.x + half_width, map.box.right() - half_width),
-              std::clamp(map.row(ahead.x) - 4.0, map.box.y + 20.0, map.box.bottom() - 4.0), name,
-              Align::centre, Baseline::bottom, {colour.r * 0.7, colour.g * 0.7, colour.b * 0.7});
-}
 
 // A target as it can be drawn: the same inside the picture, but with bounded
 // numbers. A disc too large to draw is replaced by one of bounded radius that
@@ -259,31 +154,6 @@ void draw_mark(cairo_t *cr, double x, double y, Mark mark) {
   }
 }
 
-void draw_hip(cairo_t *cr, double x, double y) {
-  cairo_rectangle(cr, x - 7.5, y - 7.5, 15.0, 15.0);
-  set_colour(cr, hip_ink);
-  cairo_set_line_width(cr, 1.6);
-  cairo_stroke(cr);
-}
-
-void shade_reach(cairo_t *cr, double x, double y, double radius) {
-  cairo_new_sub_path(cr);
-  cairo_arc(cr, x, y, radius, 0.0, 2.0 * std::numbers::pi);
-  set_colour(cr, {0.0, 0.0, 0.0, 0.04});
-  cairo_fill(cr);
-}
-
-void outline_reach(cairo_t *cr, double x, double y, double radius) {
-  cairo_new_sub_path(cr);
-  cairo_arc(cr, x, y, radius, 0.0, 2.0 * std::numbers::pi);
-  set_colour(cr, reach_ink);
-  cairo_set_line_width(cr, 1.4);
-  const double dashes[] = {6.0, 4.0};
-  cairo_set_dash(cr, dashes, 2, 0.0);
-  cairo_stroke(cr);
-  cairo_set_dash(cr, nullptr, 0, 0.0);
-}
-
 // Nearby reaches of one kind share one label listing their numbers.
 struct Cluster {
   double x = 0.0, y = 0.0;  // pixels, of its first reach
@@ -302,12 +172,6 @@ struct Cluster {
 };
 
 std::string where(double x, double y) { return "x = " + number(x) + " m, y = " + number(y) + " m"; }
-
-// A round length for the scale bar, about a fifth of the map's width.
-double scale_bar_length(double width_metres) {
-  const Ticks ticks = nice_ticks(0.0, width_metres, 5);
-  return ticks.step;
-}
 
 }  // namespace
 
@@ -455,75 +319,13 @@ std::vector<std::string> target_notes(const WorldConfig &world,
   return notes;
 }
 
-void draw_scale_bar(cairo_t *cr, const Map &map) {
-  const double length = scale_bar_length(map.box.width / map.pixels_per_metre);
-  const double pixels = length * map.pixels_per_metre;
-  const double x0 = map.box.x + 16.0;
-  const double y0 = map.box.bottom() - 14.0;
-  set_colour(cr, {1.0, 1.0, 1.0, 0.85});
-  cairo_rectangle(cr, x0 - 8.0, y0 - 26.0, pixels + 16.0, 34.0);
-  cairo_fill(cr);
-  set_colour(cr, ink);
-  cairo_set_line_width(cr, 2.0);
-  cairo_move_to(cr, x0, y0 - 5.0);
-  cairo_line_to(cr, x0, y0);
-  cairo_line_to(cr, x0 + pixels, y0);
-  cairo_line_to(cr, x0 + pixels, y0 - 5.0);
-  cairo_stroke(cr);
-  use_font(cr, 12.0);
-  text(cr, x0 + pixels / 2.0, y0 - 4.0, tick_label(length, length) + " m", Align::centre,
-       Baseline::bottom);
-}
-
-void draw_body_frame(cairo_t *cr, const Map &map) {
-  const double ox = map.column(0.0);
-  const double oy = map.row(0.0);
-  const double length = 0.02 * map.pixels_per_metre;
-  set_colour(cr, muted_ink);
-  cairo_set_line_width(cr, 1.5);
-  cairo_move_to(cr, ox, oy);
-  cairo_line_to(cr, ox, oy - length);
-  cairo_move_to(cr, ox, oy);
-  cairo_line_to(cr, ox - length, oy);
-  cairo_stroke(cr);
-  for (const auto &[tx, ty, dx, dy] :
-       {std::tuple{ox, oy - length, 0.0, -1.0}, std::tuple{ox - length, oy, -1.0, 0.0}}) {
-    cairo_move_to(cr, tx + dx * 5.0, ty + dy * 5.0);
-    cairo_line_to(cr, tx - dy * 4.0, ty - dx * 4.0);
-    cairo_line_to(cr, tx + dy * 4.0, ty + dx * 4.0);
-    cairo_close_path(cr);
-    cairo_fill(cr);
-  }
-  use_font(cr, 12.0);
-  text(cr, ox + 4.0, oy - length - 2.0, "x", Align::left, Baseline::bottom);
-  text(cr, ox - length - 2.0, oy + 3.0, "y", Align::right, Baseline::top);
-}
-
-void draw_view_swatch(cairo_t *cr, double x, double y, Colour colour) {
-  cairo_rectangle(cr, x - 12.0, y - 7.0, 24.0, 14.0);
-  set_colour(cr, {colour.r, colour.g, colour.b, 0.22});
-  cairo_fill_preserve(cr);
-  set_colour(cr, colour);
-  cairo_set_line_width(cr, 1.5);
-  cairo_stroke(cr);
-}
-
 std::vector<LegendEntry> top_view_legend() {
   return {
       {[](cairo_t *c, double x, double y) { draw_view_swatch(c, x, y, left_view_ink); },
        "ground the camera sees with the head turned left"},
       {[](cairo_t *c, double x, double y) { draw_view_swatch(c, x, y, right_view_ink); },
        "ground the camera sees with the head turned right"},
-      {[](cairo_t *c, double x, double y) {
-         cairo_move_to(c, x - 13.0, y + 7.0);
-         cairo_curve_to(c, x - 6.0, y - 6.0, x + 6.0, y - 6.0, x + 13.0, y + 7.0);
-         set_colour(c, reach_ink);
-         cairo_set_line_width(c, 1.4);
-         const double dashes[] = {6.0, 4.0};
-         cairo_set_dash(c, dashes, 2, 0.0);
-         cairo_stroke(c);
-       },
-       "how far a front foot reaches: " + tick_label(foot_reach, 0.001) + " m from its hip"},
+      {draw_reach_swatch, foot_reach_label()},
       {[](cairo_t *c, double x, double y) { draw_hip(c, x, y); },
        "front hip; a foot at rest stands right below it"},
       {[](cairo_t *c, double x, double y) {
@@ -657,8 +459,10 @@ bool write_top_view(const std::string &path, const WorldConfig &world,
 
   // Areas first, then the targets, then the areas' edges: a target keeps its
   // true colour, and even a target covering the whole map hides no edge.
-  const std::vector<Vec2> left_view = view_outline(world, View::left);
-  const std::vector<Vec2> right_view = view_outline(world, View::right);
+  const std::vector<Vec2> left_view =
+      view_outline(world.camera_width, world.camera_height, View::left);
+  const std::vector<Vec2> right_view =
+      view_outline(world.camera_width, world.camera_height, View::right);
   const double reach_pixels = foot_reach * map.pixels_per_metre;
   for (const double hip : {hip_y, -hip_y})
     shade_reach(cr, map.column(hip), map.row(0.0), reach_pixels);
