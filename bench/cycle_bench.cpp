@@ -50,15 +50,15 @@ void BM_controller_work_of_one_cycle(benchmark::State &state) {
 BENCHMARK(BM_controller_work_of_one_cycle)->Unit(benchmark::kMicrosecond);
 
 // The stand-in builds its world from SIM_WORLD at the first library call, so
-// the world file is in place before main: red in both views, where each side's
-// tables give a reachable target, so every call of the step function is a
-// whole cycle; no SIM_OUTPUT, so no trace is written.
+// the world file is in place before main: the kinematic engine, red in both
+// views where each side's tables give a reachable target, so every call of
+// the step function is a whole cycle; no SIM_OUTPUT, so no trace is written.
 bool configure_stand_in() {
   const std::filesystem::path folder =
       std::filesystem::temp_directory_path() / ("reacher_bench_" + std::to_string(getpid()));
   std::filesystem::create_directories(folder);
   const std::string path = (folder / "world.toml").string();
-  std::ofstream(path) << "steps = " << world_steps << "\n"
+  std::ofstream(path) << "engine = \"kinematic\"\nsteps = " << world_steps << "\n"
                       << "[[block]]\nview = \"right\"\nx = 77\ny = 77\n"
                       << "[[block]]\nview = \"left\"\nx = 77\ny = 130\n";
   setenv("SIM_WORLD", path.c_str(), 1);

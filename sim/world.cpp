@@ -242,8 +242,11 @@ void World::note_decision(std::string_view text) {
   const auto window_in_image = [&] {
     return find_target_level_window(camera_.image(), camera_.width(), camera_.height());
   };
-  if (text.starts_with("red left = ")) return save_frame(View::left, false, window_in_image());
-  if (text.starts_with("red right = ")) return save_frame(View::right, false, window_in_image());
+  for (const View side : {View::left, View::right}) {
+    const bool counted = text.starts_with(side == View::left ? "red left = " : "red right = ");
+    if (counted && saves_frame(side, false)) return save_frame(side, false, window_in_image());
+    if (counted) return;
+  }
   if (!text.starts_with("nb_red = ")) return;
   // The reach's window search: the image is the one it just searched.
   const View view = camera_.shown();
@@ -255,11 +258,14 @@ void World::note_decision(std::string_view text) {
   save_frame(view, true, window);
 }
 
+bool World::saves_frame(View view, bool reach) const {
+  return folder_ && config_.write_pictures && view != View::forward &&
+         frames_saved_[frame_slot(view, reach)] < max_frames;
+}
+
 void World::save_frame(View view, bool reach, const std::optional<Window> &window) {
-  if (!folder_ || !config_.write_pictures || view == View::forward) return;
-  int &saved = frames_saved_[frame_slot(view, reach)];
-  if (saved == max_frames) return;
-  ++saved;
+  if (!saves_frame(view, reach)) return;
+  ++frames_saved_[frame_slot(view, reach)];
   char name[64];
   std::snprintf(name, sizeof name, "frame_%06lld_%s_%s.png", static_cast<long long>(steps_done_),
                 view_name(view), reach ? "reach" : "look");

@@ -82,6 +82,8 @@ class World {
   // What the controller's console lines say it decided: its counts after a
   // look, the window search of a reach, and the rest posture.
   void note_decision(std::string_view text);
+  // Whether a camera frame of this view and kind is still to be written.
+  bool saves_frame(View view, bool reach) const;
   void save_frame(View view, bool reach, const std::optional<Window> &window);
   void record_step();
   void write_outputs();
