@@ -214,4 +214,16 @@ TEST(WorldFileErrors, WithoutOffscreenRenderingThePhysicsEngineSaysWhatToInstall
   EXPECT_TRUE(run.out.empty());
 }
 
+TEST(WorldWarnings, ATargetNoViewCanSeeIsNamedAndTheRunGoesOn) {
+  const RunResult run = simrun::run_reacher(
+      "engine = \"kinematic\"\nsteps = 50\n[[target]]\nx = 0.038\ny = 0.05\n"
+      "[[target]]\nx = -0.3\ny = 0.0\n");
+  EXPECT_EQ(run.status, 0) << run.err;
+  ASSERT_EQ(run.warnings().size(), 1u) << run.err;
+  EXPECT_NE(run.warnings()[0].find("target[1] at (-0.300, 0.000) m lies where neither camera view "
+                                   "can see it"),
+            std::string::npos)
+      << run.err;
+}
+
 }  // namespace
