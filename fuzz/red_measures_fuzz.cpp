@@ -1,6 +1,7 @@
 // The red count and the target-window search on arbitrary images, against the
 // reference scan of the tests: as the controller calls them, and through
-// the portable kernels too, which a processor with vector kernels never runs.
+// every other set of kernels this processor runs, which the controller never
+// calls here.
 //
 // Input layout (missing bytes read as 0):
 //   0      flags: bit 0 a null image, bit 1 background bytes through a palette
@@ -99,15 +100,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     fuzz::check(count == reference::count_red_pixels(pointer, width, height, row_length),
                 "count_red_pixels equals the reference count");
   fuzz::check(count >= 0 && count <= width * height, "the count is at most one per pixel");
-  fuzz::check(count == red_scan::count_red_pixels(red_scan::portable_kernels, pointer, width,
-                                                  height, row_length),
-              "the portable count equals the chosen one");
-
   const TargetWindow window = find_target_window(pointer, view, search_row);
-  const TargetWindow portable =
-      red_scan::find_target_window(red_scan::portable_kernels, pointer, view, search_row);
-  fuzz::check(portable.found == window.found && portable.x == window.x && portable.y == window.y,
-              "the portable search finds what the chosen one finds");
+  for (const red_scan::Kernels *kernels : red_scan::kernels_that_run_here()) {
+    fuzz::check(count == red_scan::count_red_pixels(*kernels, pointer, width, height, row_length),
+                "every kernel set's count equals the chosen one");
+    const TargetWindow other = red_scan::find_target_window(*kernels, pointer, view, search_row);
+    fuzz::check(other.found == window.found && other.x == window.x && other.y == window.y,
+                "every kernel set's search finds what the chosen one finds");
+  }
   if (pointer == nullptr) {
     fuzz::check(!window.found, "a null image has no window");
     return 0;

@@ -90,23 +90,27 @@ TEST(WindowSearch, AgreesWithTheReferenceScanOnRandomImages) {
       for (int n = 0; n < 3; ++n) uneven_target_window(image, at(rng), at(rng), rng);
       image.window(at(rng), at(rng), 215);
     }
-    // As the controller calls it, and through the portable kernels, which a
-    // processor with vector kernels would otherwise never run.
+    // As the controller calls it, and through every set of kernels this
+    // processor runs: the portable ones would otherwise never run here.
     const TargetWindow slow = reference::find_target_window(image.bytes.data(), size, image.width);
-    for (const TargetWindow real :
-         {image.search(), red_scan::find_target_window(red_scan::portable_kernels,
-                                                       image.bytes.data(), size, image.width)}) {
-      ASSERT_EQ(real.found, slow.found) << image.width << " x " << image.height;
-      if (slow.found) expect_window(real, slow.x, slow.y);
+    for (const red_scan::Kernels *kernels : red_scan::kernels_that_run_here()) {
+      for (const TargetWindow real :
+           {image.search(),
+            red_scan::find_target_window(*kernels, image.bytes.data(), size, image.width)}) {
+        ASSERT_EQ(real.found, slow.found)
+            << kernels->name << ", " << image.width << " x " << image.height;
+        if (slow.found) expect_window(real, slow.x, slow.y);
+      }
+      const auto counts_agree = [&](int32_t w, int32_t h) {
+        const int32_t expected = reference::count_red_pixels(image.bytes.data(), w, h, image.width);
+        return count_red_pixels(image.bytes.data(), w, h, image.width) == expected &&
+               red_scan::count_red_pixels(*kernels, image.bytes.data(), w, h, image.width) ==
+                   expected;
+      };
+      EXPECT_TRUE(counts_agree(image.width, image.height) && counts_agree(size, size))
+          << kernels->name;
     }
     matches += slow.found;
-    const auto counts_agree = [&](int32_t w, int32_t h) {
-      const int32_t expected = reference::count_red_pixels(image.bytes.data(), w, h, image.width);
-      return count_red_pixels(image.bytes.data(), w, h, image.width) == expected &&
-             red_scan::count_red_pixels(red_scan::portable_kernels, image.bytes.data(), w, h,
-                                        image.width) == expected;
-    };
-    EXPECT_TRUE(counts_agree(image.width, image.height) && counts_agree(size, size));
   }
   EXPECT_GT(matches, 40);  // the comparison is not vacuous
 }

@@ -91,15 +91,28 @@ TargetWindow search_windows(const unsigned char *image, int32_t positions, int32
 }
 }  // namespace
 
-const Kernels portable_kernels{count_red_bytes, search_windows};
+const Kernels portable_kernels{"portable", count_red_bytes, search_windows};
 
-const Kernels &chosen_kernels() {
+std::span<const Kernels *const> kernels_that_run_here() {
+  // Decided once: the processor does not change under a running program.
+  static const auto runnable = [] {
+    struct {
+      std::array<const Kernels *, 3> kernels{};
+      std::size_t count = 0;
+    } found;
+    const auto add = [&found](const Kernels &kernels) { found.kernels[found.count++] = &kernels; };
 #if defined(__x86_64__)
-  if (__builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi"))
-    return avx512_kernels;
+    if (__builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi"))
+      add(avx512_kernels);
+    if (__builtin_cpu_supports("avx2")) add(avx2_kernels);
 #endif
-  return portable_kernels;
+    add(portable_kernels);
+    return found;
+  }();
+  return {runnable.kernels.data(), runnable.count};
 }
+
+const Kernels &chosen_kernels() { return *kernels_that_run_here().front(); }
 
 int32_t count_red_pixels(const Kernels &kernels, const unsigned char *image, int32_t width,
                          int32_t height, int32_t row_length) {

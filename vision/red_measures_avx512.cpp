@@ -152,7 +152,7 @@ RED_AVX512 __attribute__((flatten)) TargetWindow search_windows(const unsigned c
 }
 }  // namespace
 
-const Kernels avx512_kernels{count_red_bytes, search_windows};
+const Kernels avx512_kernels{"AVX-512", count_red_bytes, search_windows};
 
 }  // namespace red_scan
 

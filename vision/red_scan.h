@@ -1,7 +1,7 @@
 // How the red measures walk an image, shared by the portable code
 // (red_measures.cpp) and the vector code that red_measures.cpp picks at run
-// time on a processor that has it (red_measures_avx512.cpp). Internal to
-// vision/.
+// time on a processor that has it (red_measures_avx2.cpp,
+// red_measures_avx512.cpp). Internal to vision/.
 //
 // The window search keeps, for the window row being tested, the sum of each
 // column's red bytes over the window's ag rows, and slides it down one image
@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "vision/red_measures.h"
 #include "vision/target_tables.h"
@@ -84,18 +85,23 @@ inline TargetWindow search(const unsigned char *image, int32_t positions, int32_
 
 // The two measures over whole runs of pixels, in one implementation.
 struct Kernels {
+  const char *name;
   // Red pixels among the bytes / 3 pixels from first_red on.
   int32_t (*count_red_bytes)(const unsigned char *first_red, std::size_t bytes);
   // The search above, for 1 <= positions <= window_position_limit.
   TargetWindow (*search)(const unsigned char *image, int32_t positions, int32_t row_length);
 };
-// Plain C++ for any processor, and AVX-512 (BW and VBMI) on x86-64 only.
+// Plain C++ for any processor; on x86-64 only, AVX2, and AVX-512 (BW and VBMI).
 extern const Kernels portable_kernels;
 #if defined(__x86_64__)
+extern const Kernels avx2_kernels;
 extern const Kernels avx512_kernels;
 #endif
-// The kernels this processor runs: the vector ones where it has them.
+// The kernels this processor runs: the widest vector ones it has.
 const Kernels &chosen_kernels();
+// Every set of kernels this processor can run, the chosen one first, so that
+// tests can hold each to the same results.
+std::span<const Kernels *const> kernels_that_run_here();
 
 // count_red_pixels and find_target_window through the given kernels.
 int32_t count_red_pixels(const Kernels &kernels, const unsigned char *image, int32_t width,
