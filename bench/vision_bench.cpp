@@ -1,11 +1,13 @@
 // The red measures and the table look-up, each measure against its plain
-// scalar form built with the same flags, and against its portable kernels
-// (what a processor without the vector ones runs).
+// scalar form built with the same flags, and through every set of kernels
+// this processor runs (the portable ones are what a processor without vector
+// ones runs; which vector ones are fastest differs between processors).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "bench/bench_images.h"
@@ -51,8 +53,8 @@ TargetWindow plain_window_scan(const unsigned char *image, int32_t size, int32_t
   return match;
 }
 
-template <int32_t (*count)(const unsigned char *, int32_t, int32_t, int32_t)>
-void red_count(benchmark::State &state) {
+template <class Count>
+void red_count(benchmark::State &state, Count count) {
   const auto width = static_cast<int32_t>(state.range(0));
   const auto height = static_cast<int32_t>(state.range(1));
   const std::vector<unsigned char> image = bench::floor_with_window(width, height, 77, 77);
@@ -67,27 +69,22 @@ void red_count(benchmark::State &state) {
   state.SetItemsProcessed(state.iterations() * width * height);
 }
 
-int32_t portable_count(const unsigned char *image, int32_t width, int32_t height,
-                       int32_t row_length) {
-  return red_scan::count_red_pixels(red_scan::portable_kernels, image, width, height, row_length);
+void BM_count_red_pixels(benchmark::State &state) {
+  state.SetLabel(red_scan::chosen_kernels().name);
+  red_count(state, count_red_pixels);
 }
-
-void BM_count_red_pixels(benchmark::State &state) { red_count<count_red_pixels>(state); }
 BENCHMARK(BM_count_red_pixels)
     ->ArgNames({"w", "h"})
     ->Args({160, 160})
     ->Args({208, 160})
     ->Unit(benchmark::kMicrosecond);
-void BM_plain_count(benchmark::State &state) { red_count<plain_count>(state); }
+void BM_plain_count(benchmark::State &state) { red_count(state, plain_count); }
 BENCHMARK(BM_plain_count)->ArgNames({"w", "h"})->Args({160, 160})->Unit(benchmark::kMicrosecond);
-void BM_portable_count(benchmark::State &state) { red_count<portable_count>(state); }
-BENCHMARK(BM_portable_count)->ArgNames({"w", "h"})->Args({160, 160})->Unit(benchmark::kMicrosecond);
-
 // Argument 1 of a window search: 0, the floor with one target window at
 // (77, 77); 1, the target's red level everywhere, so that every window row
 // matches and none can be skipped, the last match being the last position.
-template <TargetWindow (*search)(const unsigned char *, int32_t, int32_t)>
-void window_search(benchmark::State &state) {
+template <class Search>
+void window_search(benchmark::State &state, Search search) {
   const auto size = static_cast<int32_t>(state.range(0));
   const bool everywhere = state.range(1) != 0;
   const std::vector<unsigned char> image = everywhere
@@ -104,11 +101,10 @@ void window_search(benchmark::State &state) {
   }
 }
 
-TargetWindow portable_search(const unsigned char *image, int32_t size, int32_t row_length) {
-  return red_scan::find_target_window(red_scan::portable_kernels, image, size, row_length);
+void BM_find_target_window(benchmark::State &state) {
+  state.SetLabel(red_scan::chosen_kernels().name);
+  window_search(state, find_target_window);
 }
-
-void BM_find_target_window(benchmark::State &state) { window_search<find_target_window>(state); }
 BENCHMARK(BM_find_target_window)
     ->ArgNames({"size", "everywhere"})
     ->Args({160, 0})
@@ -116,19 +112,39 @@ BENCHMARK(BM_find_target_window)
     ->Args({164, 0})
     ->Unit(benchmark::kMicrosecond);
 
-void BM_plain_window_scan(benchmark::State &state) { window_search<plain_window_scan>(state); }
+void BM_plain_window_scan(benchmark::State &state) { window_search(state, plain_window_scan); }
 BENCHMARK(BM_plain_window_scan)
     ->ArgNames({"size", "everywhere"})
     ->Args({160, 0})
     ->Args({160, 1})
     ->Unit(benchmark::kMicrosecond);
 
-void BM_portable_window_search(benchmark::State &state) { window_search<portable_search>(state); }
-BENCHMARK(BM_portable_window_search)
-    ->ArgNames({"size", "everywhere"})
-    ->Args({160, 0})
-    ->Args({160, 1})
-    ->Unit(benchmark::kMicrosecond);
+// BM_kernel_count/<kernels> and BM_kernel_window_search/<kernels>.
+const bool kernel_rows_registered = [] {
+  for (const red_scan::Kernels *kernels : red_scan::kernels_that_run_here()) {
+    const std::string name = kernels->name;
+    benchmark::RegisterBenchmark(("BM_kernel_count/" + name).c_str(),
+                                 [kernels](benchmark::State &state) {
+                                   red_count(state, [kernels](auto... image) {
+                                     return red_scan::count_red_pixels(*kernels, image...);
+                                   });
+                                 })
+        ->ArgNames({"w", "h"})
+        ->Args({160, 160})
+        ->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark(("BM_kernel_window_search/" + name).c_str(),
+                                 [kernels](benchmark::State &state) {
+                                   window_search(state, [kernels](auto... image) {
+                                     return red_scan::find_target_window(*kernels, image...);
+                                   });
+                                 })
+        ->ArgNames({"size", "everywhere"})
+        ->Args({160, 0})
+        ->Args({160, 1})
+        ->Unit(benchmark::kMicrosecond);
+  }
+  return true;
+}();
 
 void BM_lookup_target(benchmark::State &state) {
   int32_t position = 0;
