@@ -72,18 +72,12 @@ struct PortableKernel {
 };
 
 int32_t count_red_bytes(const unsigned char *first_red, std::size_t bytes) {
-  int32_t count = 0;
-  const auto misalignment = reinterpret_cast<std::uintptr_t>(first_red) % block_alignment;
-  const std::size_t head = std::min(bytes, (block_alignment - misalignment) % block_alignment);
-  std::size_t i = 0;
-  for (; i < head; i += bytes_per_pixel) count += first_red[i] > RED_THRESHOLD;
-  i = head;
+  const std::size_t head = bytes_to_boundary(first_red, bytes, block_alignment);
+  int32_t count = count_one_by_one(first_red, 0, head);
+  std::size_t i = head;
   for (; i + block_bytes <= bytes; i += block_bytes)
     count += count_block(first_red + i, lane_limits.data() + i % bytes_per_pixel);
-  for (i = (i + bytes_per_pixel - 1) / bytes_per_pixel * bytes_per_pixel; i < bytes;
-       i += bytes_per_pixel)
-    count += first_red[i] > RED_THRESHOLD;
-  return count;
+  return count + count_one_by_one(first_red, i, bytes);
 }
 
 TargetWindow search_windows(const unsigned char *image, int32_t positions, int32_t row_length) {

@@ -192,10 +192,8 @@ static_assert(row_capacity % group_pixels == 0 && lanes >= vector_columns);
 // tests them. Each lane counts its red pixels in one byte, emptied into wide
 // sums before 255 groups could overflow it.
 RED_AVX2 int32_t count_red_bytes(const unsigned char *first_red, std::size_t bytes) {
-  int32_t count = 0;
-  const auto misalignment = reinterpret_cast<std::uintptr_t>(first_red) % vector_bytes;
-  const std::size_t head = std::min(bytes, (vector_bytes - misalignment) % vector_bytes);
-  for (std::size_t i = 0; i < head; i += bytes_per_pixel) count += first_red[i] > RED_THRESHOLD;
+  const std::size_t head = bytes_to_boundary(first_red, bytes, vector_bytes);
+  int32_t count = count_one_by_one(first_red, 0, head);
 
   // Byte j of a group's vector v lies head + 32 v + j bytes past the first red
   // byte, and is red when that is a multiple of 3 (32 leaves 2): the red
@@ -220,10 +218,7 @@ RED_AVX2 int32_t count_red_bytes(const unsigned char *first_red, std::size_t byt
         _mm_add_epi64(_mm256_castsi256_si128(wide), _mm256_extracti128_si256(wide, 1));
     count += static_cast<int32_t>(_mm_cvtsi128_si64(half) + _mm_extract_epi64(half, 1));
   }
-  for (i = (i + bytes_per_pixel - 1) / bytes_per_pixel * bytes_per_pixel; i < bytes;
-       i += bytes_per_pixel)
-    count += first_red[i] > RED_THRESHOLD;
-  return count;
+  return count + count_one_by_one(first_red, i, bytes);
 }
 
 RED_AVX2 __attribute__((flatten)) TargetWindow search_windows(const unsigned char *image,

@@ -117,10 +117,8 @@ struct Avx512Kernel {
 // straddles two cache lines.
 RED_AVX512 int32_t count_red_bytes(const unsigned char *first_red, std::size_t bytes) {
   constexpr std::size_t group_bytes = 3 * vector_bytes;
-  int32_t count = 0;
-  const auto misalignment = reinterpret_cast<std::uintptr_t>(first_red) % vector_bytes;
-  const std::size_t head = std::min(bytes, (vector_bytes - misalignment) % vector_bytes);
-  for (std::size_t i = 0; i < head; i += bytes_per_pixel) count += first_red[i] > RED_THRESHOLD;
+  const std::size_t head = bytes_to_boundary(first_red, bytes, vector_bytes);
+  int32_t count = count_one_by_one(first_red, 0, head);
 
   // Byte j of a group's vector v lies head + 64 v + j bytes past the first red
   // byte, and is red when that is a multiple of 3 (64 leaves 1): the red bytes
@@ -139,10 +137,7 @@ RED_AVX512 int32_t count_red_bytes(const unsigned char *first_red, std::size_t b
     reds = _mm512_mask_blend_epi8(from_third, reds, _mm512_load_si512(group + 2 * vector_bytes));
     count += static_cast<int32_t>(_mm_popcnt_u64(_mm512_cmpgt_epu8_mask(reds, threshold)));
   }
-  for (i = (i + bytes_per_pixel - 1) / bytes_per_pixel * bytes_per_pixel; i < bytes;
-       i += bytes_per_pixel)
-    count += first_red[i] > RED_THRESHOLD;
-  return count;
+  return count + count_one_by_one(first_red, i, bytes);
 }
 
 RED_AVX512 __attribute__((flatten)) TargetWindow search_windows(const unsigned char *image,

@@ -10,6 +10,7 @@
 // every position is tested exactly as the plain 49-byte scan tests it.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -81,6 +82,23 @@ inline TargetWindow search(const unsigned char *image, int32_t positions, int32_
   for (int32_t x = positions - 1; x >= 0; --x)
     if (rows_after[x] != 0) return {true, x, rows_after[x] - 1};
   return {false, 0, 0};
+}
+
+// The count kernels read whole blocks from an aligned address on. These give
+// the bytes from first_red up to that boundary (at most `bytes`), and count
+// the red bytes (offsets from first_red that are multiples of 3) among
+// offsets from..to - 1 one by one, for the ends the blocks leave.
+inline std::size_t bytes_to_boundary(const unsigned char *first_red, std::size_t bytes,
+                                     std::size_t alignment) {
+  const auto misalignment = reinterpret_cast<std::uintptr_t>(first_red) % alignment;
+  return std::min(bytes, (alignment - misalignment) % alignment);
+}
+inline int32_t count_one_by_one(const unsigned char *first_red, std::size_t from, std::size_t to) {
+  int32_t count = 0;
+  for (std::size_t i = (from + bytes_per_pixel - 1) / bytes_per_pixel * bytes_per_pixel; i < to;
+       i += bytes_per_pixel)
+    count += first_red[i] > RED_THRESHOLD;
+  return count;
 }
 
 // The two measures over whole runs of pixels, in one implementation.
