@@ -186,6 +186,69 @@ void draw_reach_swatch(cairo_t *cr, double x, double y) {
   cairo_set_dash(cr, nullptr, 0, 0.0);
 }
 
+void fit_map(Map &map, double longest_side, double left, double top) {
+  const double across = map.extent.y_high - map.extent.y_low;
+  const double along = map.extent.x_high - map.extent.x_low;
+  map.pixels_per_metre = longest_side / std::max(across, along);
+  map.box = {left, top, std::round(across * map.pixels_per_metre),
+             std::round(along * map.pixels_per_metre)};
+}
+
+const char *const body_frame_caption =
+    "Body frame in metres, seen from above: forward (x) is up, the robot's left (y) is to the "
+    "left; the origin lies midway between the front hips.";
+
+GroundAxes begin_ground(cairo_t *cr, const Map &map, double tick_count) {
+  const Box &box = map.box;
+  const Extent &e = map.extent;
+  cairo_save(cr);
+  clip_to(cr, box);
+  set_colour(cr, ground_shade);
+  cairo_rectangle(cr, box.x, box.y, box.width, box.height);
+  cairo_fill(cr);
+  const double across = e.y_high - e.y_low;
+  const double along = e.x_high - e.x_low;
+  const double longer = std::max(across, along);
+  const GroundAxes axes{
+      {e.x_low, e.x_high, box.bottom(), box.y},
+      {e.y_low, e.y_high, box.right(), box.x},
+      nice_ticks(e.x_low, e.x_high, std::max(2, static_cast<int>(tick_count * along / longer))),
+      nice_ticks(e.y_low, e.y_high, std::max(2, static_cast<int>(tick_count * across / longer)))};
+  horizontal_grid(cr, box, axes.x_to_row, axes.x_ticks);
+  vertical_grid(cr, box, axes.y_to_column, axes.y_ticks);
+  return axes;
+}
+
+void end_ground(cairo_t *cr, const Map &map, const GroundAxes &axes) {
+  const Box &box = map.box;
+  cairo_restore(cr);
+  frame(cr, box);
+  use_font(cr, 12.0);
+  set_colour(cr, ink);
+  left_ticks(cr, box, axes.x_to_row, axes.x_ticks);
+  bottom_ticks(cr, box, axes.y_to_column, axes.y_ticks, true);
+  use_font(cr, 13.0);
+  text(cr, box.x + box.width / 2.0, box.bottom() + 30.0,
+       "y (m): across the body, positive to the robot's left", Align::centre, Baseline::top);
+  upward_text(cr, 30.0, box.y + box.height / 2.0, "x (m): forward");
+}
+
+void draw_ground_areas(cairo_t *cr, const Map &map, const std::vector<Vec2> &left_view,
+                       const std::vector<Vec2> &right_view) {
+  for (const double hip : {hip_y, -hip_y})
+    shade_reach(cr, map.column(hip), map.row(0.0), foot_reach * map.pixels_per_metre);
+  fill_view(cr, map, left_view, left_view_ink);
+  fill_view(cr, map, right_view, right_view_ink);
+}
+
+void draw_ground_edges(cairo_t *cr, const Map &map, const std::vector<Vec2> &left_view,
+                       const std::vector<Vec2> &right_view) {
+  for (const double hip : {hip_y, -hip_y})
+    outline_reach(cr, map.column(hip), map.row(0.0), foot_reach * map.pixels_per_metre);
+  outline_view(cr, map, left_view, left_view_ink, "left view");
+  outline_view(cr, map, right_view, right_view_ink, "right view");
+}
+
 std::string foot_reach_label() {
   return "how far a front foot reaches: " + tick_label(foot_reach, 0.001) + " m from its hip";
 }

@@ -49,6 +49,24 @@ struct Map {
   double row(double x) const { return box.y + (extent.x_high - x) * pixels_per_metre; }
 };
 
+// Sizes the map so that its longer side is longest_side pixels, with its
+// box's top-left corner at (left, top).
+void fit_map(Map &map, double longest_side, double left, double top);
+// The line under each such picture's title that says how to read it.
+extern const char *const body_frame_caption;
+
+// The map's grid and ticks, about tick_count along its longer side.
+struct GroundAxes {
+  Scale x_to_row;
+  Scale y_to_column;
+  Ticks x_ticks;
+  Ticks y_ticks;
+};
+// Clips to the map's box and draws its ground and grid; end_ground lifts the
+// clip, frames the box and labels both axes.
+GroundAxes begin_ground(cairo_t *cr, const Map &map, double tick_count);
+void end_ground(cairo_t *cr, const Map &map, const GroundAxes &axes);
+
 // What a side view of a width x height camera sees of the ground: its border
 // walked through the camera's mapping. Pixels past the horizon see no ground
 // and are left out; points far away are brought in to a few metres.
@@ -63,6 +81,12 @@ void outline_view(cairo_t *cr, const Map &map, const std::vector<Vec2> &outline,
 void shade_reach(cairo_t *cr, double x, double y, double radius);
 void outline_reach(cairo_t *cr, double x, double y, double radius);
 void draw_hip(cairo_t *cr, double x, double y);
+// The feet's reach and the views' ground, lightly tinted; then the edges of
+// both, drawn apart so that a caller can lay its own marks between them.
+void draw_ground_areas(cairo_t *cr, const Map &map, const std::vector<Vec2> &left_view,
+                       const std::vector<Vec2> &right_view);
+void draw_ground_edges(cairo_t *cr, const Map &map, const std::vector<Vec2> &left_view,
+                       const std::vector<Vec2> &right_view);
 // The body frame's x and y arrows at the origin.
 void draw_body_frame(cairo_t *cr, const Map &map);
 // A scale bar in the map's bottom-left corner.

@@ -386,11 +386,7 @@ bool write_top_view(const std::string &path, const WorldConfig &world,
     map.extent.include(target.x, target.y, std::min(target.radius, 0.1) + 0.015);
   for (const Placement &p : placements) map.extent.include(p.foot.x, p.foot.y, 0.015);
   map.extent.clamp();
-  const double across = map.extent.y_high - map.extent.y_low;
-  const double along = map.extent.x_high - map.extent.x_low;
-  map.pixels_per_metre = longest_side / std::max(across, along);
-  map.box = {96.0, 92.0, std::round(across * map.pixels_per_metre),
-             std::round(along * map.pixels_per_metre)};
+  fit_map(map, longest_side, 96.0, 92.0);
   const Box &box = map.box;
 
   std::vector<DrawnDisc> discs;
@@ -436,26 +432,9 @@ bool write_top_view(const std::string &path, const WorldConfig &world,
        Align::left, Baseline::top);
   use_font(cr, 13.0);
   set_colour(cr, muted_ink);
-  text(cr, 24.0, 44.0,
-       "Body frame in metres, seen from above: forward (x) is up, the robot's left (y) is to "
-       "the left; the origin lies midway between the front hips.",
-       Align::left, Baseline::top);
+  text(cr, 24.0, 44.0, body_frame_caption, Align::left, Baseline::top);
 
-  cairo_save(cr);
-  clip_to(cr, box);
-  set_colour(cr, ground_shade);
-  cairo_rectangle(cr, box.x, box.y, box.width, box.height);
-  cairo_fill(cr);
-  const Scale x_to_row{map.extent.x_low, map.extent.x_high, box.bottom(), box.y};
-  const Scale y_to_column{map.extent.y_low, map.extent.y_high, box.right(), box.x};
-  constexpr double tick_count = 6.0;
-  const double longer = std::max(across, along);
-  const Ticks x_ticks = nice_ticks(map.extent.x_low, map.extent.x_high,
-                                   std::max(2, static_cast<int>(tick_count * along / longer)));
-  const Ticks y_ticks = nice_ticks(map.extent.y_low, map.extent.y_high,
-                                   std::max(2, static_cast<int>(tick_count * across / longer)));
-  horizontal_grid(cr, box, x_to_row, x_ticks);
-  vertical_grid(cr, box, y_to_column, y_ticks);
+  const GroundAxes axes = begin_ground(cr, map, 6.0);
 
   // Areas first, then the targets, then the areas' edges: a target keeps its
   // true colour, and even a target covering the whole map hides no edge.
@@ -463,11 +442,7 @@ bool write_top_view(const std::string &path, const WorldConfig &world,
       view_outline(world.camera_width, world.camera_height, View::left);
   const std::vector<Vec2> right_view =
       view_outline(world.camera_width, world.camera_height, View::right);
-  const double reach_pixels = foot_reach * map.pixels_per_metre;
-  for (const double hip : {hip_y, -hip_y})
-    shade_reach(cr, map.column(hip), map.row(0.0), reach_pixels);
-  fill_view(cr, map, left_view, left_view_ink);
-  fill_view(cr, map, right_view, right_view_ink);
+  draw_ground_areas(cr, map, left_view, right_view);
   // Discs drawn last to first, so where they overlap the first is on top, as
   // the camera shows them.
   for (std::size_t i = discs.size(); i-- > 0;) {
@@ -479,10 +454,7 @@ bool write_top_view(const std::string &path, const WorldConfig &world,
               std::max(disc.radius * map.pixels_per_metre, 3.0),
               {c[0] / 255.0, c[1] / 255.0, c[2] / 255.0}, {0.25, 0.05, 0.05});
   }
-  for (const double hip : {hip_y, -hip_y})
-    outline_reach(cr, map.column(hip), map.row(0.0), reach_pixels);
-  outline_view(cr, map, left_view, left_view_ink, "left view");
-  outline_view(cr, map, right_view, right_view_ink, "right view");
+  draw_ground_edges(cr, map, left_view, right_view);
   draw_body_frame(cr, map);
   for (const double hip : {hip_y, -hip_y}) draw_hip(cr, map.column(hip), map.row(0.0));
   use_font(cr, 12.0);
@@ -511,17 +483,7 @@ bool write_top_view(const std::string &path, const WorldConfig &world,
     }
   }
   draw_scale_bar(cr, map);
-  cairo_restore(cr);
-
-  frame(cr, box);
-  use_font(cr, 12.0);
-  set_colour(cr, ink);
-  left_ticks(cr, box, x_to_row, x_ticks);
-  bottom_ticks(cr, box, y_to_column, y_ticks, true);
-  use_font(cr, 13.0);
-  text(cr, box.x + box.width / 2.0, box.bottom() + 30.0,
-       "y (m): across the body, positive to the robot's left", Align::centre, Baseline::top);
-  upward_text(cr, 30.0, box.y + box.height / 2.0, "x (m): forward");
+  end_ground(cr, map, axes);
 
   const Box legend_box = legend_column(cr, side_x, box.y, legend, 13.0);
   draw_side_notes(cr, side_x, legend_box.bottom() + 24.0, placements.size(), layout.counts, notes);

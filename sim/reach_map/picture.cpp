@@ -171,11 +171,7 @@ bool write_map_picture(const std::string &path, const Settings &settings, const 
   }
   for (const Outcome &o : outcomes) e.include(o.point.x, o.point.y, margin);
   e.clamp();
-  const double across = e.y_high - e.y_low;
-  const double along = e.x_high - e.x_low;
-  map.pixels_per_metre = longest_side / std::max(across, along);
-  map.box = {96.0, 104.0, std::round(across * map.pixels_per_metre),
-             std::round(along * map.pixels_per_metre)};
+  fit_map(map, longest_side, 96.0, 104.0);
   const Box &box = map.box;
   const double pitch = settings.spacing() * map.pixels_per_metre;  // pixels between points
 
@@ -230,52 +226,18 @@ bool write_map_picture(const std::string &path, const Settings &settings, const 
            " mm apart; each run ends after its first reach or " + count_text(settings.step_bound) +
            " steps.",
        Align::left, Baseline::top);
-  text(cr, 24.0, 63.0,
-       "Body frame in metres, seen from above: forward (x) is up, the robot's left (y) is to "
-       "the left; the origin lies midway between the front hips.",
-       Align::left, Baseline::top);
+  text(cr, 24.0, 63.0, body_frame_caption, Align::left, Baseline::top);
 
-  cairo_save(cr);
-  clip_to(cr, box);
-  set_colour(cr, ground_shade);
-  cairo_rectangle(cr, box.x, box.y, box.width, box.height);
-  cairo_fill(cr);
-  const Scale x_to_row{e.x_low, e.x_high, box.bottom(), box.y};
-  const Scale y_to_column{e.y_low, e.y_high, box.right(), box.x};
-  const double longer = std::max(across, along);
-  const Ticks x_ticks =
-      nice_ticks(e.x_low, e.x_high, std::max(2, static_cast<int>(7 * along / longer)));
-  const Ticks y_ticks =
-      nice_ticks(e.y_low, e.y_high, std::max(2, static_cast<int>(7 * across / longer)));
-  horizontal_grid(cr, box, x_to_row, x_ticks);
-  vertical_grid(cr, box, y_to_column, y_ticks);
-
-  const double reach_pixels = foot_reach * map.pixels_per_metre;
-  for (const double hip : {hip_y, -hip_y})
-    shade_reach(cr, map.column(hip), map.row(0.0), reach_pixels);
-  fill_view(cr, map, outlines[0], left_view_ink);
-  fill_view(cr, map, outlines[1], right_view_ink);
-  for (const double hip : {hip_y, -hip_y})
-    outline_reach(cr, map.column(hip), map.row(0.0), reach_pixels);
-  outline_view(cr, map, outlines[0], left_view_ink, "left view");
-  outline_view(cr, map, outlines[1], right_view_ink, "right view");
+  const GroundAxes axes = begin_ground(cr, map, 7.0);
+  draw_ground_areas(cr, map, outlines[0], outlines[1]);
+  draw_ground_edges(cr, map, outlines[0], outlines[1]);
   // Points over the areas' edges: the data come first.
   for (const Outcome &o : outcomes)
     draw_point(cr, map.column(o.point.y), map.row(o.point.x), pitch, o, settings.radius);
   draw_body_frame(cr, map);
   for (const double hip : {hip_y, -hip_y}) draw_hip(cr, map.column(hip), map.row(0.0));
   draw_scale_bar(cr, map);
-  cairo_restore(cr);
-
-  frame(cr, box);
-  use_font(cr, 12.0);
-  set_colour(cr, ink);
-  left_ticks(cr, box, x_to_row, x_ticks);
-  bottom_ticks(cr, box, y_to_column, y_ticks, true);
-  use_font(cr, 13.0);
-  text(cr, box.x + box.width / 2.0, box.bottom() + 30.0,
-       "y (m): across the body, positive to the robot's left", Align::centre, Baseline::top);
-  upward_text(cr, 30.0, box.y + box.height / 2.0, "x (m): forward");
+  end_ground(cr, map, axes);
 
   use_font(cr, 13.0, Weight::bold);
   text(cr, side_x, box.y, "Miss: foot to the disc's centre (mm)", Align::left, Baseline::top);
