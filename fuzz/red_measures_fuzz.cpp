@@ -101,7 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
                 "count_red_pixels equals the reference count");
   fuzz::check(count >= 0 && count <= width * height, "the count is at most one per pixel");
   const TargetWindow window = find_target_window(pointer, view, search_row);
-  for (const red_scan::Kernels *kernels : red_scan::kernels_that_run_here()) {
+  for (const red_scan::Kernels *kernels : red_scan::kernels_that_run_here().subspan(1)) {
     fuzz::check(count == red_scan::count_red_pixels(*kernels, pointer, width, height, row_length),
                 "every kernel set's count equals the chosen one");
     const TargetWindow other = red_scan::find_target_window(*kernels, pointer, view, search_row);
