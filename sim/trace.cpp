@@ -166,21 +166,4 @@ void Trace::end_line() {
   used_ += static_cast<std::size_t>(copy(start, "}\n") - start);
 }
 
-void append_json_string(std::string &out, std::string_view text) {
-  const std::size_t start = out.size();
-  out.resize(start + escaped_bytes_per_byte * text.size());
-  const char *const end = write_json_string(out.data() + start, text);
-  out.resize(static_cast<std::size_t>(end - out.data()));
-}
-
-std::string format_number(double value) {
-  char text[number_bytes];
-  return std::string(text, write_number(text, value));
-}
-
-std::string format_number(float value) {
-  char text[number_bytes];
-  return std::string(text, write_number(text, value));
-}
-
 }  // namespace sim

@@ -81,11 +81,4 @@ class Trace {
   bool write_failed_ = false;
 };
 
-// JSON string body for text (quotes not included), escaping what JSON needs.
-void append_json_string(std::string &out, std::string_view text);
-// Shortest text that reads back as the same number; a non-finite value, which
-// JSON cannot hold as a number, becomes the string "nan", "inf" or "-inf".
-std::string format_number(double value);
-std::string format_number(float value);
-
 }  // namespace sim
