@@ -19,16 +19,18 @@ void on_stop_signal(int signal) {
   // The next one of this kind is not caught.
   std::signal(signal, SIG_DFL);
 }
+
+void catch_signal(int signal) {
+  struct sigaction action {};
+  action.sa_handler = on_stop_signal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(signal, &action, nullptr);
+}
 }  // namespace
 
 void catch_stop_signals() {
-  for (const int signal : {SIGINT, SIGTERM, SIGPIPE}) {
-    struct sigaction action {};
-    action.sa_handler = on_stop_signal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(signal, &action, nullptr);
-  }
+  for (const int signal : {SIGINT, SIGTERM, SIGPIPE}) catch_signal(signal);
 }
 
 int stop_signal() { return pending; }
@@ -40,11 +42,7 @@ void forget_sigpipes_since(unsigned count) {
   sigpipes = static_cast<std::sig_atomic_t>(count);
   pending = pending_before_sigpipe;
   // Caught again: the SIGPIPE was ours, not someone's request to stop.
-  struct sigaction action {};
-  action.sa_handler = on_stop_signal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  sigaction(SIGPIPE, &action, nullptr);
+  catch_signal(SIGPIPE);
 }
 }  // namespace detail
 

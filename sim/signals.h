@@ -15,15 +15,14 @@ unsigned sigpipe_count();
 void forget_sigpipes_since(unsigned count);
 }  // namespace detail
 
-// Runs a write to a pipe or stream and tells whether it raised SIGPIPE itself:
-// a reader that went away is an output lost, not a request to stop, so that
-// SIGPIPE is forgotten.
+// Runs a write to a pipe or stream and returns its result. A SIGPIPE the write
+// raised itself is forgotten: a reader that went away is an output lost, which
+// the write's result shows, not a request to stop.
 template <typename Write>
-auto write_forgetting_own_sigpipe(Write write, bool &raised_sigpipe) {
+auto write_forgetting_own_sigpipe(Write write) {
   const unsigned before = detail::sigpipe_count();
   auto result = write();
-  raised_sigpipe = detail::sigpipe_count() != before;
-  if (raised_sigpipe) detail::forget_sigpipes_since(before);
+  if (detail::sigpipe_count() != before) detail::forget_sigpipes_since(before);
   return result;
 }
 

@@ -74,9 +74,8 @@ bool VideoWriter::add(std::span<const unsigned char> frame) {
   if (pipe_ < 0) return false;
   std::size_t done = 0;
   while (done < frame.size()) {
-    bool own_sigpipe = false;
     const ssize_t wrote = write_forgetting_own_sigpipe(
-        [&] { return ::write(pipe_, frame.data() + done, frame.size() - done); }, own_sigpipe);
+        [&] { return ::write(pipe_, frame.data() + done, frame.size() - done); });
     if (wrote < 0 && errno == EINTR) continue;
     if (wrote <= 0) {
       failure_ = "ffmpeg stopped taking frames (" + system_reason(errno) + ")";

@@ -277,11 +277,9 @@ void World::save_frame(View view, bool reach, const std::optional<Window> &windo
     std::snprintf(title, sizeof title, "step %lld, %s view: the search counted %d red pixels",
                   static_cast<long long>(steps_done_), view_name(view),
                   count_red(camera_.image(), camera_.width(), camera_.height()));
-  if (!write_camera_frame(folder_->partial(name), camera_.width(), camera_.height(),
-                          camera_.image(), title, window))
-    return output_failed(name, last_reason());
-  if (const std::string failed = folder_->commit(name); !failed.empty())
-    output_failed(name, failed);
+  const bool written = write_camera_frame(folder_->partial(name), camera_.width(), camera_.height(),
+                                          camera_.image(), title, window);
+  complete(name, written ? std::string() : last_reason());
 }
 
 std::uint8_t World::get_device(const char *name) {
@@ -371,54 +369,42 @@ void World::console_print(const char *text) {
   trace_.call(steps_done_, "robot_console_print").field("text", std::string_view(text)).end();
   note_decision(text);
   if (console_lost_) return;
-  bool own_sigpipe = false;
   errno = 0;
   const bool failed = write_forgetting_own_sigpipe(
-      [&] { return std::fputs(text, stdout) < 0 || std::ferror(stdout) != 0; }, own_sigpipe);
+      [&] { return std::fputs(text, stdout) < 0 || std::ferror(stdout) != 0; });
   if (failed) console_lost(last_reason());
 }
 
 void World::finish(const std::string &reason, bool interrupted) {
   if (finished_) return;
   finished_ = true;
-  interrupted_ = interrupted;
   progress_.clear();
   if (!console_lost_) {
-    bool own_sigpipe = false;
     errno = 0;
-    if (write_forgetting_own_sigpipe([] { return std::fflush(stdout) != 0; }, own_sigpipe))
+    if (write_forgetting_own_sigpipe([] { return std::fflush(stdout) != 0; }))
       console_lost(last_reason());
   }
   trace_.call(steps_done_, "end").field("reason", reason).end();
+  const std::vector<Reach> reaches = reaches_.reaches();
+  const RunRecord record{config_, steps_done_, interrupted, watch_.placements(), reaches};
   if (folder_) {
     errno = 0;
     if (trace_.is_open()) {
-      if (!trace_.close())
-        output_failed("trace.jsonl", last_reason());
-      else if (const std::string failed = folder_->commit("trace.jsonl"); !failed.empty())
-        output_failed("trace.jsonl", failed);
+      const bool closed = trace_.close();
+      complete("trace.jsonl", closed ? std::string() : last_reason());
     }
     if (state_.is_open()) {
-      if (!state_.close())
-        output_failed("state.csv", last_reason());
-      else if (const std::string failed = folder_->commit("state.csv"); !failed.empty())
-        output_failed("state.csv", failed);
+      const bool closed = state_.close();
+      complete("state.csv", closed ? std::string() : last_reason());
     }
-    if (video_.is_open()) {
-      if (const std::string failed = video_.close(); !failed.empty())
-        output_failed("run.mp4", failed);
-      else if (const std::string not_renamed = folder_->commit("run.mp4"); !not_renamed.empty())
-        output_failed("run.mp4", not_renamed);
-    }
-    write_outputs();
+    if (video_.is_open()) complete("run.mp4", video_.close());
+    write_outputs(record);
   }
   if (console_lost_)
     std::fprintf(stderr,
                  "sim: error: the controller's console on stdout was lost %s; its lines from "
                  "then on are missing\n",
                  console_lost_->c_str());
-  const std::vector<Reach> reaches = reaches_.reaches();
-  const RunRecord record{config_, steps_done_, interrupted, watch_.placements(), reaches};
   std::fprintf(stderr, "%s\n", summary_line(record).c_str());
   if (interrupted) std::fprintf(stderr, "sim: the run ended early: %s\n", reason.c_str());
 }
@@ -435,22 +421,21 @@ void World::output_failed(const std::string &name, const std::string &reason) {
                folder_->path().c_str(), name.c_str(), reason.c_str());
 }
 
-void World::write_outputs() {
-  const std::vector<Reach> reaches = reaches_.reaches();
-  const RunRecord record{config_, steps_done_, interrupted_, watch_.placements(), reaches};
+void World::complete(const std::string &name, std::string failure) {
+  if (failure.empty()) failure = folder_->commit(name);
+  if (!failure.empty()) output_failed(name, failure);
+}
+
+void World::write_outputs(const RunRecord &record) {
   if (const std::string failed = folder_->write("report.json", report_json(record));
       !failed.empty())
     output_failed("report.json", failed);
   if (!config_.write_pictures) return;
-  for (const auto &[name, written] :
-       {std::pair{"top_view.png",
-                  write_top_view(folder_->partial("top_view.png"), config_, watch_.placements())},
-        std::pair{"joints.png", write_joint_plot(folder_->partial("joints.png"), joints_)}}) {
-    if (!written)
-      output_failed(name, last_reason());
-    else if (const std::string failed = folder_->commit(name); !failed.empty())
-      output_failed(name, failed);
-  }
+  const bool top_view =
+      write_top_view(folder_->partial("top_view.png"), config_, watch_.placements());
+  complete("top_view.png", top_view ? std::string() : last_reason());
+  const bool joints = write_joint_plot(folder_->partial("joints.png"), joints_);
+  complete("joints.png", joints ? std::string() : last_reason());
 }
 
 }  // namespace sim

@@ -25,6 +25,8 @@
 
 namespace sim {
 
+struct RunRecord;
+
 class World {
  public:
   // output_folder empty: nothing is written. Throws RunError when the engine
@@ -72,7 +74,6 @@ class World {
   const Camera &camera() const { return camera_; }
   const WorldConfig &config() const { return config_; }
   const std::vector<Placement> &placements() const { return watch_.placements(); }
-  std::vector<Reach> reaches() const { return reaches_.reaches(); }
 
  private:
   // The device behind tag if it is of the wanted kind; otherwise warns once
@@ -86,7 +87,10 @@ class World {
   bool saves_frame(View view, bool reach) const;
   void save_frame(View view, bool reach, const std::optional<Window> &window);
   void record_step();
-  void write_outputs();
+  void write_outputs(const RunRecord &record);
+  // Renames the output written under its temporary name into place, or
+  // reports why it is missing: `failure`, or the rename's own reason.
+  void complete(const std::string &name, std::string failure);
   void output_failed(const std::string &name, const std::string &reason);
   // Ends the run if a signal asked for it; true if it did.
   bool stopped_by_signal();
@@ -112,7 +116,6 @@ class World {
   std::optional<std::string> console_lost_;
   bool outputs_written_ = true;
   int signal_ = 0;  // the signal that ended the run, if one did
-  bool interrupted_ = false;
   bool finished_ = false;
 };
 
