@@ -1,8 +1,7 @@
 #include "sim/config.h"
 
-#include <toml++/toml.h>
-
 #include <sys/stat.h>
+#include <toml++/toml.h>
 
 #include <algorithm>
 #include <cctype>
@@ -26,6 +25,12 @@ WorldFileError::WorldFileError(const std::string &file_, const std::string &key_
 
 const char *engine_name(EngineKind kind) {
   return kind == EngineKind::physics ? "physics" : "kinematic";
+}
+
+std::optional<EngineKind> engine_named(std::string_view name) {
+  for (const EngineKind kind : {EngineKind::physics, EngineKind::kinematic})
+    if (name == engine_name(kind)) return kind;
+  return std::nullopt;
 }
 
 namespace {
@@ -146,8 +151,8 @@ class Reader {
     for (std::size_t i = 0; i < 3; ++i) {
       const toml::node &channel = *rgb->get(i);
       if (!channel.is_integer())
-        fail(path, std::string("channel ") + channel_names[i] +
-                       " must be an integer between 0 and 255");
+        fail(path,
+             std::string("channel ") + channel_names[i] + " must be an integer between 0 and 255");
       const std::int64_t v = channel.as_integer()->get();
       if (v < 0 || v > 255)
         fail(path, std::string("channel ") + channel_names[i] + " must be between 0 and 255, not " +
@@ -195,13 +200,9 @@ WorldConfig parse_world(std::string_view text, const std::string &file_name) {
                {"engine", "steps", "time_step_ms", "joint_speed", "run_calls", "stop_after_reaches",
                 "camera", "output", "target", "block"});
   if (const toml::node *engine = root.get("engine")) {
-    const std::optional<std::string_view> name = engine->value<std::string_view>();
-    if (name == "physics")
-      world.engine = EngineKind::physics;
-    else if (name == "kinematic")
-      world.engine = EngineKind::kinematic;
-    else
-      in.fail("engine", "must be \"physics\" or \"kinematic\"");
+    const std::optional<EngineKind> kind = engine_named(engine->value_or(std::string_view()));
+    if (!kind) in.fail("engine", "must be \"physics\" or \"kinematic\"");
+    world.engine = *kind;
   }
   // The physics engine's joints are servos with their own dynamics: a ramp
   // speed would be silently ignored there.
@@ -284,7 +285,9 @@ WorldConfig parse_world(std::string_view text, const std::string &file_name) {
 }
 
 WorldConfig load_world_file(const std::string &path) {
-  const auto fail = [&](const std::string &reason) { throw WorldFileError(path, "(file)", reason); };
+  const auto fail = [&](const std::string &reason) {
+    throw WorldFileError(path, "(file)", reason);
+  };
   // What the path is, before reading it: a directory would read as an empty
   // world, and a FIFO or a device may never end.
   struct stat about {};

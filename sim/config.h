@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -32,6 +33,8 @@ struct Block {
 // What moves the robot: a physics simulation, or the exact kinematic world.
 enum class EngineKind { physics, kinematic };
 const char *engine_name(EngineKind kind);
+// The engine called `name` ("physics" or "kinematic"), if there is one.
+std::optional<EngineKind> engine_named(std::string_view name);
 
 struct WorldConfig {
   std::string file;  // where it came from, for messages

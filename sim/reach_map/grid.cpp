@@ -117,9 +117,9 @@ void read_grid_json(const std::string &text, Settings &settings, std::vector<Poi
   try {
     const nlohmann::json grid = nlohmann::json::parse(text);
     const std::string engine = grid.at("engine").get<std::string>();
-    if (engine != "physics" && engine != "kinematic")
-      throw MapError("grid.json names an unknown engine: " + engine);
-    settings.engine = engine == "physics" ? EngineKind::physics : EngineKind::kinematic;
+    const std::optional<EngineKind> kind = engine_named(engine);
+    if (!kind) throw MapError("grid.json names an unknown engine: " + engine);
+    settings.engine = *kind;
     settings.spacing_um = grid.at("spacing_um").get<std::int64_t>();
     settings.radius = grid.at("radius").get<double>();
     settings.step_bound = grid.at("step_bound").get<std::int64_t>();

@@ -137,10 +137,9 @@ int main(int argc, char **argv) {
       if (option == "--out") {
         out = value;
       } else if (option == "--engine") {
-        if (value != "physics" && value != "kinematic")
-          throw MapError("--engine is physics or kinematic, not '" + value + "'");
-        settings.engine =
-            value == "physics" ? sim::EngineKind::physics : sim::EngineKind::kinematic;
+        const std::optional<sim::EngineKind> kind = sim::engine_named(value);
+        if (!kind) throw MapError("--engine is physics or kinematic, not '" + value + "'");
+        settings.engine = *kind;
       } else if (option == "--spacing") {
         settings.spacing_um = std::llround(positive_number(option, value) * 1000.0);
         if (settings.spacing_um < 1) throw MapError("--spacing is at least 0.001 mm");
