@@ -52,7 +52,11 @@ std::optional<double> Reach::error() const {
   return std::hypot(placement.foot.x - aimed->x, placement.foot.y - aimed->y);
 }
 
-Vec2 rest_point(int leg) { return {0.0, leg == 0 ? hip_y : -hip_y}; }
+double from_rest_point(int leg, double x, double y) {
+  return std::hypot(x, y - (leg == 0 ? hip_y : -hip_y));
+}
+
+bool at_rest_point(int leg, double x, double y) { return from_rest_point(leg, x, y) <= at_rest; }
 
 void ReachLog::search(std::int64_t step, int leg, std::optional<Window> window,
                       std::optional<Vec2> aimed) {
@@ -69,9 +73,8 @@ void ReachLog::placed(const Placement &placement) {
 
 void ReachLog::rest_posture() {
   if (open_ && open_placed_) {
-    const Vec2 rest = rest_point(open_->leg);
     const Vec3 &foot = open_->placement.foot;
-    if (std::hypot(foot.x - rest.x, foot.y - rest.y) > at_rest) closed_.push_back(*open_);
+    if (!at_rest_point(open_->leg, foot.x, foot.y)) closed_.push_back(*open_);
   }
   open_.reset();
 }

@@ -59,7 +59,10 @@ class ReachLog {
   bool open_placed_ = false;
 };
 
-// The foot of front leg 0 or 2 at rest, right under its hip.
-Vec2 rest_point(int leg);
+// How far (x, y) lies from the rest point of front leg 0 or 2's foot, right
+// under its hip, and whether that is within the millimetre that still counts
+// as at rest.
+double from_rest_point(int leg, double x, double y);
+bool at_rest_point(int leg, double x, double y);
 
 }  // namespace sim

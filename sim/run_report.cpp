@@ -6,18 +6,16 @@
 
 namespace sim {
 
-namespace {
-using nlohmann::ordered_json;
-
-// Micrometres are plenty for a foot or a target: rounded, a number prints as
-// few digits as it needs ("0.038", not "0.038000000000000006").
-double metres(double value) {
+double report_metres(double value) {
   const double rounded = std::round(value * 1e6) / 1e6;
   return rounded == 0.0 ? 0.0 : rounded;  // no "-0.0"
 }
 
+namespace {
+using nlohmann::ordered_json;
+
 ordered_json optional_metres(const std::optional<double> &value) {
-  return value ? ordered_json(metres(*value)) : ordered_json(nullptr);
+  return value ? ordered_json(report_metres(*value)) : ordered_json(nullptr);
 }
 
 ordered_json optional_index(const std::optional<int> &value) {
@@ -64,11 +62,12 @@ std::string report_json(const RunRecord &run) {
 
   ordered_json placements = ordered_json::array();
   for (const Placement &p : run.placements)
-    placements.push_back({{"step", p.step},
-                          {"leg", p.leg},
-                          {"foot", {metres(p.foot.x), metres(p.foot.y), metres(p.foot.z)}},
-                          {"target", optional_index(p.target)},
-                          {"distance", optional_metres(p.distance)}});
+    placements.push_back(
+        {{"step", p.step},
+         {"leg", p.leg},
+         {"foot", {report_metres(p.foot.x), report_metres(p.foot.y), report_metres(p.foot.z)}},
+         {"target", optional_index(p.target)},
+         {"distance", optional_metres(p.distance)}});
   report["placements"] = std::move(placements);
 
   ordered_json reaches = ordered_json::array();
@@ -77,16 +76,17 @@ std::string report_json(const RunRecord &run) {
     ordered_json window = nullptr;
     if (r.window) window = {{"x", r.window->x}, {"y", r.window->y}};
     ordered_json aimed = nullptr;
-    if (r.aimed) aimed = {metres(r.aimed->x), metres(r.aimed->y)};
-    reaches.push_back({{"step", p.step},
-                       {"leg", r.leg},
-                       {"search_step", r.search_step},
-                       {"window", std::move(window)},
-                       {"aimed", std::move(aimed)},
-                       {"foot", {metres(p.foot.x), metres(p.foot.y), metres(p.foot.z)}},
-                       {"error", optional_metres(r.error())},
-                       {"target", optional_index(p.target)},
-                       {"distance", optional_metres(p.distance)}});
+    if (r.aimed) aimed = {report_metres(r.aimed->x), report_metres(r.aimed->y)};
+    reaches.push_back(
+        {{"step", p.step},
+         {"leg", r.leg},
+         {"search_step", r.search_step},
+         {"window", std::move(window)},
+         {"aimed", std::move(aimed)},
+         {"foot", {report_metres(p.foot.x), report_metres(p.foot.y), report_metres(p.foot.z)}},
+         {"error", optional_metres(r.error())},
+         {"target", optional_index(p.target)},
+         {"distance", optional_metres(p.distance)}});
   }
   report["reaches"] = std::move(reaches);
 
@@ -94,9 +94,9 @@ std::string report_json(const RunRecord &run) {
   const std::vector<int> hits = hits_per_target(run);
   for (std::size_t i = 0; i < run.world.targets.size(); ++i) {
     const Target &t = run.world.targets[i];
-    targets.push_back({{"x", metres(t.x)},
-                       {"y", metres(t.y)},
-                       {"radius", metres(t.radius)},
+    targets.push_back({{"x", report_metres(t.x)},
+                       {"y", report_metres(t.y)},
+                       {"radius", report_metres(t.radius)},
                        {"reaches", hits[i]}});
   }
   report["targets"] = std::move(targets);

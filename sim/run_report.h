@@ -12,6 +12,11 @@
 
 namespace sim {
 
+// A length for a report: rounded to the micrometre, which is plenty for a
+// foot or a target and prints as few digits as it needs ("0.038", not
+// "0.038000000000000006"), and never -0.
+double report_metres(double value);
+
 struct RunRecord {
   const WorldConfig &world;
   std::int64_t steps_done = 0;

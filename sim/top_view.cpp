@@ -11,6 +11,7 @@
 #include "sim/ground_map.h"
 #include "sim/pictures.h"
 #include "sim/plot.h"
+#include "sim/reaches.h"
 
 namespace sim {
 
@@ -20,8 +21,7 @@ namespace {
 
 // A placement this close to its foot's rest point, right under the hip, is
 // the rest posture rather than a reach.
-constexpr double rest_tolerance = 0.001;  // m
-constexpr double longest_side = 640.0;    // pixels of the map's longer side
+constexpr double longest_side = 640.0;  // pixels of the map's longer side
 constexpr std::size_t most_notes = 10;
 
 constexpr Colour on_target_ink{0.05, 0.6, 0.25};
@@ -119,8 +119,7 @@ void draw_disc(cairo_t *cr, double x, double y, double radius, Colour fill, Colo
 enum class Mark { rest, on_target, off_target };
 
 Mark mark_of(const Placement &placement) {
-  const double rest_y = placement.leg == 0 ? hip_y : -hip_y;
-  if (std::hypot(placement.foot.x, placement.foot.y - rest_y) <= rest_tolerance) return Mark::rest;
+  if (at_rest_point(placement.leg, placement.foot.x, placement.foot.y)) return Mark::rest;
   return placement.target ? Mark::on_target : Mark::off_target;
 }
 

@@ -7,6 +7,8 @@
 
 #include "sim/ground_map.h"
 #include "sim/reach_map/reach_map.h"
+#include "sim/reaches.h"
+#include "sim/run_report.h"
 
 namespace sim::reach_map {
 
@@ -24,17 +26,7 @@ std::string read_text(const fs::path &path) {
   return text.str();
 }
 
-// Micrometres, as the run's own report gives them; no "-0.0".
-double metres(double value) {
-  const double rounded = std::round(value * 1e6) / 1e6;
-  return rounded == 0.0 ? 0.0 : rounded;
-}
-
 const char *side_name(int leg) { return leg == 0 ? "left" : "right"; }
-
-double hip_distance(const Point &p, int leg) {
-  return std::hypot(p.x, p.y - (leg == 0 ? hip_y : -hip_y));
-}
 
 // The side of the first look that counted red, from the console's "red left =
 // N" and "red right = N" lines.
@@ -63,7 +55,7 @@ std::optional<double> worst(const std::vector<double> &values) {
 }
 
 ordered_json optional_metres(const std::optional<double> &value) {
-  return value ? ordered_json(metres(*value)) : ordered_json(nullptr);
+  return value ? ordered_json(report_metres(*value)) : ordered_json(nullptr);
 }
 
 ordered_json counts_json(const SideCounts &c) {
@@ -115,9 +107,10 @@ Outcome read_outcome(const Point &point, const fs::path &job_folder) {
   outcome.solver_message = console.find("impossible") != std::string::npos;
   if (!outcome.leg) outcome.leg = first_side_seen(console);
   outcome.seen = outcome.reached || outcome.leg.has_value();
-  outcome.in_reach =
-      outcome.leg ? hip_distance(point, *outcome.leg) <= plot::foot_reach
-                  : std::min(hip_distance(point, 0), hip_distance(point, 2)) <= plot::foot_reach;
+  outcome.in_reach = outcome.leg
+                         ? from_rest_point(*outcome.leg, point.x, point.y) <= plot::foot_reach
+                         : std::min(from_rest_point(0, point.x, point.y),
+                                    from_rest_point(2, point.x, point.y)) <= plot::foot_reach;
   return outcome;
 }
 
@@ -153,8 +146,8 @@ std::string map_json(const Settings &settings, const Summary &summary,
                      const std::vector<Outcome> &outcomes) {
   ordered_json head;
   head["engine"] = engine_name(settings.engine);
-  head["spacing"] = metres(settings.spacing());
-  head["radius"] = metres(settings.radius);
+  head["spacing"] = report_metres(settings.spacing());
+  head["radius"] = report_metres(settings.radius);
   head["step_bound"] = settings.step_bound;
   head["camera"] = {{"width", settings.camera_width}, {"height", settings.camera_height}};
   const int seen = summary.seen();
@@ -180,8 +173,8 @@ std::string map_json(const Settings &settings, const Summary &summary,
   for (std::size_t i = 0; i < outcomes.size(); ++i) {
     const Outcome &o = outcomes[i];
     ordered_json p;
-    p["x"] = metres(o.point.x);
-    p["y"] = metres(o.point.y);
+    p["x"] = report_metres(o.point.x);
+    p["y"] = report_metres(o.point.y);
     p["side"] = o.leg ? ordered_json(side_name(*o.leg)) : ordered_json(nullptr);
     p["seen"] = o.seen;
     p["reached"] = o.reached;
@@ -191,9 +184,10 @@ std::string map_json(const Settings &settings, const Summary &summary,
     p["solver_message"] = o.solver_message;
     p["in_reach"] = o.in_reach;
     p["window"] = o.window ? ordered_json(*o.window) : ordered_json(nullptr);
-    p["aimed"] =
-        o.aimed ? ordered_json({metres(o.aimed->x), metres(o.aimed->y)}) : ordered_json(nullptr);
-    p["foot"] = o.foot ? ordered_json({metres(o.foot->x), metres(o.foot->y), metres(o.foot->z)})
+    p["aimed"] = o.aimed ? ordered_json({report_metres(o.aimed->x), report_metres(o.aimed->y)})
+                         : ordered_json(nullptr);
+    p["foot"] = o.foot ? ordered_json({report_metres(o.foot->x), report_metres(o.foot->y),
+                                       report_metres(o.foot->z)})
                        : ordered_json(nullptr);
     p["steps"] = o.steps;
     out += (i == 0 ? "\n    " : ",\n    ") + p.dump();
