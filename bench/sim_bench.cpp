@@ -1,10 +1,14 @@
 // The stand-in's step rate: how many simulation steps a second the world
-// takes with a 160 x 160 camera while the head swings and a leg reaches.
+// takes with a 160 x 160 camera while the head swings and a leg reaches, with
+// and without its trace.
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdint>
+#include <filesystem>
 #include <limits>
+#include <string>
 
 #include "sim/camera.h"
 #include "sim/config.h"
@@ -28,8 +32,9 @@ sim::WorldConfig bench_world(sim::EngineKind engine = sim::EngineKind::kinematic
 // The controller's rhythm: a new head pose every 21 steps (left, ahead,
 // right, ahead), and the right leg between rest and a reach every 42, so the
 // image changes view and the placement watch sees moves and rests.
-void run_controller_rhythm(benchmark::State &state, sim::EngineKind engine) {
-  sim::World world(bench_world(engine), "");
+void run_controller_rhythm(benchmark::State &state, const sim::WorldConfig &config,
+                           const std::string &output_folder) {
+  sim::World world(config, output_folder);
   constexpr std::array<float, 4> pans{0.4f, 0.0f, -0.4f, 0.0f};
   constexpr std::array<std::array<float, 3>, 2> leg_poses{
       {{-0.76679f, 0.0f, 1.476161f}, {-0.4f, -0.09f, 1.2f}}};
@@ -47,10 +52,41 @@ void run_controller_rhythm(benchmark::State &state, sim::EngineKind engine) {
   state.SetItemsProcessed(steps);
 }
 
-void SimStepsPerSecond(benchmark::State &state) {
-  run_controller_rhythm(state, sim::EngineKind::kinematic);
-}
+void SimStepsPerSecond(benchmark::State &state) { run_controller_rhythm(state, bench_world(), ""); }
 BENCHMARK(SimStepsPerSecond);
+
+// A folder of its own for one run's outputs, removed with everything in it.
+class TemporaryFolder {
+ public:
+  TemporaryFolder()
+      : path_(std::filesystem::temp_directory_path() /
+              ("reacher_trace_bench_" + std::to_string(getpid()))) {
+    std::filesystem::create_directories(path_);
+  }
+  ~TemporaryFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  TemporaryFolder(const TemporaryFolder &) = delete;
+  TemporaryFolder &operator=(const TemporaryFolder &) = delete;
+  std::string path() const { return path_.string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// The same world and calls with an output folder, so every library call is
+// also a line of trace.jsonl: the ratio of the two rates is what the trace
+// costs. The state log and the pictures stay off, so the trace is measured
+// alone.
+void SimStepsPerSecondWithTrace(benchmark::State &state) {
+  const TemporaryFolder folder;
+  sim::WorldConfig config = bench_world();
+  config.write_state = false;
+  config.write_pictures = false;
+  run_controller_rhythm(state, config, folder.path());
+}
+BENCHMARK(SimStepsPerSecondWithTrace);
 
 // One cycle of the controller's calls on one side, as it makes them: the
 // rest posture, a search that sweeps away and looks back, the head turn and
