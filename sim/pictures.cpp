@@ -151,12 +151,6 @@ void draw_series(cairo_t *cr, const JointHistory &history, std::size_t joint, bo
   cairo_restore(cr);
 }
 
-std::string seconds_text(double seconds) {
-  char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%.4g s", seconds);
-  return buffer;
-}
-
 }  // namespace
 
 bool write_joint_plot(const std::string &path, const JointHistory &history) {
@@ -177,7 +171,7 @@ bool write_joint_plot(const std::string &path, const JointHistory &history) {
   use_font(cr, 13.0);
   set_colour(cr, muted_ink);
   std::string about = count_text(total) + " steps of " + number(seconds_per_step * 1000.0, 4) +
-                      " ms (" + seconds_text(seconds) + ")";
+                      " ms (" + number(seconds, 4) + " s" + ")";
   if (banded)
     about += "; each pixel column covers " + count_text(history.steps_per_column()) +
              " steps and shows the lowest to highest value in them, so no sample is left out";
@@ -287,8 +281,8 @@ bool write_joint_plot(const std::string &path, const JointHistory &history) {
   use_font(cr, 13.0);
   set_colour(cr, ink);
   text(cr, joint_plot_left + data_width / 2.0, bottom + 28.0,
-       "time since the run began (s), " + seconds_text(seconds_per_step) + " a step", Align::centre,
-       Baseline::top);
+       "time since the run began (s), " + number(seconds_per_step, 4) + " s" + " a step",
+       Align::centre, Baseline::top);
   return canvas.write_png(path);
 }
 

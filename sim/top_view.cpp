@@ -206,14 +206,17 @@ PlacementLayout lay_out(const Map &map, const std::vector<Placement> &placements
     const Mark mark = mark_of(p);
     ++layout.counts[static_cast<std::size_t>(mark)];
     if (mark != Mark::rest) ++reaches;
-    const std::string name = mark == Mark::rest ? "the rest at step " + std::to_string(p.step)
-                                                : "reach " + std::to_string(reaches);
+    // Named only for a note: most placements need no name.
+    const auto name = [&] {
+      return mark == Mark::rest ? "the rest at step " + std::to_string(p.step)
+                                : "reach " + std::to_string(reaches);
+    };
     if (!std::isfinite(p.foot.x) || !std::isfinite(p.foot.y)) {
-      note(name + " has no finite position");
+      note(name() + " has no finite position");
       continue;
     }
     if (!map.extent.holds(p.foot.x, p.foot.y)) {
-      note(name + " lies outside the picture (" + where(p.foot.x, p.foot.y) + ")");
+      note(name() + " lies outside the picture (" + where(p.foot.x, p.foot.y) + ")");
       continue;
     }
     const Shown shown{mark, mark == Mark::rest ? 0 : reaches, map.column(p.foot.y),
