@@ -50,9 +50,7 @@ TEST(RobotModel, CameraSeesTheTablesGroundOverTheWholeViewInBothLookPoses) {
     robot.data->qpos[sim::head_roll_joint] = look.second_tilt;
     mj_kinematics(m, robot.data);
     mj_camlight(m, robot.data);
-    sim::physics::CameraPose pose{};
-    std::copy_n(robot.data->cam_xpos + 3 * eye, 3, pose.position);
-    std::copy_n(robot.data->cam_xmat + 9 * eye, 9, pose.rotation);
+    const sim::physics::CameraPose pose = sim::physics::camera_pose(*robot.data, eye);
     double sum = 0.0, worst = 0.0;
     for (int v = 0; v < 160; ++v)
       for (int u = 0; u < 160; ++u) {

@@ -168,7 +168,7 @@ PhysicsEngine::PhysicsEngine(const WorldConfig &world)
   head_camera_ = id_of(model_.get(), mjOBJ_CAMERA, "eye", "camera");
   // The same focal length in pixels over the taller rendered image.
   const double focal =
-      calibrated_centre / std::tan(model_->cam_fovy[head_camera_] * mjPI / 360.0);  // pixels
+      physics::focal_pixels(model_->cam_fovy[head_camera_], 2.0 * calibrated_centre);
   model_->cam_fovy[head_camera_] = 360.0 / mjPI * std::atan(rendered_height_ / 2.0 / focal);
 
   // The robot starts in the pose its first set-points give (the model's
@@ -254,8 +254,7 @@ bool PhysicsEngine::in_view(int geom) const {
   const double depth = -local[2];
   if (depth < -radius) return false;  // wholly behind the camera
   // The bounding sphere against the four side planes of the view pyramid.
-  const double focal =
-      rendered_height_ / 2.0 / std::tan(model_->cam_fovy[head_camera_] * mjPI / 360.0);
+  const double focal = physics::focal_pixels(model_->cam_fovy[head_camera_], rendered_height_);
   const double tan_x = rendered_width_ / 2.0 / focal;
   const double tan_y = rendered_height_ / 2.0 / focal;
   return std::abs(local[0]) - depth * tan_x <= radius * std::sqrt(1.0 + tan_x * tan_x) &&
@@ -276,22 +275,24 @@ bool PhysicsEngine::view_changed() {
       changed = changed || std::abs(now[i] - before[i]) > unmoved;
     return changed;
   };
-  std::array<double, 12> camera_now{};
-  std::copy_n(data_->cam_xpos + 3 * head_camera_, 3, camera_now.begin());
-  std::copy_n(data_->cam_xmat + 9 * head_camera_, 9, camera_now.begin() + 3);
+  // Position and rotation matrix of thing i, from the data's arrays of them.
+  const auto pose_of = [](const mjtNum *positions, const mjtNum *rotations, int i) {
+    std::array<double, 12> pose{};
+    std::copy_n(positions + 3 * i, 3, pose.begin());
+    std::copy_n(rotations + 9 * i, 9, pose.begin() + 3);
+    return pose;
+  };
+  const std::array<double, 12> camera_now = pose_of(data_->cam_xpos, data_->cam_xmat, head_camera_);
   bool changed = !rendered_once_ || moved(camera_now.data(), camera_pose_);
   for (int g = 0; g < model_->ngeom && !changed; ++g) {
     if (model_->geom_bodyid[g] == 0 || model_->geom_group[g] >= 3) continue;  // static or hidden
-    std::array<double, 12> now{};
-    std::copy_n(data_->geom_xpos + 3 * g, 3, now.begin());
-    std::copy_n(data_->geom_xmat + 9 * g, 9, now.begin() + 3);
+    const std::array<double, 12> now = pose_of(data_->geom_xpos, data_->geom_xmat, g);
     changed = moved(now.data(), geom_poses_[index(g)]) && (geom_seen_[index(g)] || in_view(g));
   }
   if (!changed) return false;
   camera_pose_ = camera_now;
   for (int g = 0; g < model_->ngeom; ++g) {
-    std::copy_n(data_->geom_xpos + 3 * g, 3, geom_poses_[index(g)].begin());
-    std::copy_n(data_->geom_xmat + 9 * g, 9, geom_poses_[index(g)].begin() + 3);
+    geom_poses_[index(g)] = pose_of(data_->geom_xpos, data_->geom_xmat, g);
     geom_seen_[index(g)] = in_view(g);
   }
   rendered_once_ = true;
@@ -347,10 +348,8 @@ void PhysicsEngine::film(int width, int height, std::span<unsigned char> frame) 
 }
 
 std::optional<Vec2> PhysicsEngine::ground_seen(double u, double v) const {
-  physics::CameraPose pose{};
-  std::copy_n(data_->cam_xpos + 3 * head_camera_, 3, pose.position);
-  std::copy_n(data_->cam_xmat + 9 * head_camera_, 9, pose.rotation);
-  return physics::pixel_ground_point(pose, model_->cam_fovy[head_camera_], rendered_width_,
+  return physics::pixel_ground_point(physics::camera_pose(*data_, head_camera_),
+                                     model_->cam_fovy[head_camera_], rendered_width_,
                                      rendered_height_, u + crop_x_, v + crop_y_);
 }
 

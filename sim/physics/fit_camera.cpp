@@ -134,10 +134,7 @@ class Head {
     data_->qpos[model_->jnt_qposadr[joints_[2]]] = look.second_tilt;
     mj_kinematics(model_, data_);
     mj_camlight(model_, data_);
-    sim::physics::CameraPose pose{};
-    std::copy_n(data_->cam_xpos + 3 * eye_, 3, pose.position);
-    std::copy_n(data_->cam_xmat + 9 * eye_, 9, pose.rotation);
-    return pose;
+    return sim::physics::camera_pose(*data_, eye_);
   }
 
   double fovy() const { return model_->cam_fovy[eye_]; }

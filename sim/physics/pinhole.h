@@ -3,6 +3,9 @@
 // without rendering.
 #pragma once
 
+#include <mujoco/mujoco.h>
+
+#include <algorithm>
 #include <cmath>
 #include <optional>
 
@@ -18,12 +21,26 @@ struct CameraPose {
   double rotation[9];
 };
 
+// Where camera `camera` is, in the data's last computed kinematics.
+inline CameraPose camera_pose(const mjData &data, int camera) {
+  CameraPose pose{};
+  std::copy_n(data.cam_xpos + 3 * camera, 3, pose.position);
+  std::copy_n(data.cam_xmat + 9 * camera, 9, pose.rotation);
+  return pose;
+}
+
+// The focal length in pixels of a camera with vertical field of view fovy
+// (degrees) over an image `height` pixels tall.
+inline double focal_pixels(double fovy_degrees, double height) {
+  return 0.5 * height / std::tan(0.5 * fovy_degrees * M_PI / 180.0);
+}
+
 // The ground point seen through the centre of pixel (column u, row v counted
 // from the top) of a width x height image with vertical field of view fovy
 // (degrees); nothing if the ray never comes down to the ground.
 inline std::optional<Vec2> pixel_ground_point(const CameraPose &pose, double fovy_degrees,
                                               int width, int height, double u, double v) {
-  const double focal = 0.5 * height / std::tan(0.5 * fovy_degrees * M_PI / 180.0);  // pixels
+  const double focal = focal_pixels(fovy_degrees, height);
   const double local[3] = {(u + 0.5 - 0.5 * width) / focal, (0.5 * height - v - 0.5) / focal, -1.0};
   double ray[3];
   for (int i = 0; i < 3; ++i)
