@@ -36,6 +36,11 @@ TEST(RobotModel, CameraSeesTheTablesGroundOverTheWholeViewInBothLookPoses) {
   const mjModel *m = robot.model;
   const int eye = mj_name2id(m, mjOBJ_CAMERA, "eye");
   ASSERT_GE(eye, 0);
+  // The ground the rule maps pixels onto, and the engine lays discs on, is
+  // the visible floor.
+  const int floor = mj_name2id(m, mjOBJ_GEOM, "floor");
+  ASSERT_GE(floor, 0);
+  EXPECT_EQ(m->geom_pos[3 * floor + 2], sim::ground_z);
   struct Look {
     sim::View view;
     double tilt, pan, second_tilt;

@@ -78,11 +78,9 @@ int id_of(const mjModel *model, mjtObj type, const char *name, const char *what)
 }
 
 // The floor's top surface: its plane's height.
-double floor_height_of(const mjModel *model, int floor) { return model->geom_pos[3 * floor + 2]; }
-
 }  // namespace
 
-std::string world_model_xml(const WorldConfig &world, double floor_z) {
+std::string world_model_xml(const WorldConfig &world) {
   std::string xml = robot_model_xml;
   std::string assets;
   std::string discs;
@@ -95,7 +93,7 @@ std::string world_model_xml(const WorldConfig &world, double floor_z) {
     const double lift = disc_half_height + disc_layer * static_cast<double>(count - 1 - i);
     discs += "    <geom name=\"" + name + "\" type=\"cylinder\" material=\"" + name + "\" size=\"" +
              number(t.radius) + " " + number(disc_half_height) + "\" pos=\"" + number(t.x) + " " +
-             number(t.y) + " " + number(floor_z + lift) +
+             number(t.y) + " " + number(ground_z + lift) +
              "\" contype=\"0\" conaffinity=\"0\" group=\"1\"/>\n";
   }
   const std::size_t asset_end = xml.find("</asset>");
@@ -141,14 +139,7 @@ PhysicsEngine::PhysicsEngine(const WorldConfig &world)
   const double step_seconds = world.time_step_ms / 1000.0;
   substeps_ = std::max(1, static_cast<int>(std::ceil(step_seconds / longest_substep - 1e-9)));
 
-  // The discs' height is the floor's, which only the compiled robot model
-  // knows: compile it alone first.
-  double floor_z = 0.0;
-  {
-    const ModelPointer robot = compile_model(robot_model_xml);
-    floor_z = floor_height_of(robot.get(), id_of(robot.get(), mjOBJ_GEOM, "floor", "geom"));
-  }
-  model_ = compile_model(world_model_xml(world, floor_z));
+  model_ = compile_model(world_model_xml(world));
   model_->opt.timestep = step_seconds / substeps_;
   // The camera's offscreen buffer is just its size: every frame clears the
   // whole buffer, and that is a large part of a small frame's cost.

@@ -20,8 +20,8 @@ namespace sim {
 extern const char *const robot_model_xml;
 
 // The model text for a world: the robot, with the world's discs lying on its
-// floor, whose top is at floor_z.
-std::string world_model_xml(const WorldConfig &world, double floor_z);
+// floor, the plane z = ground_z.
+std::string world_model_xml(const WorldConfig &world);
 
 struct ModelDeleter {
   void operator()(mjModel *m) const { mj_deleteModel(m); }
