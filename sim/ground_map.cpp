@@ -9,9 +9,6 @@
 
 namespace sim::plot {
 
-const double foot_reach = std::sqrt(
-    (upper_segment + lower_segment) * (upper_segment + lower_segment) - ground_z * ground_z);
-
 namespace {
 
 // A point far beyond the picture brought in along its direction from the

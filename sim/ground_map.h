@@ -9,13 +9,10 @@
 #include <vector>
 
 #include "sim/ground.h"
+#include "sim/legs.h"
 #include "sim/plot.h"
 
 namespace sim::plot {
-
-// How far from its hip, across the ground, a front foot can touch it: the
-// stretched leg's length projected onto the ground plane.
-extern const double foot_reach;  // m
 
 inline constexpr Colour ground_shade{0.965, 0.965, 0.95};
 inline constexpr Colour left_view_ink{0.25, 0.45, 0.85};

@@ -1,12 +1,19 @@
 // The front legs' forward kinematics: where a foot is for given joint positions.
 #pragma once
 
+#include <cmath>
+
 #include "sim/ground.h"
 
 namespace sim {
 
 inline constexpr double upper_segment = 0.0649;  // metres, hip to knee
 inline constexpr double lower_segment = 0.0696;  // metres, knee to foot
+
+// How far from its hip, across the ground, a front foot can touch it: the
+// stretched leg's length projected onto the ground plane.
+inline const double foot_reach = std::sqrt(
+    (upper_segment + lower_segment) * (upper_segment + lower_segment) - ground_z * ground_z);  // m
 
 // The two legs that reach; the others only support the body.
 inline constexpr int reaching_legs[2] = {0, 2};

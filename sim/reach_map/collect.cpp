@@ -5,7 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "sim/ground_map.h"
+#include "sim/legs.h"
 #include "sim/reach_map/reach_map.h"
 #include "sim/reaches.h"
 #include "sim/run_report.h"
@@ -107,10 +107,9 @@ Outcome read_outcome(const Point &point, const fs::path &job_folder) {
   outcome.solver_message = console.find("impossible") != std::string::npos;
   if (!outcome.leg) outcome.leg = first_side_seen(console);
   outcome.seen = outcome.reached || outcome.leg.has_value();
-  outcome.in_reach = outcome.leg
-                         ? from_rest_point(*outcome.leg, point.x, point.y) <= plot::foot_reach
-                         : std::min(from_rest_point(0, point.x, point.y),
-                                    from_rest_point(2, point.x, point.y)) <= plot::foot_reach;
+  outcome.in_reach = outcome.leg ? from_rest_point(*outcome.leg, point.x, point.y) <= foot_reach
+                                 : std::min(from_rest_point(0, point.x, point.y),
+                                            from_rest_point(2, point.x, point.y)) <= foot_reach;
   return outcome;
 }
 
