@@ -20,8 +20,10 @@ namespace {
 
 std::unique_ptr<sim::World> world;
 
+// A run still going when the process exits was cut short (finish does
+// nothing for one that already ended).
 void finish_at_exit() {
-  if (world) world->finish("the controller ended the process", !world->finished());
+  if (world) world->finish("the controller ended the process", true);
 }
 
 // A closed stdout or stderr would hand its number to the next file opened,
