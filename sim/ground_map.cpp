@@ -20,10 +20,19 @@ Vec2 bounded(Vec2 point) {
   return {point.x / length * far, point.y / length * far};
 }
 
-// A round length for the scale bar, about a fifth of the map's width.
-double scale_bar_length(double width_metres) {
-  const Ticks ticks = nice_ticks(0.0, width_metres, 5);
-  return ticks.step;
+void trace_outline(cairo_t *cr, const Map &map, const std::vector<Vec2> &outline) {
+  for (const Vec2 &point : outline) cairo_line_to(cr, map.column(point.y), map.row(point.x));
+  cairo_close_path(cr);
+}
+
+// The dashed line of the feet's reach, on the map and in the legend alike.
+void stroke_reach_edge(cairo_t *cr) {
+  set_colour(cr, reach_ink);
+  cairo_set_line_width(cr, 1.4);
+  const double dashes[] = {6.0, 4.0};
+  cairo_set_dash(cr, dashes, 2, 0.0);
+  cairo_stroke(cr);
+  cairo_set_dash(cr, nullptr, 0, 0.0);
 }
 
 }  // namespace
@@ -67,8 +76,7 @@ std::vector<Vec2> view_outline(int width, int height, View view) {
 }
 
 void fill_view(cairo_t *cr, const Map &map, const std::vector<Vec2> &outline, Colour colour) {
-  for (const Vec2 &point : outline) cairo_line_to(cr, map.column(point.y), map.row(point.x));
-  cairo_close_path(cr);
+  trace_outline(cr, map, outline);
   set_colour(cr, {colour.r, colour.g, colour.b, 0.22});
   cairo_fill(cr);
 }
@@ -76,8 +84,7 @@ void fill_view(cairo_t *cr, const Map &map, const std::vector<Vec2> &outline, Co
 void outline_view(cairo_t *cr, const Map &map, const std::vector<Vec2> &outline, Colour colour,
                   const char *name) {
   if (outline.empty()) return;
-  for (const Vec2 &point : outline) cairo_line_to(cr, map.column(point.y), map.row(point.x));
-  cairo_close_path(cr);
+  trace_outline(cr, map, outline);
   set_colour(cr, colour);
   cairo_set_line_width(cr, 1.5);
   cairo_stroke(cr);
@@ -104,12 +111,7 @@ void shade_reach(cairo_t *cr, double x, double y, double radius) {
 void outline_reach(cairo_t *cr, double x, double y, double radius) {
   cairo_new_sub_path(cr);
   cairo_arc(cr, x, y, radius, 0.0, 2.0 * std::numbers::pi);
-  set_colour(cr, reach_ink);
-  cairo_set_line_width(cr, 1.4);
-  const double dashes[] = {6.0, 4.0};
-  cairo_set_dash(cr, dashes, 2, 0.0);
-  cairo_stroke(cr);
-  cairo_set_dash(cr, nullptr, 0, 0.0);
+  stroke_reach_edge(cr);
 }
 
 void draw_hip(cairo_t *cr, double x, double y) {
@@ -144,7 +146,8 @@ void draw_body_frame(cairo_t *cr, const Map &map) {
 }
 
 void draw_scale_bar(cairo_t *cr, const Map &map) {
-  const double length = scale_bar_length(map.box.width / map.pixels_per_metre);
+  // A round length, about a fifth of the map's width.
+  const double length = nice_ticks(0.0, map.box.width / map.pixels_per_metre, 5).step;
   const double pixels = length * map.pixels_per_metre;
   const double x0 = map.box.x + 16.0;
   const double y0 = map.box.bottom() - 14.0;
@@ -175,12 +178,7 @@ void draw_view_swatch(cairo_t *cr, double x, double y, Colour colour) {
 void draw_reach_swatch(cairo_t *cr, double x, double y) {
   cairo_move_to(cr, x - 13.0, y + 7.0);
   cairo_curve_to(cr, x - 6.0, y - 6.0, x + 6.0, y - 6.0, x + 13.0, y + 7.0);
-  set_colour(cr, reach_ink);
-  cairo_set_line_width(cr, 1.4);
-  const double dashes[] = {6.0, 4.0};
-  cairo_set_dash(cr, dashes, 2, 0.0);
-  cairo_stroke(cr);
-  cairo_set_dash(cr, nullptr, 0, 0.0);
+  stroke_reach_edge(cr);
 }
 
 void fit_map(Map &map, double longest_side, double left, double top) {
