@@ -10,10 +10,10 @@
 #include <limits>
 #include <string>
 
-#include "sim/camera.h"
-#include "sim/config.h"
-#include "sim/kinematic/engine.h"
-#include "sim/world.h"
+#include "sim/engines/kinematic/kinematic_engine.h"
+#include "sim/world/camera.h"
+#include "sim/world/world.h"
+#include "sim/world/world_file.h"
 
 namespace {
 

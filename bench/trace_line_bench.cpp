@@ -1,30 +1,38 @@
 // One trace line, as the stand-in writes one per library call: its own
-// writer against the JSON library it uses for report.json, both writing to
-// /dev/null. The ratio says whether the trace can afford the library.
+// writer, into a file, against the JSON library it uses for report.json,
+// writing to /dev/null. The ratio says whether the trace can afford the
+// library.
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "sim/trace.h"
+#include "sim/record/outputs.h"
+#include "sim/record/trace.h"
 
 namespace {
 
 constexpr float position = 1.2803061f;
 
 void BM_trace_line_own_writer(benchmark::State &state) {
-  sim::Trace trace;
-  trace.open("/dev/null");
-  std::int64_t step = 0;
-  for (auto _ : state) {
-    trace.call(step++, "servo_set_position")
-        .field("tag", std::int64_t{10})
-        .field("position", position)
-        .end();
+  const std::filesystem::path folder = std::filesystem::temp_directory_path() /
+                                       ("reacher_trace_line_bench_" + std::to_string(getpid()));
+  {
+    const sim::OutputFolder out(folder.string(), sim::is_stand_in_output);
+    const sim::OutputSink outputs(out, [](const std::string &, const std::string &) {});
+    sim::TraceRecorder trace(outputs);
+    std::int64_t step = 0;
+    for (auto _ : state) {
+      const sim::CallField fields[] = {{"tag", std::int64_t{10}}, {"position", position}};
+      trace.on_call({step++, "servo_set_position", fields});
+    }
   }
-  trace.close();
+  std::error_code ignored;
+  std::filesystem::remove_all(folder, ignored);
 }
 BENCHMARK(BM_trace_line_own_writer);
 

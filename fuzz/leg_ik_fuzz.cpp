@@ -13,7 +13,7 @@
 
 #include "fuzz/fuzz_check.h"
 #include "kinematics/leg_ik.h"
-#include "tests/fake_controller.h"
+#include "tests/controller/fake_controller.h"
 
 namespace {
 const std::string q3_message = "xd^2+yd^2+zd^2-l1*l1-l2*l2)/ (2*l1*l2) <> 1,q3impossible";

@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_check.h"
-#include "tests/reference_scan.h"
+#include "tests/controller/reference_scan.h"
 #include "vision/red_measures.h"
 #include "vision/red_scan.h"
 #include "vision/target_tables.h"

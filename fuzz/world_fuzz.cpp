@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "fuzz/fuzz_check.h"
-#include "sim/config.h"
+#include "sim/world/world_file.h"
 
 namespace {
 const std::string file_name = "fuzz.toml";

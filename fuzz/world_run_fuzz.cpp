@@ -19,8 +19,10 @@
 #include <string_view>
 
 #include "fuzz/fuzz_check.h"
-#include "sim/config.h"
-#include "sim/world.h"
+#include "sim/model/errors.h"
+#include "sim/system/files.h"
+#include "sim/world/world.h"
+#include "sim/world/world_file.h"
 
 namespace {
 namespace fs = std::filesystem;
@@ -31,13 +33,6 @@ const fs::path &output_folder() {
   static const fs::path folder =
       fs::temp_directory_path() / ("reacher_world_run_fuzz_" + std::to_string(::getpid()));
   return folder;
-}
-
-std::string read(const fs::path &path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
 }
 
 // What the controller does in one cycle, as library calls.
@@ -73,9 +68,11 @@ void check_outputs(const fs::path &folder) {
   for (const auto &entry : fs::directory_iterator(folder))
     fuzz::check(!entry.path().filename().string().ends_with(".partial"),
                 "no half-written file is left");
-  const nlohmann::json report = nlohmann::json::parse(read(folder / "report.json"), nullptr, false);
+  const nlohmann::json report =
+      nlohmann::json::parse(sim::read_file((folder / "report.json").string()), nullptr, false);
   fuzz::check(!report.is_discarded() && report.contains("reaches"), "report.json parses");
-  const std::string trace = read(folder / "trace.jsonl");
+  const std::string trace =
+      fs::exists(folder / "trace.jsonl") ? sim::read_file((folder / "trace.jsonl").string()) : "";
   fuzz::check(trace.empty() || trace.back() == '\n', "the trace ends with a whole line");
   fuzz::check(trace.find("\"op\":\"end\"") != std::string::npos, "the trace says how it ended");
 }

@@ -1,0 +1,348 @@
+#include "sim/draw/canvas.h"
+
+#include <cairo-ft.h>
+#include <ft2build.h>
+#include FT_FREETYPE_H
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <numbers>
+
+namespace sim::draw {
+
+namespace {
+
+// The font files are found when the project is configured; they are loaded
+// straight through FreeType rather than looked up by name, so the text looks
+// the same whatever font configuration the machine has.
+cairo_font_face_t *load_face(const char *file) {
+  static FT_Library library = [] {
+    FT_Library made = nullptr;
+    if (FT_Init_FreeType(&made) != 0) made = nullptr;
+    return made;
+  }();
+  if (library == nullptr) return nullptr;
+  FT_Face face = nullptr;
+  if (FT_New_Face(library, file, 0, &face) != 0) return nullptr;
+  cairo_font_face_t *made = cairo_ft_font_face_create_for_ft_face(face, 0);
+  // Cairo may keep the face in its caches after we let go of it: it frees the
+  // FreeType face itself when it is done.
+  static cairo_user_data_key_t owner;
+  if (cairo_font_face_set_user_data(made, &owner, face, [](void *data) {
+        FT_Done_Face(static_cast<FT_Face>(data));
+      }) != CAIRO_STATUS_SUCCESS) {
+    cairo_font_face_destroy(made);
+    FT_Done_Face(face);
+    return nullptr;
+  }
+  return made;
+}
+
+cairo_font_face_t *face(Weight weight) {
+  static cairo_font_face_t *const regular = load_face(REACHER_FONT_REGULAR);
+  static cairo_font_face_t *const bold = load_face(REACHER_FONT_BOLD);
+  return weight == Weight::bold ? bold : regular;
+}
+
+// Replaces ASCII hyphens used as minus signs by the typographic minus.
+std::string with_minus_signs(const char *text) {
+  std::string out;
+  for (const char *c = text; *c != '\0'; ++c) {
+    if (*c == '-')
+      out += "\u2212";
+    else
+      out += *c;
+  }
+  return out;
+}
+
+}  // namespace
+
+void set_colour(cairo_t *cr, Colour colour) {
+  cairo_set_source_rgba(cr, colour.r, colour.g, colour.b, colour.a);
+}
+
+Canvas::Canvas(int width, int height)
+    : surface_(
+          cairo_image_surface_create(CAIRO_FORMAT_RGB24, std::max(width, 1), std::max(height, 1))),
+      cr_(cairo_create(surface_)) {
+  set_colour(cr_, paper);
+  cairo_paint(cr_);
+  cairo_font_options_t *options = cairo_font_options_create();
+  cairo_font_options_set_antialias(options, CAIRO_ANTIALIAS_GRAY);
+  cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_NONE);
+  cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
+  cairo_set_font_options(cr_, options);
+  cairo_font_options_destroy(options);
+  use_font(cr_, 13.0);
+}
+
+Canvas::~Canvas() {
+  cairo_destroy(cr_);
+  cairo_surface_destroy(surface_);
+}
+
+bool Canvas::write_png(const std::string &path) const {
+  if (cairo_status(cr_) != CAIRO_STATUS_SUCCESS) return false;
+  cairo_surface_flush(surface_);
+  return cairo_surface_write_to_png(surface_, path.c_str()) == CAIRO_STATUS_SUCCESS;
+}
+
+void use_font(cairo_t *cr, double size, Weight weight) {
+  if (cairo_font_face_t *loaded = face(weight); loaded != nullptr)
+    cairo_set_font_face(cr, loaded);
+  else  // Without the font file, the system's own sans-serif still gives readable text.
+    cairo_select_font_face(
+        cr, "sans-serif", CAIRO_FONT_SLANT_NORMAL,
+        weight == Weight::bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
+  cairo_set_font_size(cr, size);
+}
+
+double text_width(cairo_t *cr, std::string_view words) {
+  const std::string copy(words);
+  cairo_text_extents_t extents;
+  cairo_text_extents(cr, copy.c_str(), &extents);
+  return extents.x_advance;
+}
+
+namespace {
+// The pen position that puts the text's box at the anchor.
+std::pair<double, double> pen(cairo_t *cr, double x, double y, double width, Align align,
+                              Baseline baseline) {
+  cairo_font_extents_t font;
+  cairo_font_extents(cr, &font);
+  if (align == Align::centre) x -= width / 2.0;
+  if (align == Align::right) x -= width;
+  if (baseline == Baseline::top) y += font.ascent;
+  if (baseline == Baseline::middle) y += (font.ascent - font.descent) / 2.0;
+  if (baseline == Baseline::bottom) y -= font.descent;
+  return {x, y};
+}
+}  // namespace
+
+double text(cairo_t *cr, double x, double y, std::string_view words, Align align,
+            Baseline baseline) {
+  const std::string copy(words);
+  const double width = text_width(cr, copy);
+  const auto [px, py] = pen(cr, x, y, width, align, baseline);
+  cairo_move_to(cr, px, py);
+  cairo_show_text(cr, copy.c_str());
+  cairo_new_path(cr);
+  return width;
+}
+
+void upward_text(cairo_t *cr, double x, double y, std::string_view words) {
+  cairo_save(cr);
+  cairo_translate(cr, x, y);
+  cairo_rotate(cr, -std::numbers::pi / 2.0);
+  text(cr, 0.0, 0.0, words, Align::centre, Baseline::middle);
+  cairo_restore(cr);
+}
+
+void haloed_text(cairo_t *cr, double x, double y, std::string_view words, Align align,
+                 Baseline baseline, Colour colour) {
+  const std::string copy(words);
+  const auto [px, py] = pen(cr, x, y, text_width(cr, copy), align, baseline);
+  cairo_save(cr);
+  cairo_move_to(cr, px, py);
+  cairo_text_path(cr, copy.c_str());
+  set_colour(cr, {1.0, 1.0, 1.0, 0.9});
+  cairo_set_line_width(cr, 3.5);
+  cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
+  cairo_stroke_preserve(cr);
+  set_colour(cr, colour);
+  cairo_fill(cr);
+  cairo_restore(cr);
+}
+
+Ticks nice_ticks(double low, double high, int count, double smallest_step) {
+  Ticks ticks;
+  if (!std::isfinite(low) || !std::isfinite(high) || count < 1) return ticks;
+  if (high < low) std::swap(low, high);
+  const double span = high - low;
+  if (!(span > 0.0) || !std::isfinite(span)) {
+    ticks.values.push_back(low);
+    return ticks;
+  }
+  const double raw = span / count;
+  const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
+  const double fraction = raw / magnitude;
+  const double multiple = fraction < 1.5 ? 1.0 : fraction < 3.5 ? 2.0 : fraction < 7.5 ? 5.0 : 10.0;
+  ticks.step = std::max(multiple * magnitude, smallest_step);
+  const double first = std::ceil(low / ticks.step - 1e-9);
+  for (int i = 0; i <= 4 * count + 2; ++i) {
+    double value = (first + i) * ticks.step;
+    if (value > high + ticks.step * 1e-9) break;
+    if (std::abs(value) < ticks.step * 1e-9) value = 0.0;
+    ticks.values.push_back(value);
+  }
+  return ticks;
+}
+
+std::string tick_label(double value, double step) {
+  const int decimals =
+      step > 0.0 && std::isfinite(step)
+          ? std::clamp(-static_cast<int>(std::floor(std::log10(step) + 1e-9)), 0, 9)
+          : 3;
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
+  return with_minus_signs(buffer);
+}
+
+std::string count_text(std::int64_t count) {
+  const std::string digits = std::to_string(count);
+  std::string out;
+  for (std::size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && digits[i - 1] != '-' && (digits.size() - i) % 3 == 0) out += "\u2009";
+    out += digits[i];
+  }
+  return with_minus_signs(out.c_str());
+}
+
+std::string number(double value, int digits) {
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%.*g", digits, value);
+  return with_minus_signs(buffer);
+}
+
+void clip_to(cairo_t *cr, Box box) {
+  cairo_rectangle(cr, box.x, box.y, box.width, box.height);
+  cairo_clip(cr);
+}
+
+void vertical_grid(cairo_t *cr, Box box, const Scale &x, const Ticks &ticks) {
+  cairo_save(cr);
+  set_colour(cr, grid_ink);
+  cairo_set_line_width(cr, 1.0);
+  for (const double value : ticks.values) {
+    const double px = std::round(x(value)) + 0.5;
+    cairo_move_to(cr, px, box.y);
+    cairo_line_to(cr, px, box.bottom());
+  }
+  cairo_stroke(cr);
+  cairo_restore(cr);
+}
+
+void horizontal_grid(cairo_t *cr, Box box, const Scale &y, const Ticks &ticks) {
+  cairo_save(cr);
+  set_colour(cr, grid_ink);
+  cairo_set_line_width(cr, 1.0);
+  for (const double value : ticks.values) {
+    const double py = std::round(y(value)) + 0.5;
+    cairo_move_to(cr, box.x, py);
+    cairo_line_to(cr, box.right(), py);
+  }
+  cairo_stroke(cr);
+  cairo_restore(cr);
+}
+
+void bottom_ticks(cairo_t *cr, Box box, const Scale &x, const Ticks &ticks, bool labels) {
+  cairo_save(cr);
+  set_colour(cr, ink);
+  cairo_set_line_width(cr, 1.0);
+  for (const double value : ticks.values) {
+    const double px = std::round(x(value)) + 0.5;
+    cairo_move_to(cr, px, box.bottom());
+    cairo_line_to(cr, px, box.bottom() + 5.0);
+  }
+  cairo_stroke(cr);
+  if (labels)
+    for (const double value : ticks.values)
+      text(cr, x(value), box.bottom() + 7.0, tick_label(value, ticks.step), Align::centre,
+           Baseline::top);
+  cairo_restore(cr);
+}
+
+void left_ticks(cairo_t *cr, Box box, const Scale &y, const Ticks &ticks) {
+  cairo_save(cr);
+  set_colour(cr, ink);
+  cairo_set_line_width(cr, 1.0);
+  for (const double value : ticks.values) {
+    const double py = std::round(y(value)) + 0.5;
+    cairo_move_to(cr, box.x - 5.0, py);
+    cairo_line_to(cr, box.x, py);
+  }
+  cairo_stroke(cr);
+  for (const double value : ticks.values)
+    text(cr, box.x - 8.0, y(value), tick_label(value, ticks.step), Align::right, Baseline::middle);
+  cairo_restore(cr);
+}
+
+void frame(cairo_t *cr, Box box) {
+  cairo_save(cr);
+  set_colour(cr, muted_ink);
+  cairo_set_line_width(cr, 1.0);
+  cairo_rectangle(cr, std::round(box.x) + 0.5, std::round(box.y) + 0.5, std::round(box.width),
+                  std::round(box.height));
+  cairo_stroke(cr);
+  cairo_restore(cr);
+}
+
+namespace {
+constexpr double swatch_width = 30.0;
+constexpr double swatch_gap = 8.0;
+constexpr double legend_padding = 8.0;
+
+void legend_background(cairo_t *cr, Box box) {
+  cairo_save(cr);
+  cairo_rectangle(cr, box.x + 0.5, box.y + 0.5, box.width, box.height);
+  set_colour(cr, {1.0, 1.0, 1.0, 0.92});
+  cairo_fill_preserve(cr);
+  set_colour(cr, {0.75, 0.75, 0.75});
+  cairo_set_line_width(cr, 1.0);
+  cairo_stroke(cr);
+  cairo_restore(cr);
+}
+}  // namespace
+
+Box legend_column(cairo_t *cr, double x, double y, const std::vector<LegendEntry> &entries,
+                  double font_size) {
+  cairo_save(cr);
+  use_font(cr, font_size);
+  const double row = std::round(font_size * 1.7);
+  double widest = 0.0;
+  for (const LegendEntry &entry : entries) widest = std::max(widest, text_width(cr, entry.label));
+  const Box box{x, y, 2 * legend_padding + swatch_width + swatch_gap + std::ceil(widest),
+                2 * legend_padding + row * static_cast<double>(entries.size())};
+  legend_background(cr, box);
+  double middle = y + legend_padding + row / 2.0;
+  for (const LegendEntry &entry : entries) {
+    cairo_save(cr);
+    entry.swatch(cr, x + legend_padding + swatch_width / 2.0, middle);
+    cairo_restore(cr);
+    set_colour(cr, ink);
+    text(cr, x + legend_padding + swatch_width + swatch_gap, middle, entry.label, Align::left,
+         Baseline::middle);
+    middle += row;
+  }
+  cairo_restore(cr);
+  return box;
+}
+
+Box legend_row(cairo_t *cr, double x, double y, const std::vector<LegendEntry> &entries,
+               double font_size) {
+  cairo_save(cr);
+  use_font(cr, font_size);
+  const double row = std::round(font_size * 1.7);
+  constexpr double entry_gap = 26.0;
+  double width = 2 * legend_padding - entry_gap;
+  for (const LegendEntry &entry : entries)
+    width += swatch_width + swatch_gap + text_width(cr, entry.label) + entry_gap;
+  const Box box{x, y, std::ceil(width), 2 * legend_padding + row};
+  legend_background(cr, box);
+  double left = x + legend_padding;
+  const double middle = y + legend_padding + row / 2.0;
+  for (const LegendEntry &entry : entries) {
+    cairo_save(cr);
+    entry.swatch(cr, left + swatch_width / 2.0, middle);
+    cairo_restore(cr);
+    set_colour(cr, ink);
+    left += swatch_width + swatch_gap;
+    left += text(cr, left, middle, entry.label, Align::left, Baseline::middle) + entry_gap;
+  }
+  cairo_restore(cr);
+  return box;
+}
+
+}  // namespace sim::draw

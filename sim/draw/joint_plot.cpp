@@ -1,0 +1,254 @@
+#include "sim/draw/joint_plot.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+#include "sim/draw/canvas.h"
+
+namespace sim {
+
+using namespace draw;
+
+namespace {
+
+constexpr Colour set_point_ink{1.0, 0.62, 0.2};
+constexpr Colour position_ink{0.1, 0.25, 0.7};
+constexpr Colour reach_ink{0.55, 0.15, 0.6};
+constexpr Colour not_run_shade{0.93, 0.93, 0.93};
+
+constexpr double joint_plot_width = 1400.0;
+constexpr double joint_plot_left = 120.0;  // room for tick labels and the unit
+constexpr double panel_height = 108.0;
+constexpr double panel_title_height = 24.0;
+constexpr double panel_gap = 8.0;
+constexpr double group_gap = 16.0;  // between the left leg, the right leg and the head
+constexpr double reach_strip_height = 18.0;
+constexpr double panels_top = 130.0;
+
+double panel_top(std::size_t panel) {
+  return panels_top + static_cast<double>(panel) * (panel_title_height + panel_height + panel_gap) +
+         static_cast<double>(panel / 3) * group_gap + panel_title_height;
+}
+
+void draw_line_swatch(cairo_t *cr, double x, double y, Colour colour, double width) {
+  set_colour(cr, colour);
+  cairo_set_line_width(cr, width);
+  cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
+  cairo_move_to(cr, x - 12.0, y);
+  cairo_line_to(cr, x + 12.0, y);
+  cairo_stroke(cr);
+}
+
+constexpr double band_alpha = 0.45;
+
+void draw_band_swatch(cairo_t *cr, double x, double y, Colour colour) {
+  cairo_rectangle(cr, x - 12.0, y - 6.0, 24.0, 12.0);
+  set_colour(cr, {colour.r, colour.g, colour.b, band_alpha});
+  cairo_fill(cr);
+}
+
+void draw_reach_marker(cairo_t *cr, double x, double top) {
+  set_colour(cr, reach_ink);
+  cairo_move_to(cr, x - 5.0, top);
+  cairo_line_to(cr, x + 5.0, top);
+  cairo_line_to(cr, x, top + 8.0);
+  cairo_close_path(cr);
+  cairo_fill(cr);
+}
+
+// The value range a panel shows: all it drew, with a margin, and never less
+// than a fifth of a radian so a still joint does not fill the panel with noise.
+std::pair<double, double> panel_range(const JointHistory &history, std::size_t joint) {
+  double low = std::numeric_limits<double>::infinity();
+  double high = -low;
+  for (const JointHistory::Column &column : history.columns())
+    for (const JointHistory::Span *span : {&column.set_points[joint], &column.positions[joint]})
+      if (span->seen) {
+        low = std::min(low, static_cast<double>(span->low));
+        high = std::max(high, static_cast<double>(span->high));
+      }
+  if (!(low <= high)) low = high = 0.0;
+  const double middle = (low + high) / 2.0;
+  const double half = std::max((high - low) / 2.0 * 1.12, 0.1);
+  return {middle - half, middle + half};
+}
+
+// One series as a band from its lowest to its highest value in each column;
+// where a column holds one value the band is a line. Columns without a value
+// break it.
+void draw_series(cairo_t *cr, const JointHistory &history, std::size_t joint, bool positions,
+                 const Scale &x_of_step, const Scale &y) {
+  const auto &columns = history.columns();
+  const std::int64_t per_column = history.steps_per_column();
+  auto span_of = [&](std::size_t c) -> const JointHistory::Span & {
+    return positions ? columns[c].positions[joint] : columns[c].set_points[joint];
+  };
+  auto x_of = [&](std::size_t c) {
+    const auto first = static_cast<std::int64_t>(c) * per_column + 1;
+    const std::int64_t last = std::min(first + per_column - 1, history.total_steps());
+    return x_of_step(static_cast<double>(first + last) / 2.0);
+  };
+  const Colour colour = positions ? position_ink : set_point_ink;
+  cairo_save(cr);
+  cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
+  cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
+  cairo_set_line_width(cr, positions ? 1.5 : 3.5);
+  for (std::size_t start = 0; start < columns.size();) {
+    if (!span_of(start).seen) {
+      ++start;
+      continue;
+    }
+    std::size_t end = start;
+    while (end < columns.size() && span_of(end).seen) ++end;
+    for (std::size_t c = start; c < end; ++c)
+      cairo_line_to(cr, x_of(c), y(static_cast<double>(span_of(c).high)));
+    for (std::size_t c = end; c-- > start;)
+      cairo_line_to(cr, x_of(c), y(static_cast<double>(span_of(c).low)));
+    cairo_close_path(cr);
+    set_colour(cr, {colour.r, colour.g, colour.b, band_alpha});
+    cairo_fill_preserve(cr);
+    set_colour(cr, colour);
+    cairo_stroke(cr);
+    start = end;
+  }
+  cairo_restore(cr);
+}
+
+}  // namespace
+
+bool write_joint_plot(const std::string &path, const JointHistory &history) {
+  const double data_width = JointHistory::plot_columns;
+  const double bottom = panel_top(plotted_joints.size() - 1) + panel_height;
+  Canvas canvas(static_cast<int>(joint_plot_width), static_cast<int>(bottom + 62.0));
+  cairo_t *cr = canvas.cr();
+
+  const std::int64_t total = history.total_steps();
+  const bool banded = history.steps_per_column() > 1;
+  const double seconds_per_step =
+      history.seconds_per_step() > 0.0 ? history.seconds_per_step() : 1.0;
+  const double seconds = static_cast<double>(total) * seconds_per_step;
+  set_colour(cr, ink);
+  use_font(cr, 20.0, Weight::bold);
+  text(cr, joint_plot_left, 14.0, "Joint angles over the run: set-point and position", Align::left,
+       Baseline::top);
+  use_font(cr, 13.0);
+  set_colour(cr, muted_ink);
+  std::string about = count_text(total) + " steps of " + number(seconds_per_step * 1000.0, 4) +
+                      " ms (" + number(seconds, 4) + " s" + ")";
+  if (banded)
+    about += "; each pixel column covers " + count_text(history.steps_per_column()) +
+             " steps and shows the lowest to highest value in them, so no sample is left out";
+  else
+    about += "; every step drawn";
+  if (history.last_step() < total)
+    about += "; the run ended after step " + count_text(history.last_step()) + " (grey: not run)";
+  text(cr, joint_plot_left, 42.0, about, Align::left, Baseline::top);
+
+  // With bands, each line's swatch shows its band behind it.
+  std::vector<LegendEntry> legend{
+      {[banded](cairo_t *c, double x, double y) {
+         if (banded) draw_band_swatch(c, x, y, set_point_ink);
+         draw_line_swatch(c, x, y, set_point_ink, 3.5);
+       },
+       "set-point: the angle the controller asked for"},
+      {[banded](cairo_t *c, double x, double y) {
+         if (banded) draw_band_swatch(c, x, y, position_ink);
+         draw_line_swatch(c, x, y, position_ink, 1.5);
+       },
+       "position: the angle the joint was at"},
+  };
+  if (banded)
+    legend.push_back({[](cairo_t *c, double x, double y) {
+                        draw_band_swatch(c, x, y, set_point_ink);
+                        draw_band_swatch(c, x, y, position_ink);
+                      },
+                      "both bands over each other"});
+  legend.push_back({[](cairo_t *c, double x, double y) { draw_reach_marker(c, x, y - 4.0); },
+                    "a reach begins (" + count_text(history.reaches()) + " in the run)"});
+  legend_row(cr, joint_plot_left, 64.0, legend, 13.0);
+
+  const Scale x_of_step{0.0, static_cast<double>(total), joint_plot_left,
+                        joint_plot_left + data_width};
+  const Scale x_of_time{0.0, seconds, joint_plot_left, joint_plot_left + data_width};
+  const Ticks time_ticks = nice_ticks(0.0, seconds, 14);
+
+  // Where reaches began: a strip above the panels, and dashed lines through
+  // them while the reaches lie far enough apart for the lines not to hide
+  // the angles.
+  std::vector<double> reach_x;
+  std::int64_t first_step = 1;
+  for (const JointHistory::Column &column : history.columns()) {
+    if (column.reach_began)
+      reach_x.push_back(std::round(x_of_step(static_cast<double>(first_step))) + 0.5);
+    first_step += history.steps_per_column();
+  }
+  const bool reach_lines = reach_x.size() * 8 <= history.columns().size();
+  const double strip_top = panel_top(0) - panel_title_height - reach_strip_height;
+  set_colour(cr, reach_ink);
+  use_font(cr, 12.0);
+  text(cr, joint_plot_left - 8.0, strip_top + 4.0, "reaches", Align::right, Baseline::middle);
+  for (const double x : reach_x) draw_reach_marker(cr, x, strip_top);
+
+  for (std::size_t panel = 0; panel < plotted_joints.size(); ++panel) {
+    const Box box{joint_plot_left, panel_top(panel), data_width, panel_height};
+    set_colour(cr, ink);
+    use_font(cr, 14.0, Weight::bold);
+    text(cr, box.x, box.y - 5.0, plotted_joint_names[panel], Align::left, Baseline::bottom);
+    use_font(cr, 12.0);
+    set_colour(cr, muted_ink);
+    upward_text(cr, 26.0, box.y + box.height / 2.0, "angle (rad)");
+
+    const auto [low, high] = panel_range(history, panel);
+    const Scale y{low, high, box.bottom(), box.y};
+    const Ticks value_ticks = nice_ticks(low, high, 4);
+
+    cairo_save(cr);
+    clip_to(cr, box);
+    if (history.last_step() < total) {
+      const double from = x_of_step(static_cast<double>(history.last_step()));
+      set_colour(cr, not_run_shade);
+      cairo_rectangle(cr, from, box.y, box.right() - from, box.height);
+      cairo_fill(cr);
+    }
+    vertical_grid(cr, box, x_of_time, time_ticks);
+    horizontal_grid(cr, box, y, value_ticks);
+    if (low < 0.0 && high > 0.0) {
+      set_colour(cr, {0.6, 0.6, 0.6});
+      cairo_set_line_width(cr, 1.0);
+      cairo_move_to(cr, box.x, std::round(y(0.0)) + 0.5);
+      cairo_line_to(cr, box.right(), std::round(y(0.0)) + 0.5);
+      cairo_stroke(cr);
+    }
+    if (reach_lines) {
+      set_colour(cr, {reach_ink.r, reach_ink.g, reach_ink.b, 0.55});
+      cairo_set_line_width(cr, 1.0);
+      const double dashes[] = {4.0, 3.0};
+      cairo_set_dash(cr, dashes, 2, 0.0);
+      for (const double x : reach_x) {
+        cairo_move_to(cr, x, box.y);
+        cairo_line_to(cr, x, box.bottom());
+      }
+      cairo_stroke(cr);
+      cairo_set_dash(cr, nullptr, 0, 0.0);
+    }
+    draw_series(cr, history, panel, false, x_of_step, y);
+    draw_series(cr, history, panel, true, x_of_step, y);
+    cairo_restore(cr);
+
+    frame(cr, box);
+    use_font(cr, 12.0);
+    set_colour(cr, ink);
+    left_ticks(cr, box, y, value_ticks);
+    bottom_ticks(cr, box, x_of_time, time_ticks, panel + 1 == plotted_joints.size());
+  }
+  use_font(cr, 13.0);
+  set_colour(cr, ink);
+  text(cr, joint_plot_left + data_width / 2.0, bottom + 28.0,
+       "time since the run began (s), " + number(seconds_per_step, 4) + " s" + " a step",
+       Align::centre, Baseline::top);
+  return canvas.write_png(path);
+}
+
+}  // namespace sim

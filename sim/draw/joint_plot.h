@@ -1,0 +1,16 @@
+// joints.png: every plotted joint's set-point and position against time, and
+// where each reach began. Written as PNG without timestamps, so the same
+// history gives the same file.
+#pragma once
+
+#include <string>
+
+#include "sim/observe/joint_history.h"
+
+namespace sim {
+
+// One panel per plotted joint, set-point and position against time. False if
+// the file cannot be written.
+bool write_joint_plot(const std::string &path, const JointHistory &history);
+
+}  // namespace sim

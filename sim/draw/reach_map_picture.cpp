@@ -1,0 +1,259 @@
+// reach_map.png: the ground from above, each grid point coloured by how far
+// the foot landed from the disc's centre.
+#include "sim/draw/reach_map_picture.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <numbers>
+
+#include "sim/draw/canvas.h"
+#include "sim/draw/ground_map.h"
+
+namespace sim::reach_map {
+
+using namespace draw;
+
+namespace {
+
+constexpr double longest_side = 720.0;  // pixels of the map's longer side
+constexpr double margin = 0.012;        // m of ground around the views and rings
+constexpr double bar_length = 280.0;    // pixels of the colour bar
+constexpr double bar_width = 18.0;
+constexpr double largest_tile = 20.0;  // pixels
+
+// Misses up to the disc's radius are hits, in greens; beyond it, oranges to
+// dark red, reaching the darkest at three radii. A reader sees hit or miss at
+// a glance and how far at a second look.
+constexpr double scale_top = 3.0;  // radii
+constexpr Colour hit_near{0.0, 0.40, 0.22};
+constexpr Colour hit_edge{0.72, 0.90, 0.42};
+constexpr Colour miss_edge{0.99, 0.72, 0.30};
+constexpr Colour miss_far{0.50, 0.0, 0.10};
+constexpr Colour solver_ink{0.0, 0.0, 0.0};
+constexpr Colour unreached_ink{0.45, 0.45, 0.45};
+
+Colour mix(Colour a, Colour b, double t) {
+  t = std::clamp(t, 0.0, 1.0);
+  return {a.r + (b.r - a.r) * t, a.g + (b.g - a.g) * t, a.b + (b.b - a.b) * t};
+}
+
+Colour miss_colour(double miss, double radius) {
+  if (miss <= radius) return mix(hit_near, hit_edge, miss / radius);
+  return mix(miss_edge, miss_far, (miss - radius) / ((scale_top - 1.0) * radius));
+}
+
+void draw_dot(cairo_t *cr, double x, double y, double radius, Colour fill) {
+  cairo_new_sub_path(cr);
+  cairo_arc(cr, x, y, radius, 0.0, 2.0 * std::numbers::pi);
+  set_colour(cr, fill);
+  cairo_fill(cr);
+}
+
+void draw_ring(cairo_t *cr, double x, double y, double radius, Colour colour) {
+  cairo_new_sub_path(cr);
+  cairo_arc(cr, x, y, std::max(radius - 0.75, 1.0), 0.0, 2.0 * std::numbers::pi);
+  set_colour(cr, colour);
+  cairo_set_line_width(cr, 1.5);
+  cairo_stroke(cr);
+}
+
+void draw_cross(cairo_t *cr, double x, double y, double half, Colour colour) {
+  cairo_move_to(cr, x - half, y - half);
+  cairo_line_to(cr, x + half, y + half);
+  cairo_move_to(cr, x - half, y + half);
+  cairo_line_to(cr, x + half, y - half);
+  set_colour(cr, colour);
+  cairo_set_line_width(cr, 1.6);
+  cairo_stroke(cr);
+}
+
+// A point as the map shows it: a tile of the grid, coloured by its miss, or
+// marked by why it has none. Tiles keep whole-pixel edges, so the map stays
+// crisp and its file small, and on a coarse grid they stay small enough to
+// leave the views' edges in sight.
+void draw_point(cairo_t *cr, double x, double y, double pitch, const Outcome &o, double radius) {
+  const double side =
+      std::max(1.0, std::round(std::min(pitch - (pitch >= 8.0 ? 2.0 : 1.0), largest_tile)));
+  const double half = side / 2.0;
+  if (o.reached && !o.solver_message) {
+    cairo_rectangle(cr, std::round(x - half), std::round(y - half), side, side);
+    set_colour(cr, miss_colour(*o.miss, radius));
+    cairo_fill(cr);
+  } else if (o.solver_message) {
+    cairo_save(cr);
+    cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
+    draw_cross(cr, std::round(x), std::round(y), std::round(half * 0.7), solver_ink);
+    cairo_restore(cr);
+  } else if (o.seen) {
+    draw_ring(cr, x, y, half * 0.8, unreached_ink);
+  } else {
+    draw_dot(cr, x, y, std::max(half * 0.3, 1.2), unreached_ink);
+  }
+}
+
+// The colour bar, top at (x, y): misses in millimetres, the disc's edge marked.
+void draw_colour_bar(cairo_t *cr, double x, double y, double radius) {
+  const double top = scale_top * radius;
+  const Scale to_row{0.0, top, y + bar_length, y};
+  // The same piecewise-linear colours as the points, a sharp step at the edge.
+  cairo_pattern_t *gradient = cairo_pattern_create_linear(0.0, y + bar_length, 0.0, y);
+  const double edge_at = 1.0 / scale_top;
+  for (const auto &[offset, c] : {std::pair{0.0, hit_near}, std::pair{edge_at, hit_edge},
+                                  std::pair{edge_at, miss_edge}, std::pair{1.0, miss_far}})
+    cairo_pattern_add_color_stop_rgb(gradient, offset, c.r, c.g, c.b);
+  cairo_rectangle(cr, x, y, bar_width, bar_length);
+  cairo_set_source(cr, gradient);
+  cairo_fill(cr);
+  cairo_pattern_destroy(gradient);
+  set_colour(cr, ink);
+  cairo_set_line_width(cr, 1.0);
+  cairo_rectangle(cr, x, y, bar_width, bar_length);
+  cairo_stroke(cr);
+  const Ticks ticks = nice_ticks(0.0, top * 1000.0, 6);
+  use_font(cr, 12.0);
+  for (const double mm : ticks.values) {
+    const double row = to_row(mm / 1000.0);
+    cairo_move_to(cr, x + bar_width, row);
+    cairo_line_to(cr, x + bar_width + 4.0, row);
+    cairo_stroke(cr);
+    const bool last = std::abs(mm / 1000.0 - top) < 1e-9;
+    text(cr, x + bar_width + 7.0, row, (last ? "\u2265 " : "") + tick_label(mm, ticks.step),
+         Align::left, Baseline::middle);
+  }
+  const double edge = to_row(radius);
+  cairo_set_line_width(cr, 2.0);
+  cairo_move_to(cr, x - 5.0, edge);
+  cairo_line_to(cr, x + bar_width + 4.0, edge);
+  cairo_stroke(cr);
+  use_font(cr, 12.0, Weight::bold);
+  text(cr, x - 8.0, edge - 2.0, "hit", Align::right, Baseline::top);
+  text(cr, x - 8.0, edge - 4.0, "miss", Align::right, Baseline::bottom);
+}
+
+std::string mm(const std::optional<double> &metres) {
+  if (!metres) return "none";
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f mm", *metres * 1000.0);
+  return text;
+}
+
+std::vector<std::string> summary_notes(const Summary &s) {
+  std::vector<std::string> notes;
+  notes.push_back(count_text(s.points) + " grid points");
+  for (const auto &[name, c] : {std::pair{"left", s.left}, std::pair{"right", s.right}})
+    notes.push_back(std::string(name) + ": " + count_text(c.seen) + " seen, " +
+                    count_text(c.reached) + " reached, " + count_text(c.hit) + " hit");
+  if (s.seen() > 0) {
+    char share[64];
+    std::snprintf(share, sizeof share, "%.1f %% of the seen points hit",
+                  100.0 * s.hit() / s.seen());
+    notes.push_back(share);
+  }
+  notes.push_back("miss: median " + mm(s.miss_median) + ", worst " + mm(s.miss_worst));
+  return notes;
+}
+
+}  // namespace
+
+bool write_map_picture(const std::string &path, const Settings &settings, const Summary &summary,
+                       const std::vector<Outcome> &outcomes) {
+  // The ground shown: both views' footprints and both feet's reach.
+  Map map;
+  Extent &e = map.extent;
+  e.x_low = -foot_reach - margin;
+  e.x_high = foot_reach + margin;
+  e.y_low = -hip_y - foot_reach - margin;
+  e.y_high = hip_y + foot_reach + margin;
+  std::vector<std::vector<Vec2>> outlines;
+  for (const View view : {View::left, View::right}) {
+    outlines.push_back(view_outline(settings.camera_width, settings.camera_height, view));
+    for (const Vec2 &p : outlines.back()) e.include(p.x, p.y, margin);
+  }
+  for (const Outcome &o : outcomes) e.include(o.point.x, o.point.y, margin);
+  e.clamp();
+  fit_map(map, longest_side, 96.0, 104.0);
+  const Box &box = map.box;
+  const double pitch = settings.spacing() * map.pixels_per_metre;  // pixels between points
+
+  const std::vector<LegendEntry> legend{
+      {[](cairo_t *c, double x, double y) { draw_view_swatch(c, x, y, left_view_ink); },
+       "ground the left view sees"},
+      {[](cairo_t *c, double x, double y) { draw_view_swatch(c, x, y, right_view_ink); },
+       "ground the right view sees"},
+      {draw_reach_swatch, foot_reach_label()},
+      {[](cairo_t *c, double x, double y) { draw_hip(c, x, y); }, "front hip"},
+      {[](cairo_t *c, double x, double y) { draw_cross(c, x, y, 5.0, solver_ink); },
+       "the leg solver said the target was impossible"},
+      {[](cairo_t *c, double x, double y) { draw_ring(c, x, y, 6.0, unreached_ink); },
+       "seen, but no whole 7 \u00d7 7 window of target red to reach for"},
+      {[](cairo_t *c, double x, double y) { draw_dot(c, x, y, 2.5, unreached_ink); },
+       "nothing seen before the run's end"},
+  };
+  const std::vector<std::string> notes = summary_notes(summary);
+
+  // The side column's width, measured on a scratch canvas.
+  double side_width = 0.0;
+  double legend_height = 0.0;
+  {
+    const Canvas scratch(1, 1);
+    const Box measured = legend_column(scratch.cr(), 0.0, 0.0, legend, 13.0);
+    side_width = measured.width;
+    legend_height = measured.height;
+    use_font(scratch.cr(), 13.0);
+    for (const std::string &words : notes)
+      side_width = std::max(side_width, 12.0 + text_width(scratch.cr(), words));
+  }
+  const double side_x = box.right() + 40.0;
+  const double bar_y = box.y + 30.0;
+  const double legend_y = bar_y + bar_length + 36.0;
+  const double notes_y = legend_y + legend_height + 24.0;
+  const double notes_bottom = notes_y + 22.0 + 19.0 * static_cast<double>(notes.size());
+  Canvas canvas(static_cast<int>(std::ceil(side_x + side_width + 24.0)),
+                static_cast<int>(std::ceil(std::max(box.bottom() + 64.0, notes_bottom + 24.0))));
+  cairo_t *cr = canvas.cr();
+
+  set_colour(cr, ink);
+  use_font(cr, 20.0, Weight::bold);
+  text(cr, 24.0, 14.0,
+       std::string("Reach map, ") + engine_name(settings.engine) +
+           " engine: how far the foot lands from a target placed at each point",
+       Align::left, Baseline::top);
+  use_font(cr, 13.0);
+  set_colour(cr, muted_ink);
+  text(cr, 24.0, 44.0,
+       "One run per point: a disc of radius " + number(settings.radius * 1000.0) +
+           " mm centred there, points " + number(settings.spacing() * 1000.0) +
+           " mm apart; each run ends after its first reach or " + count_text(settings.step_bound) +
+           " steps.",
+       Align::left, Baseline::top);
+  text(cr, 24.0, 63.0, body_frame_caption, Align::left, Baseline::top);
+
+  const GroundAxes axes = begin_ground(cr, map, 7.0);
+  draw_ground_areas(cr, map, outlines[0], outlines[1]);
+  draw_ground_edges(cr, map, outlines[0], outlines[1]);
+  // Points over the areas' edges: the data come first.
+  for (const Outcome &o : outcomes)
+    draw_point(cr, map.column(o.point.y), map.row(o.point.x), pitch, o, settings.radius);
+  draw_body_frame(cr, map);
+  for (const double hip : {hip_y, -hip_y}) draw_hip(cr, map.column(hip), map.row(0.0));
+  draw_scale_bar(cr, map);
+  end_ground(cr, map, axes);
+
+  use_font(cr, 13.0, Weight::bold);
+  text(cr, side_x, box.y, "Miss: foot to the disc's centre (mm)", Align::left, Baseline::top);
+  draw_colour_bar(cr, side_x + 44.0, bar_y, settings.radius);
+  legend_column(cr, side_x, legend_y, legend, 13.0);
+  use_font(cr, 13.0, Weight::bold);
+  set_colour(cr, ink);
+  text(cr, side_x, notes_y, "Summary", Align::left, Baseline::top);
+  use_font(cr, 13.0);
+  double y = notes_y + 22.0;
+  for (const std::string &words : notes) {
+    text(cr, side_x + 12.0, y, words, Align::left, Baseline::top);
+    y += 19.0;
+  }
+  return canvas.write_png(path);
+}
+
+}  // namespace sim::reach_map

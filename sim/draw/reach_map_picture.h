@@ -1,0 +1,16 @@
+// reach_map.png: the ground from above, each grid point coloured by how far
+// the foot landed from the disc's centre.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "sim/observe/reach_outcomes.h"
+
+namespace sim::reach_map {
+
+// reach_map.png. False if it cannot be written.
+bool write_map_picture(const std::string &path, const Settings &settings, const Summary &summary,
+                       const std::vector<Outcome> &outcomes);
+
+}  // namespace sim::reach_map

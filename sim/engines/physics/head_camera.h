@@ -1,0 +1,60 @@
+// The robot's own camera in the physics engine: the image the controller
+// reads, drawn with flat colours through the model's "eye", and redrawn only
+// when something it shows moved.
+#pragma once
+
+#include <mujoco/mujoco.h>
+
+#include <array>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "sim/engines/physics/renderer.h"
+#include "sim/model/geometry.h"
+
+namespace sim {
+
+class HeadCamera {
+ public:
+  // A width x height image through the model's camera "eye". Widens the
+  // model's field of view and sizes its offscreen buffer for what is
+  // rendered, so call it before any other context is made from the model.
+  HeadCamera(mjModel &model, Renderer &renderer, int width, int height);
+  ~HeadCamera();
+  HeadCamera(const HeadCamera &) = delete;
+  HeadCamera &operator=(const HeadCamera &) = delete;
+
+  // Brings image (width x height x 3 bytes) up to date with the data's last
+  // kinematics; false when nothing it shows moved since it was last drawn.
+  bool render(mjData &data, std::span<unsigned char> image);
+  // The ground point (body frame) that pixel column u, row v sees.
+  std::optional<Vec2> ground_seen(const mjData &data, double u, double v) const;
+
+ private:
+  // Whether the camera's image may have changed since it was last drawn.
+  bool view_changed(const mjData &data);
+  // Whether a geom's bounding sphere reaches into the camera's view.
+  bool in_view(const mjData &data, int geom) const;
+
+  const mjModel &model_;
+  Renderer &renderer_;
+  int width_;  // the world's camera image
+  int height_;
+  int rendered_width_;  // what is rendered, the camera image cut out of it
+  int rendered_height_;
+  int crop_x_;
+  int crop_y_;
+  int eye_ = -1;
+  mjrContext context_{};
+  mjvCamera camera_{};
+  std::vector<unsigned char> rendered_;  // the whole rendered image
+  // What the last image was drawn from: the camera's pose, and each geom's
+  // pose and whether it was in view.
+  bool rendered_once_ = false;
+  std::array<double, 12> camera_pose_{};
+  std::vector<std::array<double, 12>> geom_poses_;
+  std::vector<bool> geom_seen_;
+};
+
+}  // namespace sim

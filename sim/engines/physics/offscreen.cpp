@@ -1,0 +1,85 @@
+#include "sim/engines/physics/offscreen.h"
+
+#include <EGL/egl.h>
+#include <EGL/eglext.h>
+
+#include <cstdio>
+
+#include "sim/model/errors.h"
+
+namespace sim {
+
+namespace {
+[[noreturn]] void unavailable(const char *what) {
+  char code[16];
+  std::snprintf(code, sizeof code, "0x%04x", static_cast<unsigned>(eglGetError()));
+  throw RunError(
+      std::string("the physics engine's camera needs offscreen OpenGL through EGL, and ") + what +
+      " (EGL error " + code +
+      "); install Mesa's EGL and software renderer (Debian: libegl1 libegl-mesa0 "
+      "libgl1-mesa-dri), or use engine = \"kinematic\"");
+}
+}  // namespace
+
+OffscreenContext::OffscreenContext() {
+  try {
+    open();
+  } catch (...) {
+    close();
+    throw;
+  }
+}
+
+OffscreenContext::~OffscreenContext() { close(); }
+
+void OffscreenContext::open() {
+  // Surfaceless: no X server, no GPU, no window; Mesa renders in software.
+  auto get_platform_display = reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(
+      eglGetProcAddress("eglGetPlatformDisplayEXT"));
+  if (get_platform_display == nullptr) unavailable("eglGetPlatformDisplayEXT is missing");
+  EGLDisplay display =
+      get_platform_display(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
+  if (display == EGL_NO_DISPLAY) unavailable("no surfaceless display could be opened");
+  EGLint major = 0;
+  EGLint minor = 0;
+  if (eglInitialize(display, &major, &minor) != EGL_TRUE)
+    unavailable("the surfaceless display could not be initialised");
+  display_ = display;
+
+  const EGLint attributes[] = {EGL_RED_SIZE,
+                               8,
+                               EGL_GREEN_SIZE,
+                               8,
+                               EGL_BLUE_SIZE,
+                               8,
+                               EGL_ALPHA_SIZE,
+                               8,
+                               EGL_DEPTH_SIZE,
+                               24,
+                               EGL_SURFACE_TYPE,
+                               EGL_PBUFFER_BIT,
+                               EGL_RENDERABLE_TYPE,
+                               EGL_OPENGL_BIT,
+                               EGL_NONE};
+  EGLConfig config = nullptr;
+  EGLint configs = 0;
+  if (eglChooseConfig(display, attributes, &config, 1, &configs) != EGL_TRUE || configs < 1)
+    unavailable("it offers no 8-bit RGBA configuration with a depth buffer");
+  if (eglBindAPI(EGL_OPENGL_API) != EGL_TRUE) unavailable("desktop OpenGL is not available");
+  EGLContext context = eglCreateContext(display, config, EGL_NO_CONTEXT, nullptr);
+  if (context == EGL_NO_CONTEXT) unavailable("no OpenGL context could be made");
+  context_ = context;
+  if (eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, context) != EGL_TRUE)
+    unavailable("the context could not be made current");
+}
+
+void OffscreenContext::close() {
+  if (display_ == nullptr) return;
+  eglMakeCurrent(display_, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+  if (context_ != nullptr) eglDestroyContext(display_, context_);
+  eglTerminate(display_);
+  display_ = nullptr;
+  context_ = nullptr;
+}
+
+}  // namespace sim

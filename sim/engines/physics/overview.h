@@ -1,0 +1,35 @@
+// The video's camera: the robot seen from its front left and above, lit and
+// shaded so its shape shows, drawn from the same scene as the head camera.
+#pragma once
+
+#include <mujoco/mujoco.h>
+
+#include <span>
+#include <vector>
+
+#include "sim/engines/physics/renderer.h"
+#include "sim/model/third_person_view.h"
+
+namespace sim {
+
+class Overview final : public ThirdPersonView {
+ public:
+  Overview(mjModel &model, mjData &data, Renderer &renderer);
+  ~Overview() override;
+  Overview(const Overview &) = delete;
+  Overview &operator=(const Overview &) = delete;
+
+  void film(int width, int height, std::span<unsigned char> frame) override;
+
+ private:
+  mjModel &model_;
+  mjData &data_;
+  Renderer &renderer_;
+  mjrContext context_{};  // made at the first frame
+  bool context_ready_ = false;
+  mjvCamera camera_{};
+  std::vector<float> flat_emission_;  // the materials' own emission, for the head camera
+  std::vector<int> robot_materials_;  // the robot's parts, lightened in the video
+};
+
+}  // namespace sim

@@ -1,0 +1,38 @@
+// The physics engine: our robot model in MuJoCo, with masses, position servos
+// and contacts, the head camera rendered offscreen with flat colours, and a
+// camera beside the robot for the video. MuJoCo stays behind this header.
+#pragma once
+
+#include <memory>
+
+#include "sim/model/engine.h"
+#include "sim/model/third_person_view.h"
+#include "sim/model/world_config.h"
+
+namespace sim {
+
+class PhysicsEngine final : public Engine {
+ public:
+  // Compiles the model and makes the offscreen context. Throws RunError when
+  // either cannot be done.
+  explicit PhysicsEngine(const WorldConfig &world);
+  ~PhysicsEngine() override;
+  PhysicsEngine(const PhysicsEngine &) = delete;
+  PhysicsEngine &operator=(const PhysicsEngine &) = delete;
+
+  void advance(const SetPoints &set_points) override;
+  double position(int joint) const override;
+  View view() const override { return view_of_pan(position(head_pan_joint)); }
+  bool render(std::span<unsigned char> image) override;
+  std::optional<Vec2> ground_seen(double u, double v) const override;
+  Foot foot(int leg) const override;
+
+  // The camera beside the robot, for the video.
+  ThirdPersonView &overview();
+
+ private:
+  struct Parts;
+  std::unique_ptr<Parts> parts_;
+};
+
+}  // namespace sim

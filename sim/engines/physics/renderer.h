@@ -1,0 +1,36 @@
+// The physics engine's drawing: one offscreen OpenGL context and one scene of
+// the model, drawn through any camera into an image. The head camera and the
+// video's camera share it.
+#pragma once
+
+#include <mujoco/mujoco.h>
+
+#include <span>
+#include <vector>
+
+#include "sim/engines/physics/offscreen.h"
+
+namespace sim {
+
+class Renderer {
+ public:
+  // Makes the context current and the scene. Throws RunError when there is
+  // no offscreen rendering.
+  explicit Renderer(const mjModel &model);
+  ~Renderer();
+  Renderer(const Renderer &) = delete;
+  Renderer &operator=(const Renderer &) = delete;
+
+  // Draws the model's current state through camera into image (rows top to
+  // bottom), with context's buffer of at least width x height.
+  void draw(const mjModel &model, mjData &data, mjrContext &context, mjvCamera &camera, int width,
+            int height, std::span<unsigned char> image);
+
+ private:
+  OffscreenContext gl_;
+  mjvScene scene_{};
+  mjvOption options_{};
+  std::vector<unsigned char> bottom_up_;  // what the renderer gives, before the flip
+};
+
+}  // namespace sim

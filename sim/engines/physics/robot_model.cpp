@@ -1,0 +1,81 @@
+#include "sim/engines/physics/robot_model.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "sim/model/errors.h"
+#include "sim/model/geometry.h"
+
+namespace sim {
+
+namespace {
+
+// Discs lie on the floor, each a little above the next in file order, so the
+// first shows where they overlap, as in the kinematic world.
+constexpr double disc_half_height = 0.00001;  // metres
+constexpr double disc_layer = 0.00002;        // metres
+
+std::string number(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.9g", value);
+  return text;
+}
+
+// Red, green, blue bytes as MuJoCo's 0..1 colour, so a flat, unlit material
+// renders back exactly these bytes.
+std::string rgba(const std::array<std::uint8_t, 3> &color) {
+  std::string out;
+  for (const std::uint8_t channel : color) out += number(channel / 255.0) + " ";
+  return out + "1";
+}
+
+}  // namespace
+
+std::string world_model_xml(const WorldConfig &world) {
+  std::string xml = robot_model_xml;
+  std::string assets;
+  std::string discs;
+  const std::size_t count = world.targets.size();
+  for (std::size_t i = 0; i < count; ++i) {
+    const Target &t = world.targets[i];
+    const std::string name = "target" + std::to_string(i);
+    assets += "    <material name=\"" + name + "\" rgba=\"" + rgba(t.color) +
+              "\" emission=\"1\" specular=\"0\" shininess=\"0\" reflectance=\"0\"/>\n";
+    const double lift = disc_half_height + disc_layer * static_cast<double>(count - 1 - i);
+    discs += "    <geom name=\"" + name + "\" type=\"cylinder\" material=\"" + name + "\" size=\"" +
+             number(t.radius) + " " + number(disc_half_height) + "\" pos=\"" + number(t.x) + " " +
+             number(t.y) + " " + number(ground_z + lift) +
+             "\" contype=\"0\" conaffinity=\"0\" group=\"1\"/>\n";
+  }
+  const std::size_t asset_end = xml.find("</asset>");
+  const std::size_t world_end = xml.find("</worldbody>");
+  if (asset_end == std::string::npos || world_end == std::string::npos)
+    throw RunError("robot model: it has no <asset> or no <worldbody> section");
+  xml.insert(world_end, discs);
+  xml.insert(asset_end, assets);
+  return xml;
+}
+
+ModelPointer compile_model(const std::string &xml) {
+  // MuJoCo 2.2 compiles only files; its virtual file system holds the text.
+  const std::unique_ptr<mjVFS> files = std::make_unique<mjVFS>();
+  mj_defaultVFS(files.get());
+  const char *name = "robot.xml";
+  if (mj_makeEmptyFileVFS(files.get(), name, static_cast<int>(xml.size())) != 0)
+    throw RunError("robot model: cannot be put into MuJoCo's file system");
+  const int file = mj_findFileVFS(files.get(), name);
+  std::copy(xml.begin(), xml.end(), static_cast<char *>(files->filedata[file]));
+  char error[1000] = "";
+  mjModel *model = mj_loadXML(name, files.get(), error, sizeof error);
+  mj_deleteVFS(files.get());
+  if (model == nullptr) throw RunError(std::string("robot model: ") + error);
+  return ModelPointer(model);
+}
+
+int id_of(const mjModel *model, mjtObj type, const char *name, const char *what) {
+  const int id = mj_name2id(model, type, name);
+  if (id < 0) throw RunError(std::string("robot model: no ") + what + " named \"" + name + "\"");
+  return id;
+}
+
+}  // namespace sim

@@ -1,0 +1,39 @@
+#include "sim/model/legs.h"
+
+#include <cmath>
+
+namespace sim {
+
+namespace {
+// Joint zero positions against the leg's angles.
+constexpr double hip_offset = 0.2;     // rad
+constexpr double knee_offset = 0.385;  // rad
+// A foot closer than this to its rest point came back to rest.
+constexpr double at_rest = 0.001;  // metres
+}  // namespace
+
+Vec3 foot_in_leg_frame(double joint0, double joint1, double joint2) {
+  const double q1 = joint0 + hip_offset;
+  const double q2 = -joint1;
+  const double q3 = joint2 - knee_offset;
+  const double a = upper_segment + lower_segment * std::cos(q3);
+  const double b = lower_segment * std::sin(q3);
+  const double reach = a * std::cos(q2);
+  const double length = std::sqrt(reach * reach + b * b);
+  // A single-argument arctangent of the quotient, as the leg's angles are
+  // defined: a straight knee (b = 0) gives an infinite quotient and pi / 2.
+  const double phi = q1 - std::atan(reach / b);
+  return {length * std::cos(phi), a * std::sin(q2), length * std::sin(phi)};
+}
+
+Vec3 foot_in_body(int leg, double joint0, double joint1, double joint2) {
+  return leg_to_body(leg, foot_in_leg_frame(joint0, joint1, joint2));
+}
+
+double from_rest_point(int leg, double x, double y) {
+  return std::hypot(x, y - (leg == 0 ? hip_y : -hip_y));
+}
+
+bool at_rest_point(int leg, double x, double y) { return from_rest_point(leg, x, y) <= at_rest; }
+
+}  // namespace sim

@@ -1,0 +1,15 @@
+#include "sim/model/world_config.h"
+
+namespace sim {
+
+const char *engine_name(EngineKind kind) {
+  return kind == EngineKind::physics ? "physics" : "kinematic";
+}
+
+std::optional<EngineKind> engine_named(std::string_view name) {
+  for (const EngineKind kind : {EngineKind::physics, EngineKind::kinematic})
+    if (name == engine_name(kind)) return kind;
+  return std::nullopt;
+}
+
+}  // namespace sim

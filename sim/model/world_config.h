@@ -1,0 +1,61 @@
+// A world's settings as a value: what a world file says, and all the stand-in
+// is configured by.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sim {
+
+// A disc lying on the ground, in the body frame (metres).
+struct Target {
+  double x = 0.0;
+  double y = 0.0;
+  double radius = 0.0;
+  std::array<std::uint8_t, 3> color{214, 30, 30};
+};
+
+// A scripted rectangle of colour at fixed image position, shown in the view the
+// head is turned to; a fixture for tests that want an exact image.
+struct Block {
+  bool left = true;  // view: "left" or "right"
+  int x = 0;         // left image column
+  int y = 0;         // top image row
+  int width = 7;
+  int height = 7;
+  std::array<std::uint8_t, 3> color{214, 30, 30};
+};
+
+// What moves the robot: a physics simulation, or the exact kinematic world.
+enum class EngineKind { physics, kinematic };
+const char *engine_name(EngineKind kind);
+// The engine called `name` ("physics" or "kinematic"), if there is one.
+std::optional<EngineKind> engine_named(std::string_view name);
+
+struct WorldConfig {
+  std::string file;  // where it came from, for messages
+  EngineKind engine = EngineKind::physics;
+  std::int64_t steps = 600;  // the run ends after this many steps; a world file must say
+  double time_step_ms = 32.0;
+  int camera_width = 160;
+  int camera_height = 160;
+  bool camera_image = true;    // false: the camera hands out a null image pointer
+  double joint_speed = 0.25;   // rad per step; kinematic engine only
+  std::int64_t run_calls = 0;  // >0: robot_run returns after this many step-function calls
+  // Outputs that can be turned off, for long runs; the video is the physics
+  // engine's alone.
+  bool write_trace = true;
+  bool write_state = true;
+  bool write_video = true;
+  bool write_pictures = true;  // top view, joint plot and camera frames
+  // >0: the run ends once this many reaches are over (for maps of many short runs).
+  std::int64_t stop_after_reaches = 0;
+  std::vector<Target> targets;
+  std::vector<Block> blocks;
+};
+
+}  // namespace sim

@@ -1,0 +1,43 @@
+#include "sim/observe/joint_history.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace sim {
+
+void JointHistory::Span::add(float value) {
+  if (!std::isfinite(value)) return;
+  if (!seen) {
+    low = high = value;
+    seen = true;
+    return;
+  }
+  low = std::min(low, value);
+  high = std::max(high, value);
+}
+
+JointHistory::JointHistory(std::int64_t total_steps, double seconds_per_step)
+    : total_steps_(std::max<std::int64_t>(total_steps, 1)),
+      seconds_per_step_(seconds_per_step),
+      // Rounded up without forming total + divisor, which could overflow.
+      steps_per_column_(total_steps_ / plot_columns + (total_steps_ % plot_columns != 0)),
+      columns_(static_cast<std::size_t>(total_steps_ / steps_per_column_ +
+                                        (total_steps_ % steps_per_column_ != 0))) {}
+
+void JointHistory::add(std::int64_t step, const Sample &set_points, const Sample &positions) {
+  if (step < 1 || step > total_steps_) return;
+  Column &column = columns_[static_cast<std::size_t>((step - 1) / steps_per_column_)];
+  for (std::size_t j = 0; j < joints; ++j) {
+    column.set_points[j].add(set_points[j]);
+    column.positions[j].add(positions[j]);
+  }
+  last_step_ = std::max(last_step_, step);
+}
+
+void JointHistory::mark_reach(std::int64_t step) {
+  if (step < 1 || step > total_steps_) return;
+  columns_[static_cast<std::size_t>((step - 1) / steps_per_column_)].reach_began = true;
+  ++reaches_;
+}
+
+}  // namespace sim

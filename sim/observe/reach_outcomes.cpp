@@ -1,0 +1,52 @@
+#include "sim/observe/reach_outcomes.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace sim::reach_map {
+
+namespace {
+
+std::optional<double> median(std::vector<double> values) {
+  if (values.empty()) return std::nullopt;
+  std::sort(values.begin(), values.end());
+  const std::size_t half = values.size() / 2;
+  return values.size() % 2 == 1 ? values[half] : (values[half - 1] + values[half]) / 2.0;
+}
+
+std::optional<double> worst(const std::vector<double> &values) {
+  if (values.empty()) return std::nullopt;
+  return *std::max_element(values.begin(), values.end());
+}
+
+}  // namespace
+
+Summary summarise(const std::vector<Outcome> &outcomes) {
+  Summary summary;
+  std::vector<double> misses, clean_misses, clean_errors, clean_offsets;
+  for (const Outcome &o : outcomes) {
+    ++summary.points;
+    if (!o.seen) continue;
+    SideCounts &side = *o.leg == 0 ? summary.left : summary.right;
+    ++side.seen;
+    if (o.solver_message) ++side.solver_messages;
+    if (!o.reached) continue;
+    ++side.reached;
+    if (o.hit) ++side.hit;
+    misses.push_back(*o.miss);
+    if (!o.in_reach || o.solver_message) continue;
+    ++summary.clean_reaches;
+    clean_misses.push_back(*o.miss);
+    if (o.error) clean_errors.push_back(*o.error);
+    if (o.aimed)
+      clean_offsets.push_back(std::hypot(o.aimed->x - o.point.x, o.aimed->y - o.point.y));
+  }
+  summary.miss_median = median(misses);
+  summary.miss_worst = worst(misses);
+  summary.clean_miss_worst = worst(clean_misses);
+  summary.clean_error_worst = worst(clean_errors);
+  summary.clean_aim_offset_worst = worst(clean_offsets);
+  return summary;
+}
+
+}  // namespace sim::reach_map

@@ -1,0 +1,39 @@
+// The run's outputs in its folder: which file names are the stand-in's, and
+// how a recorder completes a file or reports it lost.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "sim/system/output_folder.h"
+
+namespace sim {
+
+// Whether a file name is one the stand-in writes (or leaves half-written
+// after a crash), so that a new run may remove it.
+bool is_stand_in_output(std::string_view name);
+
+// Where recorders write: the output folder, and the run's way of reporting an
+// output that could not be written.
+class OutputSink {
+ public:
+  using Failed = std::function<void(const std::string &name, const std::string &reason)>;
+  OutputSink(const OutputFolder &folder, Failed failed)
+      : folder_(folder), failed_(std::move(failed)) {}
+
+  const std::string &path() const { return folder_.path(); }
+  // Where an output is written until it is whole.
+  std::string partial(std::string_view name) const { return folder_.partial(name); }
+  // Renames the output written under its partial name into place, or
+  // reports why it is missing: `failure`, or the rename's own reason.
+  void complete(const std::string &name, std::string failure) const;
+  // Writes a whole output: partial, then renamed; or reports its loss.
+  void write(const std::string &name, std::string_view content) const;
+
+ private:
+  const OutputFolder &folder_;
+  Failed failed_;
+};
+
+}  // namespace sim

@@ -1,0 +1,44 @@
+#include "sim/record/record_file.h"
+
+#include <cerrno>
+
+#include "sim/model/errors.h"
+#include "sim/system/files.h"
+
+namespace sim {
+
+RecordFile::RecordFile(const OutputSink &outputs, std::string name)
+    : outputs_(outputs), name_(std::move(name)) {
+  errno = 0;
+  file_ = std::fopen(outputs_.partial(name_).c_str(), "wb");
+  if (file_ == nullptr)
+    throw RunError("SIM_OUTPUT: " + outputs_.path() + ": cannot write " + name_ + " there (" +
+                   last_system_reason() + ")");
+}
+
+RecordFile::~RecordFile() {
+  if (file_ != nullptr) std::fclose(file_);
+}
+
+void RecordFile::write(const char *bytes, std::size_t size) {
+  errno = 0;
+  if (std::fwrite(bytes, 1, size, file_) == size || failed_) return;
+  failed_ = true;
+  failure_ = errno;
+}
+
+void RecordFile::complete() {
+  if (file_ == nullptr) return;
+  errno = 0;
+  const bool closed = std::fclose(file_) == 0;
+  const int close_failure = errno;
+  file_ = nullptr;
+  std::string reason;
+  if (failed_)
+    reason = failure_ != 0 ? system_reason(failure_) : "write error";
+  else if (!closed)
+    reason = close_failure != 0 ? system_reason(close_failure) : "write error";
+  outputs_.complete(name_, reason);
+}
+
+}  // namespace sim

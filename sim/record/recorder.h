@@ -1,0 +1,84 @@
+// What the run loop tells the run's recorders, and what a recorder is. The
+// loop never writes a file or draws: each output (the trace, the state log,
+// the video, the camera frames, the report, the pictures) is one recorder,
+// fed the same events, and a new output is a new recorder.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "sim/model/engine.h"
+#include "sim/model/geometry.h"
+#include "sim/model/world_config.h"
+#include "sim/observe/placements.h"
+#include "sim/observe/reaches.h"
+#include "sim/observe/target_window.h"
+
+namespace sim {
+
+// An argument or a result of a library call, as the trace shows it.
+struct CallField {
+  std::string_view key;
+  std::variant<std::int64_t, float, std::string_view> value;
+};
+
+// A library call, in the order the controller made it; the run's end comes
+// last as the call "end", with its reason.
+struct CallEvent {
+  std::int64_t step = 0;  // steps done when it came
+  std::string_view op;
+  std::span<const CallField> fields;
+};
+
+// The camera image as the controller reads it.
+struct CameraImage {
+  const unsigned char *pixels = nullptr;  // width x height x 3 bytes, red first, rows top down
+  int width = 0;
+  int height = 0;
+  View view = View::forward;  // the side it shows
+};
+
+// The world after a step.
+struct StepEvent {
+  std::int64_t step = 0;  // steps done, this one included
+  double seconds = 0.0;   // simulated time since the start
+  const Engine &engine;
+  const SetPoints &set_points;
+  CameraImage camera;
+};
+
+// A reach begins: the controller searched its image for the target window.
+struct ReachStart {
+  std::int64_t step = 0;
+  CameraImage camera;            // the image it searched
+  std::optional<Window> window;  // what the stand-in found in that image
+};
+
+// The run is over: what it did.
+struct RunRecord {
+  const WorldConfig &world;
+  std::int64_t steps_done = 0;
+  bool interrupted = false;  // ended before its steps were done
+  const std::vector<Placement> &placements;
+  const std::vector<Reach> &reaches;
+};
+
+class Recorder {
+ public:
+  virtual ~Recorder() = default;
+  virtual void on_call(const CallEvent & /*call*/) {}
+  virtual void on_step(const StepEvent & /*step*/) {}
+  // A console line, with the image the camera shows as it is printed.
+  virtual void on_console(std::int64_t /*step*/, std::string_view /*text*/,
+                          const CameraImage & /*camera*/) {}
+  virtual void on_reach_start(const ReachStart & /*reach*/) {}
+  virtual void on_reach_end(const Reach & /*reach*/) {}
+  // Completes the recorder's outputs.
+  virtual void on_end(const RunRecord & /*run*/) {}
+};
+
+}  // namespace sim

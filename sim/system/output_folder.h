@@ -1,0 +1,44 @@
+// The folder a run writes into. One run at a time holds it; every file in it
+// is written under a temporary name and renamed when whole, so a reader never
+// sees half a file; and a new run first removes the stand-in's own earlier
+// outputs there, and nothing else.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace sim {
+
+class OutputFolder {
+ public:
+  // Which file names are the stand-in's own outputs (or what a crash left of
+  // them), so that a new run may remove them.
+  using IsOutput = std::function<bool(std::string_view name)>;
+
+  // Creates the folder if need be, takes its lock and removes earlier
+  // outputs. Throws RunError if any of that cannot be done, or if another
+  // run holds the folder.
+  OutputFolder(std::string path, const IsOutput &is_output);
+  ~OutputFolder();
+  OutputFolder(const OutputFolder &) = delete;
+  OutputFolder &operator=(const OutputFolder &) = delete;
+
+  const std::string &path() const { return path_; }
+  // Where an output is written until it is whole.
+  std::string partial(std::string_view name) const;
+  // The output a file name stands for: the name itself, or for a partial
+  // file the output it was becoming.
+  static std::string output_named(std::string_view file_name);
+  // Renames the partial file to its own name. On failure, returns the
+  // system's reason; empty on success.
+  std::string commit(std::string_view name) const;
+  // Writes a whole file: partial, then renamed. Empty, or the reason it failed.
+  std::string write(std::string_view name, std::string_view content) const;
+
+ private:
+  std::string path_;
+  int lock_ = -1;  // file descriptor holding the folder's lock
+};
+
+}  // namespace sim

@@ -1,0 +1,45 @@
+// The head camera as the controller reads it: one image buffer at a fixed
+// address, brought up to date after every step from the engine's image with
+// the world's scripted blocks painted over it.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "sim/model/engine.h"
+#include "sim/model/geometry.h"
+#include "sim/model/world_config.h"
+
+namespace sim {
+
+class Camera {
+ public:
+  explicit Camera(const WorldConfig &world);
+
+  int width() const { return width_; }
+  int height() const { return height_; }
+  // The image the controller reads; stays at one address for the whole run.
+  const unsigned char *image() const { return pixels_.data(); }
+  // The side the image shows: the engine's view, or else that of the blocks.
+  View shown() const { return engine_view_ != View::forward ? engine_view_ : block_view_; }
+
+  // Brings the image up to date after a step.
+  void update(Engine &engine, const SetPoints &set_points);
+
+ private:
+  void paint_blocks(View view);
+  std::size_t image_bytes() const {
+    return static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_) * 3u;
+  }
+
+  int width_;
+  int height_;
+  std::vector<Block> blocks_;
+  std::vector<unsigned char> rendered_;  // the engine's image without blocks, if there are any
+  std::vector<unsigned char> pixels_;
+  View engine_view_ = View::forward;
+  View block_view_ = View::forward;
+  bool first_ = true;
+};
+
+}  // namespace sim

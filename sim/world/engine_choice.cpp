@@ -1,0 +1,16 @@
+#include "sim/world/engine_choice.h"
+
+#include "sim/engines/kinematic/kinematic_engine.h"
+#include "sim/engines/physics/physics_engine.h"
+
+namespace sim {
+
+ChosenEngine make_engine(const WorldConfig &world) {
+  if (world.engine == EngineKind::kinematic)
+    return {std::make_unique<KinematicEngine>(world), nullptr};
+  auto physics = std::make_unique<PhysicsEngine>(world);
+  ThirdPersonView &view = physics->overview();
+  return {std::move(physics), &view};
+}
+
+}  // namespace sim

@@ -1,0 +1,22 @@
+// The engine a world chose, made: the run loop knows it only as an Engine,
+// and the video's camera, if the engine has one, as a ThirdPersonView.
+#pragma once
+
+#include <memory>
+
+#include "sim/model/engine.h"
+#include "sim/model/third_person_view.h"
+#include "sim/model/world_config.h"
+
+namespace sim {
+
+struct ChosenEngine {
+  std::unique_ptr<Engine> engine;
+  ThirdPersonView *view = nullptr;  // the engine's, or null when it cannot film
+};
+
+// Throws RunError when the engine cannot be made (for the physics engine: no
+// working offscreen rendering).
+ChosenEngine make_engine(const WorldConfig &world);
+
+}  // namespace sim

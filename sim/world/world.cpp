@@ -1,0 +1,342 @@
+#include "sim/world/world.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+#include "sim/model/camera_calibration.h"
+#include "sim/record/camera_frames.h"
+#include "sim/record/run_pictures.h"
+#include "sim/record/run_report.h"
+#include "sim/record/state_log.h"
+#include "sim/record/trace.h"
+#include "sim/record/video.h"
+#include "sim/system/files.h"
+#include "sim/system/signals.h"
+
+namespace sim {
+
+namespace {
+// A step function that keeps returning without advancing time would hang the
+// run forever; after this many such calls in a row the stand-in gives up.
+constexpr std::int64_t max_idle_calls = 100'000;
+
+const char *kind_name(DeviceKind kind) {
+  switch (kind) {
+    case DeviceKind::receiver:
+      return "receiver";
+    case DeviceKind::joint:
+      return "joint";
+    case DeviceKind::camera:
+      return "camera";
+    default:
+      return "device";
+  }
+}
+
+const char *signal_name(int signal) {
+  switch (signal) {
+    case SIGINT:
+      return "SIGINT";
+    case SIGTERM:
+      return "SIGTERM";
+    case SIGPIPE:
+      return "SIGPIPE";
+    default:
+      return "a signal";
+  }
+}
+
+int reaching_leg_of(View view) { return view == View::right ? 2 : 0; }
+
+}  // namespace
+
+World::World(WorldConfig config, std::string output_folder)
+    : config_(std::move(config)),
+      engine_(make_engine(config_)),
+      camera_(config_),
+      progress_(config_.steps) {
+  camera_.update(*engine_.engine, set_points_);
+  for (std::size_t i = 0; i < config_.targets.size(); ++i) {
+    const Target &t = config_.targets[i];
+    if (disc_in_view(View::left, {t.x, t.y}, t.radius, camera_.width(), camera_.height()) ||
+        disc_in_view(View::right, {t.x, t.y}, t.radius, camera_.width(), camera_.height()))
+      continue;
+    char where[96];
+    std::snprintf(where, sizeof where, " at (%.3f, %.3f) m", t.x, t.y);
+    warn("target[" + std::to_string(i) + "]" + where +
+         " lies where neither camera view can see it; the controller will never find it");
+  }
+  if (output_folder.empty()) return;
+  folder_ = std::make_unique<OutputFolder>(std::move(output_folder), is_stand_in_output);
+  outputs_ = std::make_unique<OutputSink>(
+      *folder_,
+      [this](const std::string &name, const std::string &reason) { output_failed(name, reason); });
+  make_recorders();
+}
+
+void World::make_recorders() {
+  const OutputSink &out = *outputs_;
+  if (config_.write_trace) recorders_.push_back(std::make_unique<TraceRecorder>(out));
+  if (config_.write_state) recorders_.push_back(std::make_unique<StateRecorder>(out));
+  if (config_.write_video && engine_.view != nullptr)
+    recorders_.push_back(std::make_unique<VideoRecorder>(out, *engine_.view, config_.time_step_ms));
+  if (config_.write_pictures) recorders_.push_back(std::make_unique<FramesRecorder>(out));
+  recorders_.push_back(std::make_unique<ReportRecorder>(out));
+  if (config_.write_pictures) {
+    recorders_.push_back(std::make_unique<TopViewRecorder>(out));
+    recorders_.push_back(
+        std::make_unique<JointPlotRecorder>(out, config_.steps, config_.time_step_ms / 1000.0));
+  }
+}
+
+void World::record_call(std::string_view op, std::initializer_list<CallField> fields) {
+  if (recorders_.empty()) return;
+  const CallEvent call{steps_done_, op, std::span(fields.begin(), fields.size())};
+  for (const auto &recorder : recorders_) recorder->on_call(call);
+}
+
+CameraImage World::image() const {
+  return {camera_.image(), camera_.width(), camera_.height(), camera_.shown()};
+}
+
+World::~World() {
+  if (!finished_) finish("the world was closed", steps_done_ < config_.steps);
+}
+
+void World::warn(const std::string &message) {
+  progress_.clear();
+  std::fprintf(stderr, "sim: warning: %s\n", message.c_str());
+}
+
+bool World::check(std::uint8_t tag, DeviceKind wanted, const char *op) {
+  const std::optional<Device> device = device_of(tag);
+  if (device && device->kind == wanted) return true;
+  if (tag == 0) return false;
+  const std::string key = std::string(op) + "#" + std::to_string(tag);
+  if (warned_.insert(key).second) {
+    if (!device)
+      warn(std::string(op) + ": tag " + std::to_string(tag) + " is no device; call ignored");
+    else
+      warn(std::string(op) + ": tag " + std::to_string(tag) + " is the " + kind_name(device->kind) +
+           " \"" + std::string(device->name) + "\", not a " + kind_name(wanted) + "; call ignored");
+  }
+  return false;
+}
+
+bool World::stopped_by_signal() {
+  if (finished_) return true;
+  const int signal = stop_signal();
+  if (signal == 0) return false;
+  signal_ = signal;
+  finish(std::string("interrupted by ") + signal_name(signal), true);
+  return true;
+}
+
+void World::live(void (*init)()) {
+  record_call("robot_live");
+  if (init != nullptr) init();
+}
+
+void World::run(int (*step_function)()) {
+  record_call("robot_run");
+  if (step_function == nullptr) {
+    warn("robot_run: no step function; the run ends");
+    finish("robot_run was given no step function", true);
+    return;
+  }
+  for (std::int64_t calls = 0; config_.run_calls == 0 || calls < config_.run_calls; ++calls) {
+    const std::int64_t before = steps_done_;
+    const int result = step_function();
+    record_call("step_function", {{"result", std::int64_t{result}}});
+    if (stopped_by_signal()) return;
+    idle_calls_ = (steps_done_ == before) ? idle_calls_ + 1 : 0;
+    if (idle_calls_ == max_idle_calls) {
+      warn("the step function returned " + std::to_string(max_idle_calls) +
+           " times in a row without a step; the run ends");
+      finish("the step function stopped stepping", true);
+      return;
+    }
+  }
+  finish("robot_run returned after " + std::to_string(config_.run_calls) + " step-function calls",
+         steps_done_ < config_.steps);
+}
+
+bool World::step(std::int32_t ms) {
+  if (stopped_by_signal()) return false;
+  record_call("robot_step", {{"ms", std::int64_t{ms}}});
+  engine_.engine->advance(set_points_);
+  camera_.update(*engine_.engine, set_points_);
+  ++steps_done_;
+  const std::size_t placed = watch_.placements().size();
+  watch_.after_step(steps_done_, *engine_.engine, config_.targets);
+  if (watch_.placements().size() > placed) reaches_.placed(watch_.placements().back());
+  if (!recorders_.empty()) {
+    const StepEvent event{steps_done_,
+                          static_cast<double>(steps_done_) * config_.time_step_ms / 1000.0,
+                          *engine_.engine, set_points_, image()};
+    for (const auto &recorder : recorders_) recorder->on_step(event);
+  }
+  progress_.step(steps_done_);
+  if (config_.stop_after_reaches > 0 && reaches_.finished_count() >= config_.stop_after_reaches) {
+    finish("the world's reaches are done", false);
+    return false;
+  }
+  if (steps_done_ < config_.steps) return !stopped_by_signal();
+  finish("the world's steps are done", false);
+  return false;
+}
+
+void World::note_decision(std::string_view text) {
+  const std::int64_t finished = reaches_.finished_count();
+  if (text.starts_with("MODE INIT")) {
+    reaches_.rest_posture();
+    reaches_ended(finished);
+    return;
+  }
+  if (!text.starts_with("nb_red = ")) return;
+  // The reach's window search: the image is the one it just searched.
+  const CameraImage camera = image();
+  const std::optional<Window> window =
+      find_target_level_window(camera.pixels, camera.width, camera.height);
+  std::optional<Vec2> aimed;
+  if (window) aimed = engine_.engine->ground_seen(window->x + 3, window->y + 3);
+  if (camera.view != View::forward)
+    reaches_.search(steps_done_, reaching_leg_of(camera.view), window, aimed);
+  reaches_ended(finished);
+  const ReachStart start{steps_done_, camera, window};
+  for (const auto &recorder : recorders_) recorder->on_reach_start(start);
+}
+
+void World::reaches_ended(std::int64_t finished) {
+  const std::vector<Reach> &done = reaches_.finished();
+  for (auto i = static_cast<std::size_t>(finished); i < done.size(); ++i)
+    for (const auto &recorder : recorders_) recorder->on_reach_end(done[i]);
+}
+
+std::uint8_t World::get_device(const char *name) {
+  const std::string_view wanted = name != nullptr ? name : "";
+  const std::uint8_t tag = tag_of(wanted);
+  record_call("robot_get_device", {{"name", wanted}, {"tag", std::int64_t{tag}}});
+  if (tag == 0)
+    warn("robot_get_device: unknown device name \"" + std::string(wanted) +
+         "\"; it gets tag 0, and calls on tag 0 are ignored");
+  return tag;
+}
+
+void World::set_position(std::uint8_t tag, float position) {
+  record_call("servo_set_position", {{"tag", std::int64_t{tag}}, {"position", position}});
+  if (!check(tag, DeviceKind::joint, "servo_set_position")) return;
+  // A NaN set-point would make the joint's position NaN for the rest of the
+  // run; infinities are fine, they drive the joint to its limit.
+  if (std::isnan(position)) {
+    if (warned_.insert("nan#" + std::to_string(tag)).second)
+      warn("servo_set_position: tag " + std::to_string(tag) +
+           " got a set-point that is not a number; call ignored");
+    return;
+  }
+  set_points_.set(device_of(tag)->joint, static_cast<double>(position));
+}
+
+void World::enable_camera(std::uint8_t tag, std::int32_t ms) {
+  record_call("camera_enable", {{"tag", std::int64_t{tag}}, {"ms", std::int64_t{ms}}});
+  check(tag, DeviceKind::camera, "camera_enable");
+}
+
+void World::enable_receiver(std::uint8_t tag, std::int32_t ms) {
+  record_call("receiver_enable", {{"tag", std::int64_t{tag}}, {"ms", std::int64_t{ms}}});
+  check(tag, DeviceKind::receiver, "receiver_enable");
+}
+
+void World::enable_keyboard(std::int32_t ms) {
+  record_call("robot_keyboard_enable", {{"ms", std::int64_t{ms}}});
+}
+
+const unsigned char *World::camera_image(std::uint8_t tag) {
+  record_call("camera_get_image", {{"tag", std::int64_t{tag}}});
+  if (!check(tag, DeviceKind::camera, "camera_get_image")) return nullptr;
+  return config_.camera_image ? camera_.image() : nullptr;
+}
+
+std::uint16_t World::camera_width(std::uint8_t tag) {
+  record_call("camera_get_width", {{"tag", std::int64_t{tag}}});
+  if (!check(tag, DeviceKind::camera, "camera_get_width")) return 0;
+  return static_cast<std::uint16_t>(camera_.width());
+}
+
+std::uint16_t World::camera_height(std::uint8_t tag) {
+  record_call("camera_get_height", {{"tag", std::int64_t{tag}}});
+  if (!check(tag, DeviceKind::camera, "camera_get_height")) return 0;
+  return static_cast<std::uint16_t>(camera_.height());
+}
+
+char *World::text_buffer() {
+  record_call("robot_get_formated_string");
+  return text_.data();
+}
+
+void World::console_lost(const std::string &reason) {
+  if (!console_lost_)
+    console_lost_ = "at step " + std::to_string(steps_done_) + " (" + reason + ")";
+}
+
+void World::console_print(const char *text) {
+  if (text == nullptr) {
+    record_call("robot_console_print");
+    warn("robot_console_print: no text; call ignored");
+    return;
+  }
+  const std::string_view line(text);
+  record_call("robot_console_print", {{"text", line}});
+  if (!recorders_.empty()) {
+    const CameraImage camera = image();
+    for (const auto &recorder : recorders_) recorder->on_console(steps_done_, line, camera);
+  }
+  note_decision(line);
+  if (console_lost_) return;
+  errno = 0;
+  const bool failed = write_forgetting_own_sigpipe(
+      [&] { return std::fputs(text, stdout) < 0 || std::ferror(stdout) != 0; });
+  if (failed) console_lost(last_system_reason());
+}
+
+void World::finish(const std::string &reason, bool interrupted) {
+  if (finished_) return;
+  finished_ = true;
+  progress_.clear();
+  if (!console_lost_) {
+    errno = 0;
+    if (write_forgetting_own_sigpipe([] { return std::fflush(stdout) != 0; }))
+      console_lost(last_system_reason());
+  }
+  record_call("end", {{"reason", std::string_view(reason)}});
+  const std::vector<Reach> reaches = reaches_.reaches();
+  const RunRecord record{config_, steps_done_, interrupted, watch_.placements(), reaches};
+  for (const auto &recorder : recorders_) recorder->on_end(record);
+  if (console_lost_)
+    std::fprintf(stderr,
+                 "sim: error: the controller's console on stdout was lost %s; its lines from "
+                 "then on are missing\n",
+                 console_lost_->c_str());
+  std::fprintf(stderr, "%s\n", summary_line(record).c_str());
+  if (interrupted) std::fprintf(stderr, "sim: the run ended early: %s\n", reason.c_str());
+}
+
+int World::exit_status() const {
+  if (signal_ != 0) return 128 + signal_;
+  return outputs_written_ && !console_lost_ ? 0 : 2;
+}
+
+void World::output_failed(const std::string &name, const std::string &reason) {
+  outputs_written_ = false;
+  progress_.clear();
+  std::fprintf(stderr, "sim: error: SIM_OUTPUT: %s: cannot write %s there (%s)\n",
+               folder_->path().c_str(), name.c_str(), reason.c_str());
+}
+
+}  // namespace sim

@@ -1,0 +1,118 @@
+// The run loop: the world as the controller library's functions see it. It
+// keeps the device table, the set-points and the camera buffer, steps the
+// engine, watches where the feet come to rest and what each reach did, and
+// tells the run's recorders what happened. It never writes a file itself.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "sim/model/world_config.h"
+#include "sim/observe/placements.h"
+#include "sim/observe/reaches.h"
+#include "sim/record/outputs.h"
+#include "sim/record/recorder.h"
+#include "sim/system/output_folder.h"
+#include "sim/world/camera.h"
+#include "sim/world/devices.h"
+#include "sim/world/engine_choice.h"
+#include "sim/world/progress.h"
+
+namespace sim {
+
+class World {
+ public:
+  // output_folder empty: nothing is written. Throws RunError when the engine
+  // or an output cannot be started.
+  World(WorldConfig config, std::string output_folder);
+  ~World();
+  World(const World &) = delete;
+  World &operator=(const World &) = delete;
+
+  // The library's operations, one for one.
+  void live(void (*init)());
+  // Calls the step function until the world's steps are done (the process
+  // then ends inside robot_step), a signal ends the run, or run_calls calls
+  // were made. Returns when the run is over and robot_run should return.
+  void run(int (*step_function)());
+  // One step of the world. False once the run is over: outputs are written
+  // and the caller ends the process with exit_status().
+  bool step(std::int32_t ms);
+  std::uint8_t get_device(const char *name);
+  void set_position(std::uint8_t tag, float position);
+  void enable_camera(std::uint8_t tag, std::int32_t ms);
+  void enable_receiver(std::uint8_t tag, std::int32_t ms);
+  void enable_keyboard(std::int32_t ms);
+  const unsigned char *camera_image(std::uint8_t tag);
+  std::uint16_t camera_width(std::uint8_t tag);
+  std::uint16_t camera_height(std::uint8_t tag);
+  char *text_buffer();
+  void console_print(const char *text);
+
+  // Ends the run: completes the trace, writes every other output and prints
+  // the summary line. `interrupted` says the run ended before its steps were
+  // done, and `reason` why it ended. Only the first call counts.
+  void finish(const std::string &reason, bool interrupted);
+  bool finished() const { return finished_; }
+  // The process's exit status once the run is over: 0; 128 + the signal's
+  // number when a signal ended it; 2 when an output or the console was lost
+  // (each was reported on stderr).
+  int exit_status() const;
+  // The controller's console is already lost, e.g. stdout was closed at start.
+  void console_lost(const std::string &reason);
+
+  std::int64_t steps_done() const { return steps_done_; }
+  const Engine &engine() const { return *engine_.engine; }
+  const SetPoints &set_points() const { return set_points_; }
+  const Camera &camera() const { return camera_; }
+  const WorldConfig &config() const { return config_; }
+  const std::vector<Placement> &placements() const { return watch_.placements(); }
+
+ private:
+  // The recorders of a run with an output folder, in the order their outputs
+  // are completed at the end.
+  void make_recorders();
+  // Tells every recorder of a library call.
+  void record_call(std::string_view op, std::initializer_list<CallField> fields = {});
+  // The device behind tag if it is of the wanted kind; otherwise warns once
+  // per operation and tag (tag 0 was warned about at its look-up) and says no.
+  bool check(std::uint8_t tag, DeviceKind wanted, const char *op);
+  void warn(const std::string &message);
+  // What the controller's console lines say it decided: the window search
+  // of a reach, and the rest posture.
+  void note_decision(std::string_view text);
+  // Tells the recorders of the reaches that ended since `finished` were.
+  void reaches_ended(std::int64_t finished);
+  CameraImage image() const;
+  void output_failed(const std::string &name, const std::string &reason);
+  // Ends the run if a signal asked for it; true if it did.
+  bool stopped_by_signal();
+
+  WorldConfig config_;
+  SetPoints set_points_;
+  ChosenEngine engine_;
+  Camera camera_;
+  Progress progress_;
+  std::unique_ptr<OutputFolder> folder_;  // null: no outputs
+  std::unique_ptr<OutputSink> outputs_;
+  std::vector<std::unique_ptr<Recorder>> recorders_;
+  std::int64_t steps_done_ = 0;
+  std::int64_t idle_calls_ = 0;  // step-function calls in a row that took no step
+  std::array<char, 1024> text_{};
+  std::set<std::string> warned_;
+  PlacementWatch watch_;
+  ReachLog reaches_;
+  std::optional<std::string> console_lost_;
+  bool outputs_written_ = true;
+  int signal_ = 0;  // the signal that ended the run, if one did
+  bool finished_ = false;
+};
+
+}  // namespace sim

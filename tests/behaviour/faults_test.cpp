@@ -1,0 +1,107 @@
+// The stand-in under faults: a console that cannot be written, signals that
+// end a run early, and a second run into a folder in use. Whatever happens,
+// every output is whole and says how the run ended, and the exit status
+// tells the truth.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "tests/behaviour/sim_run.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using simrun::Options;
+using simrun::RunResult;
+
+// Long enough that a signal lands in the middle of it.
+const std::string long_world = "engine = \"kinematic\"\nsteps = 3000000\n[output]\nstate = false\n";
+const std::string short_world = "engine = \"kinematic\"\nsteps = 300\n";
+
+nlohmann::json report_of(const RunResult &run) {
+  return nlohmann::json::parse(simrun::read_file(run.folder + "/report.json"));
+}
+
+std::string last_trace_line(const RunResult &run) {
+  const std::string trace = simrun::read_file(run.folder + "/trace.jsonl");
+  if (trace.empty() || trace.back() != '\n') return "(cut) " + trace.substr(trace.size() - 80);
+  const std::size_t start = trace.rfind('\n', trace.size() - 2);
+  return trace.substr(start == std::string::npos ? 0 : start + 1);
+}
+
+bool has_partial_files(const RunResult &run) {
+  for (const auto &entry : fs::directory_iterator(run.folder))
+    if (entry.path().filename().string().ends_with(".partial")) return true;
+  return false;
+}
+
+TEST(Faults, ALostConsoleIsReportedAndTheRunStillFinishesItsOutputs) {
+  for (const Options::Stdout where :
+       {Options::Stdout::full_disk, Options::Stdout::closed, Options::Stdout::broken_pipe}) {
+    Options options;
+    options.stdout_to = where;
+    const RunResult run = simrun::run_reacher(short_world, options);
+    const int kind = static_cast<int>(where);
+    EXPECT_EQ(run.status, 2) << kind << run.err;
+    EXPECT_NE(run.err.find("sim: error: the controller's console on stdout was lost"),
+              std::string::npos)
+        << kind << run.err;
+    EXPECT_EQ(report_of(run)["steps"], 300) << kind;
+    EXPECT_EQ(last_trace_line(run),
+              "{\"step\":300,\"op\":\"end\",\"reason\":\"the world's steps are done\"}\n");
+    EXPECT_TRUE(fs::exists(fs::path(run.folder) / "joints.png"));
+  }
+}
+
+TEST(Faults, ASignalEndsTheRunWithWholeOutputsMarkedInterrupted) {
+  for (const int signal : {SIGINT, SIGTERM, SIGPIPE}) {
+    Options options;
+    options.signal = signal;
+    const RunResult run = simrun::run_reacher(long_world, options);
+    EXPECT_EQ(run.status, 128 + signal) << run.err;
+    const nlohmann::json report = report_of(run);
+    EXPECT_TRUE(report["interrupted"]);
+    EXPECT_LT(report["steps"], 3000000);
+    const std::string name = signal == SIGINT    ? "SIGINT"
+                             : signal == SIGTERM ? "SIGTERM"
+                                                 : "SIGPIPE";
+    EXPECT_EQ(last_trace_line(run), "{\"step\":" + std::to_string(report["steps"].get<long>()) +
+                                        ",\"op\":\"end\",\"reason\":\"interrupted by " + name +
+                                        "\"}\n");
+    EXPECT_FALSE(has_partial_files(run));
+  }
+}
+
+TEST(Faults, ARunThatStopsBeforeItsStepsIsMarkedInterrupted) {
+  const RunResult run =
+      simrun::run_reacher("engine = \"kinematic\"\nsteps = 100000\nrun_calls = 2\n");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(report_of(run)["interrupted"]);
+  EXPECT_NE(last_trace_line(run).find("robot_run returned after 2 step-function calls"),
+            std::string::npos);
+  EXPECT_EQ(report_of(simrun::run_reacher(short_world))["interrupted"], false);
+}
+
+TEST(Faults, ASecondRunIntoAFolderInUseRefuses) {
+  // The test holds the folder's lock as a running stand-in would.
+  const fs::path folder =
+      fs::path(testing::TempDir()) / ("sim_folder_in_use_" + std::to_string(::getpid()));
+  fs::create_directories(folder);
+  const int lock = ::open((folder / ".sim.lock").c_str(), O_RDWR | O_CREAT, 0644);
+  ASSERT_GE(lock, 0);
+  ASSERT_EQ(::flock(lock, LOCK_EX | LOCK_NB), 0);
+  Options options;
+  options.output_folder = folder.string();
+  const RunResult second = simrun::run_reacher(short_world, options);
+  ::close(lock);
+  EXPECT_EQ(second.status, 2);
+  EXPECT_NE(second.err.find("another run is writing there"), std::string::npos) << second.err;
+}
+
+}  // namespace

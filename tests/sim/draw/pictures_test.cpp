@@ -1,0 +1,155 @@
+// The pictures as a reader sees them, read back from their PNG files: marks
+// where the data says, in the data's colours, and nothing cut off at the
+// picture's edge; and inputs far outside the usual that must still give a
+// picture.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "sim/draw/camera_frame.h"
+#include "sim/draw/joint_plot.h"
+#include "sim/draw/reach_map_picture.h"
+#include "sim/draw/top_view.h"
+#include "tests/sim/draw/png_reader.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testpng::Rgb;
+
+fs::path folder() {
+  static const fs::path made = [] {
+    const fs::path path =
+        fs::path(testing::TempDir()) / ("sim_pictures_" + std::to_string(::getpid()));
+    fs::create_directories(path);
+    return path;
+  }();
+  return made;
+}
+
+sim::WorldConfig two_discs() {
+  sim::WorldConfig world;
+  world.targets.push_back({0.038, -0.05, 0.006, {214, 30, 30}});
+  world.targets.push_back({0.045, 0.055, 0.006, {40, 170, 220}});
+  return world;
+}
+
+TEST(TopView, EachTargetsCentreShowsTheTargetsColourWhereTheMapPutsIt) {
+  const sim::WorldConfig world = two_discs();
+  const std::vector<sim::Placement> placements{
+      {12, 0, {0.0, 0.06, -0.115}, std::nullopt, std::nullopt},
+      {80, 2, {0.02, -0.07, -0.115}, std::nullopt, std::nullopt}};
+  const std::string path = (folder() / "top_view.png").string();
+  ASSERT_TRUE(sim::write_top_view(path, world, placements));
+  const testpng::Picture picture = testpng::read(path);
+  ASSERT_GT(picture.width, 0);
+  for (const sim::Target &target : world.targets) {
+    const sim::Vec2 at = sim::top_view_pixel(world, placements, {target.x, target.y});
+    const Rgb colour{target.color[0], target.color[1], target.color[2]};
+    EXPECT_EQ(picture.at(static_cast<int>(at.x), static_cast<int>(at.y)), colour)
+        << target.x << ", " << target.y;
+  }
+  // Forward is up and the robot's left is to the left.
+  const sim::Vec2 ahead = sim::top_view_pixel(world, placements, {0.1, 0.0});
+  const sim::Vec2 behind = sim::top_view_pixel(world, placements, {-0.05, 0.0});
+  const sim::Vec2 left = sim::top_view_pixel(world, placements, {0.0, 0.05});
+  EXPECT_LT(ahead.y, behind.y);
+  EXPECT_LT(left.x, ahead.x);
+  EXPECT_EQ(testpng::ink_at_edges(picture, 3), 0);
+}
+
+TEST(CameraFrame, ShowsEachImagePixelInItsOwnColourAndTheWholeTitle) {
+  // A 20 x 10 image with one blue pixel at column 15, row 5.
+  std::vector<unsigned char> image(3 * 20 * 10, 200);
+  const std::size_t blue = (5 * 20 + 15) * 3;
+  image[blue] = 10, image[blue + 1] = 20, image[blue + 2] = 230;
+  // The longest title a run can give: step 100,000,000 and every pixel of a
+  // 1024 x 1024 image red.
+  const std::string title = "step 100000000, right view: the search counted 1048576 red pixels";
+  const std::string path = (folder() / "frame.png").string();
+  ASSERT_TRUE(sim::write_camera_frame(path, 20, 10, image.data(), title, sim::Window{1, 1}));
+  const testpng::Picture picture = testpng::read(path);
+  ASSERT_GT(picture.width, 0);
+  int blue_pixels = 0;
+  int grey_pixels = 0;
+  for (int y = 0; y < picture.height; ++y)
+    for (int x = 0; x < picture.width; ++x) {
+      blue_pixels += picture.at(x, y) == Rgb{10, 20, 230};
+      grey_pixels += picture.at(x, y) == Rgb{200, 200, 200};
+    }
+  // Enlarged by a whole factor: the blue pixel is a square of k x k, and
+  // there are 199 grey ones as large (less what the window's outline covers).
+  const int zoom = static_cast<int>(std::lround(std::sqrt(blue_pixels)));
+  ASSERT_GT(zoom, 1);
+  EXPECT_EQ(blue_pixels, zoom * zoom);
+  EXPECT_GT(grey_pixels, 150 * zoom * zoom);
+  EXPECT_EQ(testpng::ink_at_edges(picture, 3), 0);
+}
+
+TEST(JointPlot, NothingIsCutOffAtTheEdgeEvenForTheLongestRun) {
+  sim::JointHistory history(100'000'000, 0.032);
+  sim::JointHistory::Sample sample;
+  sample.fill(0.25f);
+  history.add(1, sample, sample);
+  history.add(50'000'000, sample, sample);
+  history.mark_reach(7);
+  const std::string path = (folder() / "joints.png").string();
+  ASSERT_TRUE(sim::write_joint_plot(path, history));
+  const testpng::Picture picture = testpng::read(path);
+  ASSERT_GT(picture.width, 0);
+  EXPECT_EQ(testpng::ink_at_edges(picture, 3), 0);
+}
+
+TEST(ReachMapPicture, APointsTileTakesTheColourOfItsMissAndNothingIsCutOff) {
+  sim::reach_map::Settings settings;
+  settings.spacing_um = 10'000;
+  std::vector<sim::reach_map::Outcome> outcomes;
+  for (const double y : {-0.05, 0.05}) {
+    sim::reach_map::Outcome o;
+    o.point = {0.04, y};
+    o.leg = y > 0 ? 0 : 2;
+    o.seen = o.reached = o.hit = true;
+    o.miss = 0.0;
+    outcomes.push_back(o);
+  }
+  const sim::reach_map::Summary summary = sim::reach_map::summarise(outcomes);
+  const std::string path = (folder() / "reach_map.png").string();
+  ASSERT_TRUE(sim::reach_map::write_map_picture(path, settings, summary, outcomes));
+  const testpng::Picture picture = testpng::read(path);
+  ASSERT_GT(picture.width, 0);
+  // A miss of 0 is the darkest green of the scale, a hit's colour.
+  int hit_green = 0;
+  for (int y = 0; y < picture.height; ++y)
+    for (int x = 0; x < picture.width; ++x) hit_green += picture.at(x, y) == Rgb{0, 102, 56};
+  EXPECT_GT(hit_green, 2 * 10);
+  EXPECT_EQ(testpng::ink_at_edges(picture, 3), 0);
+}
+
+TEST(Pictures, TargetsAndFeetFarOutsideTheGroundShownStillGiveAPicture) {
+  sim::WorldConfig world = two_discs();
+  world.targets.push_back({2e6, 0.0, 0.006, {214, 30, 30}});
+  world.targets.push_back({0.3, -0.2, 1e308, {30, 160, 30}});
+  world.targets.push_back({-1e308, 1e308, 1e308, {30, 30, 214}});
+  world.targets.push_back({0.05, 0.0, 1e-9, {214, 30, 30}});
+  const std::vector<sim::Placement> placements{
+      {10, 0, {0.0, 0.06, -0.115}, std::nullopt, std::nullopt},
+      {20, 2, {NAN, 0.0, -0.115}, std::nullopt, std::nullopt},
+      {30, 2, {1e300, -INFINITY, -0.115}, std::nullopt, std::nullopt},
+      {40, 0, {-1e308, 1e308, -0.115}, 4, 0.0},
+  };
+  EXPECT_TRUE(sim::write_top_view((folder() / "top.png").string(), world, placements));
+
+  std::vector<unsigned char> image(3 * 20 * 10, 200);
+  for (const sim::Window window : {sim::Window{15, 5}, sim::Window{-2'000'000'000, 2'000'000'000}})
+    EXPECT_TRUE(sim::write_camera_frame((folder() / "frame.png").string(), 20, 10, image.data(),
+                                        "step 1, left view", window));
+  EXPECT_FALSE(sim::write_camera_frame((folder() / "frame.png").string(), 20, 10, nullptr,
+                                       "step 1, left view", std::nullopt));
+  EXPECT_FALSE(sim::write_top_view((folder() / "missing" / "top.png").string(), world, {}));
+}
+
+}  // namespace

@@ -1,0 +1,111 @@
+// The recorders on their own, fed events by hand: what the trace and the
+// state log write, and that a record appears under its name only when the
+// run ends.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "sim/engines/kinematic/kinematic_engine.h"
+#include "sim/record/outputs.h"
+#include "sim/record/state_log.h"
+#include "sim/record/trace.h"
+#include "sim/system/files.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Folder {
+  explicit Folder(const std::string &name)
+      : path(fs::path(testing::TempDir()) / (name + "_" + std::to_string(::getpid()))),
+        folder((fs::remove_all(path), path.string()), sim::is_stand_in_output),
+        outputs(folder, [this](const std::string &file, const std::string &reason) {
+          failures.push_back(file + ": " + reason);
+        }) {}
+  std::string read(const std::string &name) const { return sim::read_file((path / name).string()); }
+
+  fs::path path;
+  sim::OutputFolder folder;
+  sim::OutputSink outputs;
+  std::vector<std::string> failures;
+};
+
+const sim::WorldConfig world{};
+const std::vector<sim::Placement> no_placements;
+const std::vector<sim::Reach> no_reaches;
+const sim::RunRecord run{world, 0, false, no_placements, no_reaches};
+
+TEST(TraceRecorder, WritesEachCallAsOneJsonLineInItsFieldsOrder) {
+  Folder out("trace_lines");
+  sim::TraceRecorder trace(out.outputs);
+  const sim::CallField set[] = {{"tag", std::int64_t{10}}, {"position", 1.2803061f}};
+  trace.on_call({7, "servo_set_position", set});
+  const sim::CallField text[] = {{"text", std::string_view("a \"q\"\\\n\t\x01 é")}};
+  trace.on_call({8, "robot_console_print", text});
+  const sim::CallField odd[] = {{"position", NAN}, {"low", -INFINITY}, {"tiny", 1e-45f}};
+  trace.on_call({9, "servo_set_position", odd});
+  trace.on_call({9, "robot_live", {}});
+  EXPECT_FALSE(fs::exists(out.path / "trace.jsonl"));
+  trace.on_end(run);
+  EXPECT_EQ(
+      out.read("trace.jsonl"),
+      "{\"step\":7,\"op\":\"servo_set_position\",\"tag\":10,\"position\":1.2803061}\n"
+      "{\"step\":8,\"op\":\"robot_console_print\",\"text\":\"a \\\"q\\\"\\\\\\n\\t\\u0001 é\"}\n"
+      "{\"step\":9,\"op\":\"servo_set_position\",\"position\":\"nan\",\"low\":\"-inf\","
+      "\"tiny\":1e-45}\n"
+      "{\"step\":9,\"op\":\"robot_live\"}\n");
+  EXPECT_TRUE(out.failures.empty());
+}
+
+TEST(TraceRecorder, ALineLongerThanItsBufferIsWrittenWhole) {
+  Folder out("trace_long");
+  sim::TraceRecorder trace(out.outputs);
+  const std::string long_text(200'000, 'x');
+  const sim::CallField text[] = {{"text", std::string_view(long_text)}};
+  for (int i = 0; i < 3; ++i) trace.on_call({i, "robot_console_print", text});
+  trace.on_end(run);
+  std::string expected;
+  for (int i = 0; i < 3; ++i)
+    expected += "{\"step\":" + std::to_string(i) + ",\"op\":\"robot_console_print\",\"text\":\"" +
+                long_text + "\"}\n";
+  EXPECT_TRUE(out.read("trace.jsonl") == expected);
+}
+
+TEST(StateRecorder, AHeaderThenARowPerStepWithNoMadeUpSetPoints) {
+  Folder out("state_rows");
+  sim::WorldConfig config;
+  config.engine = sim::EngineKind::kinematic;
+  sim::KinematicEngine engine(config);
+  sim::SetPoints set_points;
+  set_points.set(sim::head_pan_joint, 0.5);
+  sim::StateRecorder state(out.outputs);
+  for (std::int64_t step = 1; step <= 3; ++step) {
+    engine.advance(set_points);
+    state.on_step({step, 0.032 * static_cast<double>(step), engine, set_points,
+                   sim::CameraImage{nullptr, 0, 0, engine.view()}});
+  }
+  state.on_end(run);
+  const std::string text = out.read("state.csv");
+  std::vector<std::string> rows;
+  for (std::size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
+    rows.push_back(text.substr(at, end - at));
+  ASSERT_EQ(rows.size(), 4u);
+  EXPECT_EQ(rows[0], sim::state_log_header());
+  const auto columns = [](const std::string &row) {
+    return std::count(row.begin(), row.end(), ',') + 1;
+  };
+  for (const std::string &row : rows) EXPECT_EQ(columns(row), columns(rows[0])) << row;
+  // Step, time, then the first joint never commanded: an empty set-point cell.
+  EXPECT_EQ(rows[1].rfind("1,0.032,,0,", 0), 0u) << rows[1];
+  // The pan reached 0.5 at 0.25 rad a step: the head looks left from step 1.
+  EXPECT_TRUE(rows[3].ends_with(",left")) << rows[3];
+  EXPECT_NE(rows[3].find(",0.5,0.5,"), std::string::npos) << rows[3];
+}
+
+}  // namespace

@@ -1,0 +1,80 @@
+// The output folder: one run at a time, earlier outputs (and only those)
+// removed, files that appear under their own names only when whole.
+#include "sim/system/output_folder.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <string_view>
+
+#include "sim/model/errors.h"
+#include "sim/system/files.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path fresh_folder(const std::string &name) {
+  const fs::path folder = fs::path(testing::TempDir()) / (name + "_" + std::to_string(::getpid()));
+  fs::remove_all(folder);
+  return folder;
+}
+
+bool ours(std::string_view name) {
+  return sim::OutputFolder::output_named(name).starts_with("out");
+}
+
+std::string error_of(const fs::path &path) {
+  try {
+    const sim::OutputFolder folder(path.string(), ours);
+  } catch (const sim::RunError &error) {
+    return error.what();
+  }
+  return "(opened)";
+}
+
+TEST(OutputFolder, MakesTheFolderAndRemovesOnlyWhatEarlierRunsLeft) {
+  const fs::path path = fresh_folder("folder_clean") / "made" / "here";
+  fs::create_directories(path);
+  for (const char *name : {"out.txt", ".out.txt.partial", "notes.txt", ".notes.txt.partial"})
+    std::ofstream(path / name) << "old";
+  const sim::OutputFolder folder(path.string(), ours);
+  EXPECT_FALSE(fs::exists(path / "out.txt"));
+  EXPECT_FALSE(fs::exists(path / ".out.txt.partial"));
+  EXPECT_TRUE(fs::exists(path / "notes.txt"));
+  EXPECT_TRUE(fs::exists(path / ".notes.txt.partial"));
+  EXPECT_EQ(sim::OutputFolder::output_named(".out.txt.partial"), "out.txt");
+  EXPECT_EQ(sim::OutputFolder::output_named(".partial"), ".partial");
+}
+
+TEST(OutputFolder, AFileAppearsUnderItsNameOnlyWhenWhole) {
+  const fs::path path = fresh_folder("folder_whole");
+  const sim::OutputFolder folder(path.string(), ours);
+  EXPECT_EQ(folder.write("out.json", "{}\n"), "");
+  EXPECT_EQ(sim::read_file((path / "out.json").string()), "{}\n");
+  std::ofstream(folder.partial("out.csv")) << "a,b\n";
+  EXPECT_FALSE(fs::exists(path / "out.csv"));
+  EXPECT_EQ(folder.commit("out.csv"), "");
+  EXPECT_EQ(sim::read_file((path / "out.csv").string()), "a,b\n");
+  // Nothing to commit is a failure with the system's reason, not a silent success.
+  EXPECT_EQ(folder.commit("out.png"), "No such file or directory");
+  for (const auto &entry : fs::directory_iterator(path))
+    EXPECT_FALSE(entry.path().filename().string().ends_with(".partial")) << entry.path();
+}
+
+TEST(OutputFolder, OneRunAtATimeAndAFolderThatCannotBeIsSaid) {
+  const fs::path path = fresh_folder("folder_lock");
+  {
+    const sim::OutputFolder first(path.string(), ours);
+    EXPECT_NE(error_of(path).find("another run is writing there"), std::string::npos);
+  }
+  EXPECT_EQ(error_of(path), "(opened)");  // the lock went with the first
+  const fs::path file = fresh_folder("folder_is_a_file");
+  std::ofstream(file) << "x";
+  EXPECT_NE(error_of(file / "below").find("cannot create the folder"), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,136 @@
+// World files: every key read, every mistake named by its key and reason,
+// and the built-in default world.
+#include "sim/world/world_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+sim::WorldFileError error_of(const std::string &text) {
+  try {
+    sim::parse_world(text, "w.toml");
+  } catch (const sim::WorldFileError &error) {
+    return error;
+  }
+  ADD_FAILURE() << "no error for:\n" << text;
+  return sim::WorldFileError("", "", "");
+}
+
+TEST(WorldFile, ErrorsNameTheKeyAndTheReason) {
+  struct Case {
+    std::string text;
+    std::string key;
+    std::string reason;  // a part of it
+  };
+  const std::vector<Case> cases = {
+      {"time_step_ms = 32\n", "steps", "required"},
+      {"steps = 0\n", "steps", "between 1"},
+      {"steps = -5\n", "steps", "between 1"},
+      {"steps = \"600\"\n", "steps", "integer"},
+      {"steps = 600\nstep = 3\n", "step", "unknown key"},
+      {"steps = 600\n[camera]\nwidth = 0\n", "camera.width", "between 1 and 1024"},
+      {"steps = 600\n[camera]\nheight = 1025\n", "camera.height", "between 1 and 1024"},
+      {"steps = 600\n[camera]\nwidth = 160.0\n", "camera.width", "integer"},
+      {"steps = 600\n[camera]\ndepth = 3\n", "camera.depth", "unknown key"},
+      {"steps = 600\ncamera = 3\n", "camera", "table"},
+      {"steps = 600\n[[target]]\nradius = 0\n", "target[0].radius", "positive"},
+      {"steps = 600\n[[target]]\nx = 0.1\n[[target]]\nradius = -0.01\n", "target[1].radius",
+       "positive"},
+      {"steps = 600\n[[target]]\nx = \"near\"\n", "target[0].x", "number"},
+      {"steps = 600\n[[target]]\ncolor = [30, 300, 0]\n", "target[0].color",
+       "channel green must be between 0 and 255, not 300"},
+      {"steps = 600\n''=5\n", "\"\"", "unknown key"},
+      {"steps = 600\n[camera]\n\"a b\" = 1\n", "camera.\"a b\"", "unknown key"},
+      {"engine = \"kinematic\"\nsteps = 600\njoint_speed = 1e-9\n", "joint_speed",
+       "no joint would visibly move"},
+      {"steps = 600\n[[block]]\nview = \"left\"\nx = 160\n", "block[0].x",
+       "wholly outside the 160 x 160 image"},
+      {"steps = 600\n[[target]]\nsize = 1\n", "target[0].size", "unknown key"},
+      {"steps = 600\ntime_step_ms = 0\n", "time_step_ms", "positive"},
+      {"steps = 600\n[camera\n", "(syntax)", "line 2"},
+      {"engine = \"ode\"\nsteps = 600\n", "engine", "\"physics\" or \"kinematic\""},
+      {"steps = 600\njoint_speed = 0.5\n", "joint_speed", "physics engine"},
+      {"steps = 600\ntime_step_ms = 5000\n", "time_step_ms", "between 0.1 and 1000"},
+      {"engine = \"kinematic\"\nsteps = 600\n[output]\nvideo = true\n", "output.video",
+       "kinematic engine"},
+  };
+  for (const Case &c : cases) {
+    const sim::WorldFileError error = error_of(c.text);
+    EXPECT_EQ(error.file, "w.toml") << c.text;
+    EXPECT_EQ(error.key, c.key) << c.text;
+    EXPECT_NE(error.reason.find(c.reason), std::string::npos) << c.text << error.reason;
+    EXPECT_EQ(std::string(error.what()), "w.toml: " + error.key + ": " + error.reason);
+  }
+}
+
+TEST(WorldFile, WhatIsNotAWorldFileIsSaidForWhatItIs) {
+  const fs::path folder =
+      fs::path(testing::TempDir()) / ("sim_world_files_" + std::to_string(::getpid()));
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  const fs::path fifo = folder / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  const fs::path huge = folder / "huge.toml";
+  std::ofstream(huge) << "steps = 1\n";
+  fs::resize_file(huge, 17u << 20);  // sparse: no disk needed
+  const std::pair<fs::path, const char *> cases[] = {
+      {folder, "is a directory"},
+      {fifo, "is a FIFO"},
+      {"/dev/zero", "is a device"},
+      {huge, "at most 16777216"},
+      {folder / "missing.toml", "cannot be opened (No such file or directory)"}};
+  for (const auto &[path, reason] : cases) {
+    try {
+      sim::load_world_file(path.string());
+      ADD_FAILURE() << path;
+    } catch (const sim::WorldFileError &error) {
+      EXPECT_EQ(error.file, path.string());
+      EXPECT_NE(error.reason.find(reason), std::string::npos) << error.reason;
+    }
+  }
+}
+
+TEST(WorldFile, ReadsEveryKeyAndTheSizeBounds) {
+  const sim::WorldConfig world = sim::parse_world(
+      "engine = \"kinematic\"\nsteps = 7\ntime_step_ms = 16\njoint_speed = 0.5\nrun_calls = 2\n"
+      "stop_after_reaches = 3\n[output]\ntrace = false\nstate = false\npictures = false\n"
+      "[camera]\nwidth = 1024\nheight = 1\nimage = false\n"
+      "[[target]]\nx = 0.038\ny = -0.05\nradius = 0.006\ncolor = [214, 30, 31]\n"
+      "[[target]]\nradius = 1\n",
+      "w.toml");
+  EXPECT_EQ(world.engine, sim::EngineKind::kinematic);
+  EXPECT_EQ(world.steps, 7);
+  EXPECT_EQ(world.time_step_ms, 16.0);
+  EXPECT_EQ(world.joint_speed, 0.5);
+  EXPECT_EQ(world.run_calls, 2);
+  EXPECT_EQ(world.stop_after_reaches, 3);
+  EXPECT_FALSE(world.write_trace || world.write_state || world.write_pictures || world.write_video);
+  EXPECT_EQ(world.camera_width, 1024);
+  EXPECT_EQ(world.camera_height, 1);
+  EXPECT_FALSE(world.camera_image);
+  ASSERT_EQ(world.targets.size(), 2u);
+  EXPECT_EQ(world.targets[0].x, 0.038);
+  EXPECT_EQ(world.targets[0].y, -0.05);
+  EXPECT_EQ(world.targets[0].color, (std::array<std::uint8_t, 3>{214, 30, 31}));
+  EXPECT_EQ(world.targets[1].radius, 1.0);
+  EXPECT_EQ(world.targets[1].color[0], 214);  // the default red
+}
+
+TEST(WorldFile, TheEmbeddedDefaultIsTheShippedFileWithATargetOnEachSide) {
+  const sim::WorldConfig world = sim::default_world();
+  EXPECT_EQ(world.steps, 600);
+  ASSERT_EQ(world.targets.size(), 2u);
+  EXPECT_LT(world.targets[0].y, 0.0);
+  EXPECT_GT(world.targets[1].y, 0.0);
+}
+
+}  // namespace

@@ -1,0 +1,150 @@
+// The run loop on its own, driven directly without the controller: when the
+// run is over, what it does with a bad set-point, and the outputs it leaves.
+#include "sim/world/world.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "sim/record/state_log.h"
+#include "sim/system/files.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::uint8_t leg_tag(int leg, int joint) {
+  return static_cast<std::uint8_t>(2 + 3 * leg + joint);
+}
+constexpr std::uint8_t tete_coup_tag = 14;
+constexpr std::uint8_t pan_tag = 15;
+
+// The rest posture's set-points, which put a foot at (0, 0, -0.115) under its hip.
+constexpr float rest_joint0 = -0.76679f;
+constexpr float rest_joint2 = 1.476161f;
+
+// A world with no outputs, stepped by hand.
+sim::WorldConfig plain_world(std::vector<sim::Target> targets = {}) {
+  sim::WorldConfig config;
+  config.engine = sim::EngineKind::kinematic;
+  config.steps = 100'000;
+  config.targets = std::move(targets);
+  return config;
+}
+
+void rest_leg(sim::World &world, int leg) {
+  world.set_position(leg_tag(leg, 0), rest_joint0);
+  world.set_position(leg_tag(leg, 1), 0.0f);
+  world.set_position(leg_tag(leg, 2), rest_joint2);
+}
+
+void run_steps(sim::World &world, int steps) {
+  for (int i = 0; i < steps; ++i) ASSERT_TRUE(world.step(1));
+}
+
+TEST(World, StepSaysWhenTheRunIsOverAndNaNSetPointsAreIgnored) {
+  sim::WorldConfig config = plain_world();
+  config.steps = 3;
+  sim::World world(config, "");
+  testing::internal::CaptureStderr();
+  world.set_position(pan_tag, std::nanf(""));
+  world.set_position(tete_coup_tag, -8.35f);  // beyond range: saturates silently
+  EXPECT_TRUE(world.step(1));
+  EXPECT_TRUE(world.step(1));
+  EXPECT_FALSE(world.step(1));
+  EXPECT_FALSE(world.step(1));
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(world.steps_done(), 3);
+  EXPECT_EQ(world.engine().position(sim::head_pan_joint), 0.0);
+  EXPECT_FALSE(world.set_points().given(sim::head_pan_joint));
+  EXPECT_NE(err.find("sim: warning: servo_set_position: tag 15"), std::string::npos) << err;
+  std::istringstream lines(err);
+  int warnings = 0;
+  for (std::string line; std::getline(lines, line);)
+    if (line.find("warning") != std::string::npos) ++warnings;
+  EXPECT_EQ(warnings, 1) << err;
+  EXPECT_NE(err.find("sim: 3 steps, 0 reaches, 0 on target\n"), std::string::npos) << err;
+}
+
+std::string read(const fs::path &path) { return sim::read_file(path.string()); }
+
+TEST(World, WritesEveryOutputWholeAndTheFramesTheControllerDecidedOn) {
+  const fs::path folder =
+      fs::path(testing::TempDir()) / ("sim_world_outputs_" + std::to_string(::getpid()));
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  // Outputs of an earlier run go; a file of the user's stays.
+  for (const char *name : {"frame_000001_left_look.png", ".report.json.partial", "notes.txt"})
+    std::ofstream(folder / name) << "old";
+  sim::WorldConfig config = plain_world({{0.038, 0.05, 0.006, {214, 30, 30}}});
+  config.steps = 60;
+  {
+    sim::World world(config, folder.string());
+    rest_leg(world, 0);
+    world.set_position(pan_tag, 0.4f);
+    run_steps(world, 3);
+    world.console_print("red left = 49\n");
+    world.console_print("nb_red = 49, ad*ag = 49\n");
+    // The set-points the controller gives for the left disc.
+    world.set_position(leg_tag(0, 2), 1.2720519f);
+    world.set_position(leg_tag(0, 1), -0.119698115f);
+    world.set_position(leg_tag(0, 0), -0.3517099f);
+    while (world.step(1)) {
+    }
+  }
+  const std::string png_signature = "\x89PNG\r\n\x1a\n";
+  for (const char *name :
+       {"top_view.png", "joints.png", "frame_000003_left_look.png", "frame_000003_left_reach.png"})
+    EXPECT_EQ(read(folder / name).substr(0, 8), png_signature) << name;
+  EXPECT_FALSE(fs::exists(folder / "frame_000001_left_look.png"));
+  EXPECT_EQ(read(folder / "notes.txt"), "old");
+  for (const auto &entry : fs::directory_iterator(folder))
+    EXPECT_FALSE(entry.path().filename().string().ends_with(".partial")) << entry.path();
+  const std::string report = read(folder / "report.json");
+  EXPECT_NE(report.find("\"steps\": 60,"), std::string::npos) << report;
+  EXPECT_NE(report.find("\"search_step\":3,\"window\":{\"x\":"), std::string::npos) << report;
+  EXPECT_NE(report.find("\"target\":0,\"distance\":0.003162}"), std::string::npos) << report;
+  const std::string trace = read(folder / "trace.jsonl");
+  EXPECT_EQ(trace.rfind("{\"step\":0,\"op\":\"servo_set_position\",\"tag\":2,", 0), 0u) << trace;
+  EXPECT_TRUE(
+      trace.ends_with("{\"step\":60,\"op\":\"end\",\"reason\":\"the world's steps are done\"}\n"));
+  const std::string state = read(folder / "state.csv");
+  EXPECT_EQ(std::count(state.begin(), state.end(), '\n'), 61);
+  EXPECT_EQ(state.substr(0, state.find('\n')), sim::state_log_header());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(World, AnOutputThatCannotBeWrittenIsAnErrorNotASuccess) {
+  // A report that lands on a full disk: the run must not claim it went well.
+  const fs::path folder =
+      fs::path(testing::TempDir()) / ("sim_world_full_disk_" + std::to_string(::getpid()));
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  sim::WorldConfig config = plain_world();
+  config.steps = 2;
+  sim::World world(config, folder.string());
+  fs::create_symlink("/dev/full", folder / ".report.json.partial");
+  testing::internal::CaptureStderr();
+  world.step(1);
+  EXPECT_FALSE(world.step(1));
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(world.exit_status(), 2);
+  EXPECT_NE(err.find("sim: error: SIM_OUTPUT: " + folder.string() +
+                     ": cannot write report.json there (No space left on device)"),
+            std::string::npos)
+      << err;
+  EXPECT_FALSE(fs::exists(folder / "report.json"));
+  EXPECT_TRUE(fs::exists(folder / "trace.jsonl"));
+}
+
+}  // namespace
