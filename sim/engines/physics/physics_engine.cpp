@@ -52,10 +52,10 @@ int substeps_of(const WorldConfig &world) {
       1, static_cast<int>(std::ceil(world.time_step_ms / 1000.0 / longest_substep - 1e-9)));
 }
 
-ModelPointer compiled(const WorldConfig &world) {
+ModelPointer compiled(const std::string &xml, const WorldConfig &world) {
   mju_user_error = physics_error;
   mju_user_warning = physics_warning;
-  ModelPointer model = compile_model(world_model_xml(world));
+  ModelPointer model = compile_model(xml);
   model->opt.timestep = world.time_step_ms / 1000.0 / substeps_of(world);
   return model;
 }
@@ -74,7 +74,8 @@ struct PhysicsEngine::Parts {
 
   explicit Parts(const WorldConfig &world)
       : substeps(substeps_of(world)),
-        model(compiled(world)),
+        xml(world_model_xml(world)),
+        model(compiled(xml, world)),
         data(mj_makeData(model.get())),
         renderer(*model),
         head(*model, renderer, world.camera_width, world.camera_height),
@@ -103,6 +104,7 @@ struct PhysicsEngine::Parts {
   }
 
   int substeps;
+  std::string xml;  // the model as compiled, robot and discs
   ModelPointer model;
   std::unique_ptr<mjData, DataDeleter> data;
   Renderer renderer;
@@ -142,6 +144,10 @@ std::optional<Vec2> PhysicsEngine::ground_seen(double u, double v) const {
 }
 
 ThirdPersonView &PhysicsEngine::overview() { return parts_->overview; }
+
+std::string PhysicsEngine::model_xml() const {
+  return with_timestep(parts_->xml, parts_->model->opt.timestep);
+}
 
 Foot PhysicsEngine::foot(int leg) const {
   const Parts &p = *parts_;

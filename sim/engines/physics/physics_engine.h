@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "sim/model/engine.h"
 #include "sim/model/third_person_view.h"
@@ -29,6 +30,9 @@ class PhysicsEngine final : public Engine {
 
   // The camera beside the robot, for the video.
   ThirdPersonView &overview();
+  // The whole model as it runs, robot and discs, as MJCF text that MuJoCo's
+  // own tools open: the substep it is stepped with written in.
+  std::string model_xml() const;
 
  private:
   struct Parts;

@@ -39,7 +39,8 @@ struct Folder {
 const sim::WorldConfig world{};
 const std::vector<sim::Placement> no_placements;
 const std::vector<sim::Reach> no_reaches;
-const sim::RunRecord run{world, 0, false, no_placements, no_reaches};
+const std::vector<std::optional<sim::Sighting>> no_sightings;
+const sim::RunRecord run{world, 0, false, no_placements, no_reaches, no_sightings};
 
 TEST(TraceRecorder, WritesEachCallAsOneJsonLineInItsFieldsOrder) {
   Folder out("trace_lines");
