@@ -119,6 +119,17 @@ void draw_disc(cairo_t *cr, double x, double y, double radius, Colour fill, Colo
   cairo_stroke(cr);
 }
 
+// The torso's outline, corners in pixels.
+void draw_torso(cairo_t *cr, const std::vector<Vec2> &corners) {
+  for (const Vec2 &corner : corners) cairo_line_to(cr, corner.x, corner.y);
+  cairo_close_path(cr);
+  set_colour(cr, {0.3, 0.3, 0.35, 0.12});
+  cairo_fill_preserve(cr);
+  set_colour(cr, {0.3, 0.3, 0.35});
+  cairo_set_line_width(cr, 1.5);
+  cairo_stroke(cr);
+}
+
 enum class Mark { rest, on_target, off_target, no_contact };
 constexpr std::size_t mark_kinds = 4;
 
@@ -365,8 +376,8 @@ std::vector<std::string> target_notes(const WorldConfig &world,
   return notes;
 }
 
-std::vector<LegendEntry> top_view_legend() {
-  return {
+std::vector<LegendEntry> top_view_legend(bool torso) {
+  std::vector<LegendEntry> legend{
       {[](cairo_t *c, double x, double y) { draw_view_swatch(c, x, y, left_view_ink); },
        "ground the camera sees with the head turned left"},
       {[](cairo_t *c, double x, double y) { draw_view_swatch(c, x, y, right_view_ink); },
@@ -392,6 +403,15 @@ std::vector<LegendEntry> top_view_legend() {
        },
        "reaches numbered in time order, from 1"},
   };
+  if (torso)
+    legend.insert(legend.begin() + 4, {[](cairo_t *c, double x, double y) {
+                                         draw_torso(c, {{x - 12.0, y - 6.0},
+                                                        {x + 12.0, y - 6.0},
+                                                        {x + 12.0, y + 6.0},
+                                                        {x - 12.0, y + 6.0}});
+                                       },
+                                       "the torso from above, where it ended"});
+  return legend;
 }
 
 // Counts and notes under the legend, from (x, y) down; returns the bottom.
@@ -432,8 +452,10 @@ double draw_side_notes(cairo_t *cr, double x, double y, std::size_t reaches,
 namespace {
 // The ground shown: the feet's reach and the views, grown to hold the
 // targets and the placements.
-Map top_view_map(const WorldConfig &world, const std::vector<Spot> &spots) {
+Map top_view_map(const WorldConfig &world, const std::vector<Spot> &spots,
+                 const std::vector<Vec2> &torso_footprint) {
   Map map;
+  for (const Vec2 &corner : torso_footprint) map.extent.include(corner.x, corner.y, 0.01);
   for (const Target &target : world.targets)
     map.extent.include(target.x, target.y, std::min(target.radius, 0.1) + 0.015);
   for (const Spot &spot : spots) map.extent.include(spot.at.x, spot.at.y, 0.015);
@@ -445,14 +467,15 @@ Map top_view_map(const WorldConfig &world, const std::vector<Spot> &spots) {
 
 Vec2 top_view_pixel(const WorldConfig &world, const std::vector<Placement> &placements,
                     const std::vector<Reach> &reaches, Vec2 ground) {
-  const Map map = top_view_map(world, spots_of(placements, reaches));
+  const Map map = top_view_map(world, spots_of(placements, reaches), {});
   return {map.column(ground.y), map.row(ground.x)};
 }
 
 bool write_top_view(const std::string &path, const WorldConfig &world,
-                    const std::vector<Placement> &placements, const std::vector<Reach> &reaches) {
+                    const std::vector<Placement> &placements, const std::vector<Reach> &reaches,
+                    const std::vector<Vec2> &torso_footprint) {
   const std::vector<Spot> spots = spots_of(placements, reaches);
-  const Map map = top_view_map(world, spots);
+  const Map map = top_view_map(world, spots, torso_footprint);
   const Box &box = map.box;
 
   std::vector<DrawnDisc> discs;
@@ -473,7 +496,7 @@ bool write_top_view(const std::string &path, const WorldConfig &world,
   if (notes_left_out > 0) notes.push_back("and " + std::to_string(notes_left_out) + " more");
 
   // The side column's size, measured by drawing it on a scratch canvas.
-  const std::vector<LegendEntry> legend = top_view_legend();
+  const std::vector<LegendEntry> legend = top_view_legend(!torso_footprint.empty());
   double side_width = 0.0;
   double side_height = 0.0;
   {
@@ -521,6 +544,12 @@ bool write_top_view(const std::string &path, const WorldConfig &world,
               {c[0] / 255.0, c[1] / 255.0, c[2] / 255.0}, {0.25, 0.05, 0.05});
   }
   draw_ground_edges(cr, map, left_view, right_view);
+  if (!torso_footprint.empty()) {
+    std::vector<Vec2> corners;
+    for (const Vec2 &corner : torso_footprint)
+      corners.push_back({map.column(corner.y), map.row(corner.x)});
+    draw_torso(cr, corners);
+  }
   draw_body_frame(cr, map);
   for (const double hip : {hip_y, -hip_y}) draw_hip(cr, map.column(hip), map.row(0.0));
   use_font(cr, 12.0);

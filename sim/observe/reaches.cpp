@@ -66,7 +66,13 @@ std::vector<const Reach *> ReachWatch::before_step(std::int64_t step, const SetP
     const bool away = commanded && distance(*commanded, rest_point(leg)) > reach_threshold;
     if (away) {
       if (!state.out) {
-        state.out = Reach{leg, step, std::nullopt, std::nullopt, *commanded, last_fetch};
+        state.out = Reach{};
+        state.out->leg = leg;
+        state.out->start_step = step;
+        state.out->aimed = *commanded;
+        state.out->decided_on = last_fetch;
+        state.out->torso_tilt = torso_.tilt();
+        state.torso_at_start = torso_.position;
         began.push_back(&*state.out);
       }
       if (!state.out->placement) state.out->aimed = *commanded;
@@ -81,11 +87,23 @@ std::vector<const Reach *> ReachWatch::before_step(std::int64_t step, const SetP
   return began;
 }
 
+void ReachWatch::after_step(const Engine &engine) {
+  torso_ = engine.torso();
+  for (const int leg : reaching_legs) {
+    std::optional<Reach> &out = legs_[slot(leg)].out;
+    if (!out) continue;
+    out->torso_tilt = std::max(out->torso_tilt, torso_.tilt());
+    if (const std::optional<double> force = engine.foot(leg).force)
+      out->foot_force = std::max(out->foot_force.value_or(0.0), *force);
+  }
+}
+
 void ReachWatch::placed(const Placement &placement) {
   Leg &state = legs_[slot(placement.leg)];
   if (!state.out) return;
   state.out->placement = placement;
   state.out->aimed = state.commanded;
+  state.out->torso_shift = distance(torso_.position, state.torso_at_start);
 }
 
 std::vector<Reach> ReachWatch::reaches() const {

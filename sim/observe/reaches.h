@@ -47,6 +47,13 @@ struct Reach {
   // rest, where the leg was held last.
   Vec3 aimed;
   std::optional<Fetch> decided_on;
+  // What the body went through meanwhile: the torso's largest tilt (rad),
+  // how far the torso moved from the reach's start to the foot's landing
+  // (m; none without a landing), and the largest push of the floor on the
+  // reaching foot (N; none where the engine has no forces).
+  double torso_tilt = 0.0;
+  std::optional<double> torso_shift;
+  std::optional<double> foot_force;
 
   ReachOutcome outcome() const;
   // The foot's distance from the aimed point, across the ground: how well the
@@ -67,6 +74,8 @@ class ReachWatch {
   // image, if it fetched one.
   std::vector<const Reach *> before_step(std::int64_t step, const SetPoints &set_points,
                                          const std::optional<Fetch> &last_fetch);
+  // The robot after the step just taken: the torso and the reaching feet.
+  void after_step(const Engine &engine);
   // A placement the step just taken produced.
   void placed(const Placement &placement);
   // Reaches that are over: their commanded foot came back to rest.
@@ -82,7 +91,9 @@ class ReachWatch {
   struct Leg {
     std::optional<Reach> out;  // the reach under way
     Vec3 commanded;            // the commanded foot at the last step
+    Vec3 torso_at_start;       // where the torso was when it began
   };
+  TorsoPose torso_;          // after the last step
   std::array<Leg, 2> legs_;  // legs 0 and 2
   std::vector<Reach> finished_;
 };

@@ -71,6 +71,7 @@ struct RunRecord {
   const std::vector<Placement> &placements;
   const std::vector<Reach> &reaches;                      // in the order they began
   const std::vector<std::optional<Sighting>> &sightings;  // per target
+  const std::vector<Vec2> &torso_footprint;  // where the torso ended, if the engine has one
 };
 
 class Recorder {

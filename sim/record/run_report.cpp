@@ -96,7 +96,11 @@ std::string report_json(const RunRecord &run) {
          {"window",
           window ? ordered_json({{"x", r.decided_on->window->x}, {"y", r.decided_on->window->y}})
                  : ordered_json(nullptr)},
-         {"window_ground", std::move(window_ground)}});
+         {"window_ground", std::move(window_ground)},
+         {"torso_tilt", std::round(r.torso_tilt * 1e6) / 1e6},
+         {"torso_shift", optional_metres(r.torso_shift)},
+         {"foot_force", r.foot_force ? ordered_json(std::round(*r.foot_force * 1e3) / 1e3)
+                                     : ordered_json(nullptr)}});
   }
   report["reaches"] = std::move(reaches);
 

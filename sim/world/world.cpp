@@ -93,8 +93,11 @@ void World::make_recorders() {
   recorders_.push_back(std::make_unique<ReportRecorder>(out));
   if (config_.write_pictures) {
     recorders_.push_back(std::make_unique<TopViewRecorder>(out));
-    recorders_.push_back(
-        std::make_unique<JointPlotRecorder>(out, config_.steps, config_.time_step_ms / 1000.0));
+    JointHistory::Ranges ranges;
+    for (std::size_t i = 0; i < plotted_joints.size(); ++i)
+      ranges[i] = engine_.engine->range(plotted_joints[i]);
+    recorders_.push_back(std::make_unique<JointPlotRecorder>(
+        out, config_.steps, config_.time_step_ms / 1000.0, ranges));
   }
 }
 
@@ -202,6 +205,7 @@ bool World::advance() {
   engine_.engine->advance(set_points_);
   camera_.update(*engine_.engine, set_points_);
   ++steps_done_;
+  reaches_.after_step(*engine_.engine);
   const std::size_t placed = watch_.placements().size();
   watch_.after_step(steps_done_, *engine_.engine, config_.targets);
   for (std::size_t i = placed; i < watch_.placements().size(); ++i)
@@ -346,8 +350,9 @@ void World::finish(const std::string &reason, bool interrupted) {
   }
   record_call("end", {{"reason", std::string_view(reason)}});
   const std::vector<Reach> reaches = reaches_.reaches();
-  const RunRecord record{config_, steps_done_,       interrupted, watch_.placements(),
-                         reaches, sightings_.first()};
+  const std::vector<Vec2> footprint = engine_.engine->torso_footprint();
+  const RunRecord record{config_, steps_done_,        interrupted, watch_.placements(),
+                         reaches, sightings_.first(), footprint};
   for (const auto &recorder : recorders_) recorder->on_end(record);
   if (console_lost_)
     std::fprintf(stderr,

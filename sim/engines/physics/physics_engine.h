@@ -27,6 +27,9 @@ class PhysicsEngine final : public Engine {
   bool render(std::span<unsigned char> image) override;
   std::optional<Vec2> ground_seen(double u, double v) const override;
   Foot foot(int leg) const override;
+  TorsoPose torso() const override;
+  std::vector<Vec2> torso_footprint() const override;
+  JointRange range(int joint) const override;
 
   // The camera beside the robot, for the video.
   ThirdPersonView &overview();

@@ -22,28 +22,39 @@ struct Record {
                   {300, 2, {0.03, -0.03, -0.115}, std::nullopt, std::nullopt}};
     // On target, decided on an image with a window; on target without one;
     // off target; in the air, still out when the run ended.
-    sim::Reach right{2, 79, 127, placements[1], {0.0377, -0.0541, -0.115}, std::nullopt};
-    right.decided_on =
-        sim::Fetch{78, sim::View::right, sim::Window{85, 117}, sim::Vec2{0.0377, -0.0541}};
-    reaches = {right,
-               {0,
-                198,
-                239,
-                placements[2],
-                {0.037, 0.047, -0.115},
-                sim::Fetch{197, sim::View::left, std::nullopt, std::nullopt}},
-               {2, 280, 320, placements[3], {0.03, -0.031, -0.115}, std::nullopt},
-               {0, 400, std::nullopt, std::nullopt, {0.09, 0.07, -0.09}, std::nullopt}};
+    const auto reach = [](int leg, std::int64_t start, std::optional<std::int64_t> end,
+                          std::optional<sim::Placement> rest, sim::Vec3 aimed,
+                          std::optional<sim::Fetch> decided_on) {
+      sim::Reach r;
+      r.leg = leg;
+      r.start_step = start;
+      r.end_step = end;
+      r.placement = rest;
+      r.aimed = aimed;
+      r.decided_on = decided_on;
+      r.torso_tilt = 0.0123456789;
+      if (rest) r.torso_shift = 0.0012344;
+      if (rest) r.foot_force = 3.45678;
+      return r;
+    };
+    reaches = {
+        reach(2, 79, 127, placements[1], {0.0377, -0.0541, -0.115},
+              sim::Fetch{78, sim::View::right, sim::Window{85, 117}, sim::Vec2{0.0377, -0.0541}}),
+        reach(0, 198, 239, placements[2], {0.037, 0.047, -0.115},
+              sim::Fetch{197, sim::View::left, std::nullopt, std::nullopt}),
+        reach(2, 280, 320, placements[3], {0.03, -0.031, -0.115}, std::nullopt),
+        reach(0, 400, std::nullopt, std::nullopt, {0.09, 0.07, -0.09}, std::nullopt)};
     sightings = {sim::Sighting{78, sim::View::right}, sim::Sighting{35, sim::View::left},
                  std::nullopt};
   }
   sim::RunRecord run(std::int64_t steps = 600) const {
-    return {world, steps, false, placements, reaches, sightings};
+    return {world, steps, false, placements, reaches, sightings, footprint};
   }
   sim::WorldConfig world;
   std::vector<sim::Placement> placements;
   std::vector<sim::Reach> reaches;
   std::vector<std::optional<sim::Sighting>> sightings;
+  std::vector<sim::Vec2> footprint;
 };
 
 TEST(Report, SaysWhatEachReachDidWithItsOutcome) {
@@ -56,15 +67,17 @@ TEST(Report, SaysWhatEachReachDidWithItsOutcome) {
         "{\"leg\":2,\"start_step\":79,\"end_step\":127,\"outcome\":\"on_target\",\"step\":105,"
         "\"foot\":[0.038,-0.054,-0.115],\"aimed\":[0.0377,-0.0541,-0.115],\"error\":0.000316,"
         "\"target\":0,\"distance\":0.004,\"search_step\":78,\"window\":{\"x\":85,\"y\":117},"
-        "\"window_ground\":[0.0377,-0.0541]}",
+        "\"window_ground\":[0.0377,-0.0541],\"torso_tilt\":0.012346,\"torso_shift\":0.001234,"
+        "\"foot_force\":3.457}",
         // No window in the image it was decided on: no search step either.
         "\"outcome\":\"on_target\",\"step\":224,\"foot\":[0.037,0.047,-0.115],"
         "\"aimed\":[0.037,0.047,-0.115],\"error\":0.0,\"target\":1,\"distance\":0.003162,"
-        "\"search_step\":null,\"window\":null,\"window_ground\":null}",
+        "\"search_step\":null,\"window\":null,\"window_ground\":null,",
         "\"outcome\":\"off_target\",\"step\":300,",
         "{\"leg\":0,\"start_step\":400,\"end_step\":null,\"outcome\":\"no_contact\",\"step\":null,"
         "\"foot\":null,\"aimed\":[0.09,0.07,-0.09],\"error\":null,\"target\":null,"
         "\"distance\":null,",
+        "\"torso_shift\":null,\"foot_force\":null}",
         "{\"x\":0.038,\"y\":-0.05,\"radius\":0.006,\"seen\":{\"step\":78,\"side\":\"right\"},"
         "\"reaches\":1}",
         "{\"x\":0.3,\"y\":0.0,\"radius\":0.006,\"seen\":null,\"reaches\":0}"})
