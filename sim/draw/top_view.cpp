@@ -402,8 +402,7 @@ Vec2 top_view_pixel(const WorldConfig &world, const std::vector<Placement> &plac
   return {map.column(ground.y), map.row(ground.x)};
 }
 
-bool write_top_view(const std::string &path, const WorldConfig &world,
-                    const std::vector<Placement> &placements) {
+std::string top_view_png(const WorldConfig &world, const std::vector<Placement> &placements) {
   const Map map = top_view_map(world, placements);
   const Box &box = map.box;
 
@@ -505,7 +504,7 @@ bool write_top_view(const std::string &path, const WorldConfig &world,
 
   const Box legend_box = legend_column(cr, side_x, box.y, legend, 13.0);
   draw_side_notes(cr, side_x, legend_box.bottom() + 24.0, placements.size(), layout.counts, notes);
-  return canvas.write_png(path);
+  return canvas.png();
 }
 
 }  // namespace sim

@@ -58,10 +58,8 @@ void FramesRecorder::save(std::int64_t step, View view, bool reach, const Camera
     std::snprintf(title, sizeof title, "step %lld, %s view: the search counted %d red pixels",
                   static_cast<long long>(step), view_name(view),
                   count_red(camera.pixels, camera.width, camera.height));
-  errno = 0;
-  const bool written = write_camera_frame(outputs_.partial(name), camera.width, camera.height,
-                                          camera.pixels, title, window);
-  outputs_.complete(name, written ? std::string() : last_system_reason());
+  outputs_.write_picture(
+      name, camera_frame_png(camera.width, camera.height, camera.pixels, title, window));
 }
 
 }  // namespace sim
