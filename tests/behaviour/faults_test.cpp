@@ -7,8 +7,11 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -86,6 +89,29 @@ TEST(Faults, ARunThatStopsBeforeItsStepsIsMarkedInterrupted) {
   EXPECT_NE(last_trace_line(run).find("robot_run returned after 2 step-function calls"),
             std::string::npos);
   EXPECT_EQ(report_of(simrun::run_reacher(short_world))["interrupted"], false);
+}
+
+TEST(Faults, OneSignalEndsARunWhoseFfmpegStalledWithWholeOutputs) {
+  // An ffmpeg that takes no frame and never ends, and that asks the run to
+  // end once the run is waiting on it.
+  const fs::path bin =
+      fs::path(testing::TempDir()) / ("stalled_ffmpeg_" + std::to_string(::getpid()));
+  fs::create_directories(bin);
+  std::ofstream(bin / "ffmpeg") << "#!/bin/sh\nsleep 1\nkill -TERM $PPID\nexec sleep 100000\n";
+  fs::permissions(bin / "ffmpeg", fs::perms::owner_all);
+  Options options;
+  options.env = {"PATH=" + bin.string() + ":" + std::getenv("PATH")};
+  const auto start = std::chrono::steady_clock::now();
+  const RunResult run =
+      simrun::run_reacher("steps = 300\n[output]\npictures = false\nstate = false\n", options);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
+  EXPECT_EQ(run.status, 128 + SIGTERM) << run.err;
+  EXPECT_TRUE(report_of(run)["interrupted"]);
+  EXPECT_TRUE(last_trace_line(run).ends_with("\"reason\":\"interrupted by SIGTERM\"}\n"))
+      << last_trace_line(run);
+  EXPECT_NE(run.err.find("cannot write run.mp4 there (ffmpeg"), std::string::npos) << run.err;
+  EXPECT_FALSE(fs::exists(fs::path(run.folder) / "run.mp4"));
+  fs::remove_all(bin);
 }
 
 TEST(Faults, ASecondRunIntoAFolderInUseRefuses) {
