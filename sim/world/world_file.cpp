@@ -33,6 +33,9 @@ constexpr std::uint64_t max_world_file_bytes = 16u << 20;
 // A joint slower than this would need over 400,000 steps for the smallest
 // head turn the controller makes (0.4 rad): nothing would visibly move.
 constexpr double min_joint_speed = 1e-6;  // rad per step
+// Every disc is drawn in every frame of the physics engine's camera, whose
+// scene holds 2000 objects, the robot's 18 among them.
+constexpr std::size_t max_physics_targets = 1000;
 constexpr double min_physics_step_ms = 0.1;
 constexpr double max_physics_step_ms = 1000.0;
 
@@ -248,6 +251,10 @@ WorldConfig parse_world(std::string_view text, const std::string &file_name) {
     target.color = in.color(t, path + "color", target.color);
     world.targets.push_back(target);
   });
+  if (world.engine == EngineKind::physics && world.targets.size() > max_physics_targets)
+    in.fail("target", "holds " + std::to_string(world.targets.size()) +
+                          " discs; the physics engine draws at most " +
+                          std::to_string(max_physics_targets));
 
   in.each_table(root, "block", [&](const toml::table &t, const std::string &path) {
     in.only_keys(t, path, {"view", "x", "y", "width", "height", "color"});

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "sim/engines/physics/pinhole.h"
 #include "sim/model/world_config.h"
@@ -20,6 +21,12 @@ extern const char *const robot_model_xml;
 // The model text for a world: the robot, with the world's discs lying on its
 // floor, the plane z = ground_z.
 std::string world_model_xml(const WorldConfig &world);
+
+// Which disc shows where discs overlap: the first in file order, as in the
+// kinematic world. Each disc's rank is one more than the highest rank of the
+// later discs it overlaps, 0 when it overlaps none; the renderer draws a disc
+// of higher rank in front. Indexed by geom id, 0 for every other geom.
+std::vector<int> disc_ranks(const mjModel &model, const WorldConfig &world);
 
 struct ModelDeleter {
   void operator()(mjModel *m) const { mj_deleteModel(m); }
