@@ -24,6 +24,8 @@ void check_world(const sim::WorldConfig &world) {
   fuzz::check(world.camera_width >= 1 && world.camera_width <= 1024 && world.camera_height >= 1 &&
                   world.camera_height <= 1024,
               "camera sizes within 1..1024");
+  fuzz::check(world.engine != sim::EngineKind::physics || world.targets.size() <= 1000,
+              "at most 1000 discs on the physics engine");
   for (const sim::Target &target : world.targets)
     fuzz::check(std::isfinite(target.x) && std::isfinite(target.y) &&
                     std::isfinite(target.radius) && target.radius > 0.0,

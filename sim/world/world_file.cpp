@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "sim/system/files.h"
+#include "sim/world/toml_depth.h"
 
 namespace sim {
 
@@ -27,6 +28,9 @@ WorldFileError::WorldFileError(const std::string &file_, const std::string &key_
 namespace {
 
 constexpr int max_camera_side = 1024;  // pixels
+// Levels of nesting a world file may have (see nested_deeper_than); the
+// deepest a world needs is 3, a target's colour.
+constexpr std::size_t max_nesting = 32;
 constexpr std::int64_t max_steps = 100'000'000;
 // Far more than any world needs; a larger file is a mistake (or /dev/zero).
 constexpr std::uint64_t max_world_file_bytes = 16u << 20;
@@ -179,6 +183,11 @@ class Reader {
 
 WorldConfig parse_world(std::string_view text, const std::string &file_name) {
   Reader in(file_name);
+  if (const std::optional<TooDeep> deep = nested_deeper_than(text, max_nesting))
+    in.fail("(syntax)", "line " + std::to_string(deep->line) + ": nests deeper than " +
+                            std::to_string(max_nesting) +
+                            " levels (tables, the parts of dotted keys, arrays, inline tables); "
+                            "a world needs 3 at most");
   toml::table root;
   try {
     root = toml::parse(text, file_name);

@@ -72,6 +72,32 @@ TEST(WorldFile, ErrorsNameTheKeyAndTheReason) {
   }
 }
 
+std::string dotted_key(int parts) {
+  std::string key = "a";
+  for (int i = 1; i < parts; ++i) key += ".a";
+  return key;
+}
+
+TEST(WorldFile, NestingTooDeepForTheParserIsRefusedBeforeParsing) {
+  // 40,000 parts overflowed the parser's stack; 32 levels are allowed, in
+  // keys, headers and values alike.
+  const std::string steps = "steps = 600\n";
+  for (const std::string &text :
+       {steps + dotted_key(40'000) + " = 1\n", steps + "[" + dotted_key(33) + "]\n",
+        steps + "[[" + dotted_key(32) + "]]\n", steps + "x = " + std::string(33, '[') + "]\n",
+        steps + "x = {a = \"]}\", " + dotted_key(32) + " = 1}\n"}) {
+    const sim::WorldFileError error = error_of(text);
+    EXPECT_EQ(error.key, "(syntax)") << text.substr(0, 80);
+    EXPECT_NE(error.reason.find("line 2: nests deeper than 32 levels"), std::string::npos)
+        << error.reason;
+  }
+  for (const std::string &text :
+       {steps + dotted_key(32) + " = 1\n",
+        steps + "x = " + std::string(31, '[') + std::string(31, ']') + "\n",
+        steps + "x = \"\"\"\n[[[[\n\"\"\"\n" + dotted_key(32) + " = 1\n"})
+    EXPECT_EQ(error_of(text).reason, "unknown key") << text.substr(0, 80);
+}
+
 TEST(WorldFile, WhatIsNotAWorldFileIsSaidForWhatItIs) {
   const fs::path folder =
       fs::path(testing::TempDir()) / ("sim_world_files_" + std::to_string(::getpid()));
