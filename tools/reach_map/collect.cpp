@@ -44,6 +44,17 @@ ordered_json counts_json(const SideCounts &c) {
           {"solver_messages", c.solver_messages}};
 }
 
+// A whole number of a report within its bounds; a fraction or a number out
+// of range (a leg 7, a window at 1e30) is a report no run wrote.
+std::int64_t whole(const json &value, const fs::path &report, const std::string &key,
+                   std::int64_t low, std::int64_t high) {
+  if (!value.is_number_integer() || value.get<std::int64_t>() < low ||
+      value.get<std::int64_t>() > high)
+    throw MapError(report.string() + ": " + key + " must be a whole number from " +
+                   std::to_string(low) + " to " + std::to_string(high) + ", not " + value.dump());
+  return value.get<std::int64_t>();
+}
+
 std::string millimetres(const std::optional<double> &value) {
   if (!value) return "none";
   char text[32];
@@ -68,14 +79,16 @@ Outcome read_outcome(const Point &point, const fs::path &job_folder) {
   json report;
   try {
     report = json::parse(read_text(report_path));
-    outcome.steps = report.at("steps").get<std::int64_t>();
+    outcome.steps = whole(report.at("steps"), report_path, "steps", 0, 100'000'000);
     if (report.at("interrupted").get<bool>())
       throw MapError(report_path.string() + ": the run was interrupted");
     const json &reaches = report.at("reaches");
     if (!reaches.empty()) {
       const json &reach = reaches.front();
       outcome.reached = true;
-      outcome.leg = reach.at("leg").get<int>();
+      const std::int64_t leg = whole(reach.at("leg"), report_path, "reaches[0].leg", 0, 2);
+      if (leg == 1) throw MapError(report_path.string() + ": reaches[0].leg must be 0 or 2, not 1");
+      outcome.leg = static_cast<int>(leg);
       outcome.hit = !reach.at("target").is_null();
       const json &foot = reach.at("foot");
       outcome.foot =
@@ -83,7 +96,9 @@ Outcome read_outcome(const Point &point, const fs::path &job_folder) {
       outcome.miss = std::hypot(outcome.foot->x - point.x, outcome.foot->y - point.y);
       if (!reach.at("error").is_null()) outcome.error = reach.at("error").get<double>();
       if (const json &w = reach.at("window"); !w.is_null())
-        outcome.window = std::array<int, 2>{w.at("x").get<int>(), w.at("y").get<int>()};
+        outcome.window = std::array<int, 2>{
+            static_cast<int>(whole(w.at("x"), report_path, "reaches[0].window.x", 0, 1023)),
+            static_cast<int>(whole(w.at("y"), report_path, "reaches[0].window.y", 0, 1023))};
       if (const json &a = reach.at("aimed"); !a.is_null())
         outcome.aimed = Vec2{a.at(0).get<double>(), a.at(1).get<double>()};
     }
