@@ -110,6 +110,7 @@ class World {
   PlacementWatch watch_;
   ReachLog reaches_;
   std::optional<std::string> console_lost_;
+  std::int64_t console_lines_ = 0;  // console lines written
   bool outputs_written_ = true;
   int signal_ = 0;  // the signal that ended the run, if one did
   bool finished_ = false;

@@ -41,7 +41,9 @@ constexpr double min_joint_speed = 1e-6;  // rad per step
 // scene holds 2000 objects, the robot's 18 among them.
 constexpr std::size_t max_physics_targets = 1000;
 constexpr double min_physics_step_ms = 0.1;
-constexpr double max_physics_step_ms = 1000.0;
+// A step of more than a second is nothing a controller's loop meets, and
+// longer ones take a run's time (steps x step) past what a double counts.
+constexpr double max_step_ms = 1000.0;
 
 std::string number_text(double value) {
   std::ostringstream text;
@@ -220,9 +222,11 @@ WorldConfig parse_world(std::string_view text, const std::string &file_name) {
   // more than a second would be thousands of them, and a step far below its
   // 0.1 ms solver scale is a run that never gets anywhere.
   if (world.engine == EngineKind::physics &&
-      (world.time_step_ms < min_physics_step_ms || world.time_step_ms > max_physics_step_ms))
+      (world.time_step_ms < min_physics_step_ms || world.time_step_ms > max_step_ms))
     in.fail("time_step_ms", "must be between 0.1 and 1000 for the physics engine, not " +
                                 number_text(world.time_step_ms));
+  if (world.time_step_ms > max_step_ms)
+    in.fail("time_step_ms", "must be at most 1000, not " + number_text(world.time_step_ms));
   world.joint_speed = in.positive(root, "joint_speed", "joint_speed", world.joint_speed);
   if (world.joint_speed < min_joint_speed)
     in.fail("joint_speed", "must be at least 1e-06 rad a step: at " +

@@ -25,6 +25,12 @@ sim::WorldFileError error_of(const std::string &text) {
   return sim::WorldFileError("", "", "");
 }
 
+std::string repeated(const std::string &text, int times) {
+  std::string out;
+  for (int i = 0; i < times; ++i) out += text;
+  return out;
+}
+
 TEST(WorldFile, ErrorsNameTheKeyAndTheReason) {
   struct Case {
     std::string text;
@@ -60,6 +66,10 @@ TEST(WorldFile, ErrorsNameTheKeyAndTheReason) {
       {"engine = \"ode\"\nsteps = 600\n", "engine", "\"physics\" or \"kinematic\""},
       {"steps = 600\njoint_speed = 0.5\n", "joint_speed", "physics engine"},
       {"steps = 600\ntime_step_ms = 5000\n", "time_step_ms", "between 0.1 and 1000"},
+      {"engine = \"kinematic\"\nsteps = 600\ntime_step_ms = 1.7e308\n", "time_step_ms",
+       "at most 1000"},
+      {"steps = 600\n" + repeated("[[target]]\n", 1001), "target",
+       "holds 1001 discs; the physics engine draws at most 1000"},
       {"engine = \"kinematic\"\nsteps = 600\n[output]\nvideo = true\n", "output.video",
        "kinematic engine"},
   };
@@ -72,11 +82,7 @@ TEST(WorldFile, ErrorsNameTheKeyAndTheReason) {
   }
 }
 
-std::string dotted_key(int parts) {
-  std::string key = "a";
-  for (int i = 1; i < parts; ++i) key += ".a";
-  return key;
-}
+std::string dotted_key(int parts) { return "a" + repeated(".a", parts - 1); }
 
 TEST(WorldFile, NestingTooDeepForTheParserIsRefusedBeforeParsing) {
   // 40,000 parts overflowed the parser's stack; 32 levels are allowed, in
