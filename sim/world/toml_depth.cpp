@@ -50,7 +50,11 @@ class Scan {
     ++at_;
     return true;
   }
-  bool starts(std::string_view word) const { return text_.substr(at_).starts_with(word); }
+  // An escape's backslash may be the text's last byte, and the scan steps
+  // past the end.
+  bool starts(std::string_view word) const {
+    return !done() && text_.substr(at_).starts_with(word);
+  }
   void deeper(std::size_t depth) {
     if (ok_ && depth > limit_) too_deep_ = true;
   }
