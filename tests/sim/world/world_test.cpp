@@ -176,27 +176,4 @@ TEST(World, AnOutputThatCannotBeWrittenIsAnErrorNotASuccess) {
   EXPECT_TRUE(fs::exists(folder / "trace.jsonl"));
 }
 
-TEST(World, NothingIsWrittenThroughALinkPlantedInTheFolder) {
-  const fs::path folder =
-      fs::path(testing::TempDir()) / ("sim_world_planted_" + std::to_string(::getpid()));
-  fs::remove_all(folder);
-  fs::create_directories(folder);
-  const fs::path victim = folder / "victim.txt";
-  std::ofstream(victim) << "mine";
-  sim::WorldConfig config = plain_world();
-  config.steps = 2;
-  {
-    sim::World world(config, folder.string());
-    // Planted while the run goes, before the report is written.
-    fs::create_symlink(victim, folder / ".report.json.partial");
-    fs::create_symlink(victim, folder / ".top_view.png.partial");
-    while (world.step(1)) {
-    }
-    EXPECT_EQ(world.exit_status(), 0);
-  }
-  EXPECT_EQ(read(victim), "mine");
-  for (const char *name : {"report.json", "top_view.png"})
-    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(folder / name))) << name;
-}
-
 }  // namespace
