@@ -36,7 +36,7 @@ class Renderer {
   mjvScene scene_{};
   mjvOption options_{};
   std::vector<int> disc_ranks_;
-  double pull_per_rank_ = 0.0;  // metres
+  double pull_per_rank_ = 0.0;            // metres
   std::vector<unsigned char> bottom_up_;  // what the renderer gives, before the flip
 };
 
