@@ -17,13 +17,15 @@ void check_world(const sim::WorldConfig &world) {
   fuzz::check(world.file == file_name, "a world remembers its file");
   fuzz::check(world.steps >= 1 && world.steps <= 100'000'000, "steps within bounds");
   fuzz::check(world.run_calls >= 0 && world.run_calls <= 100'000'000, "run_calls within bounds");
-  fuzz::check(std::isfinite(world.time_step_ms) && world.time_step_ms > 0.0,
-              "time_step_ms finite and positive");
+  fuzz::check(world.time_step_ms > 0.0 && world.time_step_ms <= 1000.0,
+              "time_step_ms above 0, at most 1000");
   fuzz::check(std::isfinite(world.joint_speed) && world.joint_speed > 0.0,
               "joint_speed finite and positive");
   fuzz::check(world.camera_width >= 1 && world.camera_width <= 1024 && world.camera_height >= 1 &&
                   world.camera_height <= 1024,
               "camera sizes within 1..1024");
+  fuzz::check(world.engine != sim::EngineKind::physics || world.targets.size() <= 1000,
+              "at most 1000 discs on the physics engine");
   for (const sim::Target &target : world.targets)
     fuzz::check(std::isfinite(target.x) && std::isfinite(target.y) &&
                     std::isfinite(target.radius) && target.radius > 0.0,

@@ -29,9 +29,9 @@ void draw_window_outline(cairo_t *cr, double x, double y, double side) {
 }
 }  // namespace
 
-bool write_camera_frame(const std::string &path, int width, int height, const unsigned char *rgb,
-                        const std::string &title, std::optional<Window> window) {
-  if (rgb == nullptr || width < 1 || height < 1) return false;
+std::string camera_frame_png(int width, int height, const unsigned char *rgb,
+                             const std::string &title, std::optional<Window> window) {
+  if (rgb == nullptr || width < 1 || height < 1) return "";
   const double longer = std::max(width, height);
   const int zoom =
       std::max(1, static_cast<int>(std::min(std::max(frame_view_size / longer, 180.0 / height),
@@ -131,7 +131,7 @@ bool write_camera_frame(const std::string &path, int width, int height, const un
     text(cr, 16.0, caption_y + 8.0, "no window of exact target level in this image", Align::left,
          Baseline::top);
   }
-  return canvas.write_png(path);
+  return canvas.png();
 }
 
 }  // namespace sim

@@ -93,6 +93,19 @@ bool Canvas::write_png(const std::string &path) const {
   return cairo_surface_write_to_png(surface_, path.c_str()) == CAIRO_STATUS_SUCCESS;
 }
 
+std::string Canvas::png() const {
+  if (cairo_status(cr_) != CAIRO_STATUS_SUCCESS) return "";
+  cairo_surface_flush(surface_);
+  std::string bytes;
+  const auto append = [](void *to, const unsigned char *data, unsigned int size) {
+    static_cast<std::string *>(to)->append(reinterpret_cast<const char *>(data), size);
+    return CAIRO_STATUS_SUCCESS;
+  };
+  if (cairo_surface_write_to_png_stream(surface_, append, &bytes) != CAIRO_STATUS_SUCCESS)
+    return "";
+  return bytes;
+}
+
 void use_font(cairo_t *cr, double size, Weight weight) {
   if (cairo_font_face_t *loaded = face(weight); loaded != nullptr)
     cairo_set_font_face(cr, loaded);

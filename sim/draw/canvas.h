@@ -38,6 +38,9 @@ class Canvas {
   // PNG without a time chunk, so the same drawing gives the same bytes. False
   // if the file cannot be written or anything drawn failed.
   bool write_png(const std::string &path) const;
+  // The same PNG's bytes, for the caller to write where it will; none if
+  // anything drawn failed.
+  std::string png() const;
 
  private:
   cairo_surface_t *surface_;

@@ -185,7 +185,7 @@ void draw_series(cairo_t *cr, const JointHistory &history, SpanOf span_of, bool 
 
 }  // namespace
 
-bool write_joint_plot(const std::string &path, const JointHistory &history) {
+std::string joint_plot_png(const JointHistory &history) {
   const double data_width = JointHistory::plot_columns;
   const std::vector<Panel> panels = panels_of();
   const double bottom = panel_top(panels.size() - 1) + panel_height;
@@ -353,7 +353,7 @@ bool write_joint_plot(const std::string &path, const JointHistory &history) {
   text(cr, joint_plot_left + data_width / 2.0, bottom + 28.0,
        "time since the run began (s), " + number(seconds_per_step, 4) + " s" + " a step",
        Align::centre, Baseline::top);
-  return canvas.write_png(path);
+  return canvas.png();
 }
 
 }  // namespace sim

@@ -9,8 +9,8 @@
 
 namespace sim {
 
-// One panel per plotted joint, set-point and position against time. False if
-// the file cannot be written.
-bool write_joint_plot(const std::string &path, const JointHistory &history);
+// One panel per plotted joint, set-point and position against time. The
+// PNG's bytes; none if the drawing failed.
+std::string joint_plot_png(const JointHistory &history);
 
 }  // namespace sim

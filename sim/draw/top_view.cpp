@@ -471,9 +471,9 @@ Vec2 top_view_pixel(const WorldConfig &world, const std::vector<Placement> &plac
   return {map.column(ground.y), map.row(ground.x)};
 }
 
-bool write_top_view(const std::string &path, const WorldConfig &world,
-                    const std::vector<Placement> &placements, const std::vector<Reach> &reaches,
-                    const std::vector<Vec2> &torso_footprint) {
+std::string top_view_png(const WorldConfig &world, const std::vector<Placement> &placements,
+                         const std::vector<Reach> &reaches,
+                         const std::vector<Vec2> &torso_footprint) {
   const std::vector<Spot> spots = spots_of(placements, reaches);
   const Map map = top_view_map(world, spots, torso_footprint);
   const Box &box = map.box;
@@ -584,7 +584,7 @@ bool write_top_view(const std::string &path, const WorldConfig &world,
 
   const Box legend_box = legend_column(cr, side_x, box.y, legend, 13.0);
   draw_side_notes(cr, side_x, legend_box.bottom() + 24.0, reaches.size(), layout.counts, notes);
-  return canvas.write_png(path);
+  return canvas.png();
 }
 
 }  // namespace sim

@@ -17,11 +17,11 @@ namespace sim {
 // world file, and every reach, numbered in time order and marked by its
 // outcome where its foot came to rest (or, when it never came down, where
 // the leg was sent); a foot put down outside any reach gets a small plain
-// mark.
-// When the torso's footprint (where it ended) is given, it is outlined too.
-bool write_top_view(const std::string &path, const WorldConfig &world,
-                    const std::vector<Placement> &placements, const std::vector<Reach> &reaches,
-                    const std::vector<Vec2> &torso_footprint = {});
+// mark. When the torso's footprint (where it ended) is given, it is outlined
+// too. The PNG's bytes; none if the drawing failed.
+std::string top_view_png(const WorldConfig &world, const std::vector<Placement> &placements,
+                         const std::vector<Reach> &reaches,
+                         const std::vector<Vec2> &torso_footprint = {});
 // Where that picture shows a ground point (body frame): pixel column, row.
 Vec2 top_view_pixel(const WorldConfig &world, const std::vector<Placement> &placements,
                     const std::vector<Reach> &reaches, Vec2 ground);

@@ -63,10 +63,8 @@ void FramesRecorder::save(std::int64_t step, View side, bool reach, const Camera
   char name[64];
   std::snprintf(name, sizeof name, "frame_%06lld_%s_%s.png", static_cast<long long>(step),
                 view_name(side), reach ? "reach" : "look");
-  errno = 0;
-  const bool written = write_camera_frame(outputs_.partial(name), camera.width, camera.height,
-                                          camera.pixels, title, window);
-  outputs_.complete(name, written ? std::string() : last_system_reason());
+  outputs_.write_picture(
+      name, camera_frame_png(camera.width, camera.height, camera.pixels, title, window));
 }
 
 }  // namespace sim

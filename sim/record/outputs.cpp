@@ -21,4 +21,11 @@ void OutputSink::write(const std::string &name, std::string_view content) const 
     failed_(name, failure);
 }
 
+void OutputSink::write_picture(const std::string &name, std::string_view png) const {
+  if (png.empty())
+    failed_(name, "the picture could not be drawn");
+  else
+    write(name, png);
+}
+
 }  // namespace sim

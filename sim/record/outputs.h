@@ -25,11 +25,16 @@ class OutputSink {
   const std::string &path() const { return folder_.path(); }
   // Where an output is written until it is whole.
   std::string partial(std::string_view name) const { return folder_.partial(name); }
+  // The output's partial file made new for writing: a file descriptor, or -1
+  // with errno set (see OutputFolder::create).
+  int create(std::string_view name, int access) const { return folder_.create(name, access); }
   // Renames the output written under its partial name into place, or
   // reports why it is missing: `failure`, or the rename's own reason.
   void complete(const std::string &name, std::string failure) const;
   // Writes a whole output: partial, then renamed; or reports its loss.
   void write(const std::string &name, std::string_view content) const;
+  // The same for a picture, whose drawing gives no bytes when it failed.
+  void write_picture(const std::string &name, std::string_view png) const;
 
  private:
   const OutputFolder &folder_;

@@ -1,5 +1,8 @@
 #include "sim/record/record_file.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 
 #include "sim/model/errors.h"
@@ -10,7 +13,15 @@ namespace sim {
 RecordFile::RecordFile(const OutputSink &outputs, std::string name)
     : outputs_(outputs), name_(std::move(name)) {
   errno = 0;
-  file_ = std::fopen(outputs_.partial(name_).c_str(), "wb");
+  const int created = outputs_.create(name_, O_WRONLY);
+  if (created >= 0) {
+    file_ = ::fdopen(created, "wb");
+    if (file_ == nullptr) {
+      const int error = errno;
+      ::close(created);
+      errno = error;
+    }
+  }
   if (file_ == nullptr)
     throw RunError("SIM_OUTPUT: " + outputs_.path() + ": cannot write " + name_ + " there (" +
                    last_system_reason() + ")");

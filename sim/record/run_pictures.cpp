@@ -1,20 +1,16 @@
 #include "sim/record/run_pictures.h"
 
-#include <cerrno>
 #include <cmath>
 #include <string>
 
 #include "sim/draw/joint_plot.h"
 #include "sim/draw/top_view.h"
-#include "sim/system/files.h"
 
 namespace sim {
 
 void TopViewRecorder::on_end(const RunRecord &run) {
-  errno = 0;
-  const bool written = write_top_view(outputs_.partial("top_view.png"), run.world, run.placements,
-                                      run.reaches, run.torso_footprint);
-  outputs_.complete("top_view.png", written ? std::string() : last_system_reason());
+  outputs_.write_picture("top_view.png",
+                         top_view_png(run.world, run.placements, run.reaches, run.torso_footprint));
 }
 
 void JointPlotRecorder::on_step(const StepEvent &step) {
@@ -36,9 +32,7 @@ void JointPlotRecorder::on_reach_start(const Reach &reach) {
 }
 
 void JointPlotRecorder::on_end(const RunRecord & /*run*/) {
-  errno = 0;
-  const bool written = write_joint_plot(outputs_.partial("joints.png"), history_);
-  outputs_.complete("joints.png", written ? std::string() : last_system_reason());
+  outputs_.write_picture("joints.png", joint_plot_png(history_));
 }
 
 }  // namespace sim

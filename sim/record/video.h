@@ -5,6 +5,9 @@
 
 #include <sys/types.h>
 
+#include <chrono>
+#include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -17,24 +20,55 @@ namespace sim {
 
 class VideoWriter {
  public:
-  VideoWriter() = default;
+  using Clock = std::chrono::steady_clock;
+  // How long ffmpeg may go without taking any frame data, or take to finish
+  // the video once its frames are all given, before it counts as stalled
+  // and is stopped: a run never waits on it for ever.
+  static constexpr std::chrono::milliseconds default_patience{20'000};
+  // The same, once a signal has asked the run to end.
+  static constexpr std::chrono::milliseconds patience_once_stopped{3'000};
+
+  explicit VideoWriter(std::chrono::milliseconds patience = default_patience)
+      : patience_(patience) {}
   ~VideoWriter();
   VideoWriter(const VideoWriter &) = delete;
   VideoWriter &operator=(const VideoWriter &) = delete;
 
-  // Starts ffmpeg writing path. Empty, or why it could not start.
-  std::string open(const std::string &path, int width, int height, double frames_per_second);
+  // Starts ffmpeg writing into `output`, a new file open for reading and
+  // writing (an mp4 file is finished by going back to its start), which the
+  // writer takes over. Empty, or why it could not start.
+  std::string open(int output, int width, int height, double frames_per_second);
   bool is_open() const { return pipe_ >= 0; }
   // One frame of width x height x 3 bytes, rows top to bottom. False once
-  // ffmpeg has stopped taking frames.
+  // ffmpeg has stopped taking frames, or was stopped for stalling.
   bool add(std::span<const unsigned char> frame);
-  // Ends the stream and waits for ffmpeg. Empty, or why the video is not whole.
+  // Ends the stream and waits for ffmpeg to finish. Empty, or why the video
+  // is not whole: a write that failed, a stall, ffmpeg's exit status and what
+  // it printed. Only a video that ffmpeg finished without a word is whole.
   std::string close();
 
  private:
-  int pipe_ = -1;
+  // Waits, reading ffmpeg's messages meanwhile, until the pipe takes frame
+  // data again (for_frames) or ffmpeg has exited. False when ffmpeg has
+  // taken longer than its patience since `since`.
+  bool wait(bool for_frames, Clock::time_point since);
+  // Reads what ffmpeg printed so far, without waiting.
+  void read_messages();
+  // Stops a stalled ffmpeg.
+  void stop(const std::string &why);
+  // Reaps ffmpeg, stopping it if it has not exited by the deadline; what its
+  // end says of the video, or empty for a clean exit.
+  std::string reap(Clock::time_point deadline);
+
+  std::chrono::milliseconds patience_;
+  int pipe_ = -1;      // ffmpeg's standard input: the frames
+  int messages_ = -1;  // its standard error
   pid_t ffmpeg_ = -1;
+  std::int64_t frames_ = 0;
+  bool stopped_ = false;                         // ffmpeg was stopped for stalling
+  std::optional<Clock::time_point> stop_asked_;  // when a signal asked the run to end
   std::string failure_;
+  std::string said_;  // ffmpeg's messages
 };
 
 // run.mp4 of a run: a frame every other 32 ms step (real time), filmed from

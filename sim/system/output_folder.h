@@ -1,7 +1,8 @@
 // The folder a run writes into. One run at a time holds it; every file in it
 // is written under a temporary name and renamed when whole, so a reader never
 // sees half a file; and a new run first removes the stand-in's own earlier
-// outputs there, and nothing else.
+// outputs there, and nothing else. Nothing is ever written through a symbolic
+// link found in the folder: every file is made afresh where its name is.
 #pragma once
 
 #include <functional>
@@ -30,6 +31,11 @@ class OutputFolder {
   // The output a file name stands for: the name itself, or for a partial
   // file the output it was becoming.
   static std::string output_named(std::string_view file_name);
+  // Makes the partial file of an output new and empty, open for writing
+  // (O_WRONLY or O_RDWR in `access`), and returns its file descriptor
+  // (close-on-exec), or -1 with errno set. Whatever had that name before,
+  // a symbolic link included, is removed first, never written through.
+  int create(std::string_view name, int access) const;
   // Renames the partial file to its own name. On failure, returns the
   // system's reason; empty on success.
   std::string commit(std::string_view name) const;
@@ -38,7 +44,8 @@ class OutputFolder {
 
  private:
   std::string path_;
-  int lock_ = -1;  // file descriptor holding the folder's lock
+  int folder_ = -1;  // the folder itself, which every file is made and renamed in
+  int lock_ = -1;    // file descriptor holding the folder's lock
 };
 
 }  // namespace sim

@@ -321,7 +321,9 @@ char *World::text_buffer() {
 
 void World::console_lost(const std::string &reason) {
   if (!console_lost_)
-    console_lost_ = "at step " + std::to_string(steps_done_) + " (" + reason + ")";
+    console_lost_ =
+        std::string(console_lines_ == 0 ? "before any of its lines was written, " : "") +
+        "at step " + std::to_string(steps_done_) + " (" + reason + ")";
 }
 
 void World::console_print(const char *text) {
@@ -334,9 +336,15 @@ void World::console_print(const char *text) {
   record_call("robot_console_print", {{"text", std::string_view(text)}});
   if (console_lost_) return;
   errno = 0;
-  const bool failed = write_forgetting_own_sigpipe(
-      [&] { return std::fputs(text, stdout) < 0 || std::ferror(stdout) != 0; });
-  if (failed) console_lost(last_system_reason());
+  // Each line is flushed, so a loss is seen at the line that was lost, not
+  // whenever the buffer next filled.
+  const bool failed = write_forgetting_own_sigpipe([&] {
+    return std::fputs(text, stdout) < 0 || std::fflush(stdout) != 0 || std::ferror(stdout) != 0;
+  });
+  if (failed)
+    console_lost(last_system_reason());
+  else
+    ++console_lines_;
 }
 
 void World::finish(const std::string &reason, bool interrupted) {

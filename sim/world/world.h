@@ -118,6 +118,7 @@ class World {
   std::optional<Fetch> last_fetch_;       // the image the controller fetched last
   std::uint64_t fetched_generation_ = 0;  // the camera image it was
   std::optional<std::string> console_lost_;
+  std::int64_t console_lines_ = 0;  // console lines written
   bool outputs_written_ = true;
   int signal_ = 0;  // the signal that ended the run, if one did
   bool finished_ = false;

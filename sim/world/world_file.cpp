@@ -16,6 +16,7 @@
 
 #include "sim/system/files.h"
 #include "sim/world/spelling.h"
+#include "sim/world/toml_depth.h"
 
 namespace sim {
 
@@ -29,14 +30,22 @@ WorldFileError::WorldFileError(const std::string &file_, const std::string &key_
 namespace {
 
 constexpr int max_camera_side = 1024;  // pixels
+// Levels of nesting a world file may have (see nested_deeper_than); the
+// deepest a world needs is 3, a target's colour.
+constexpr std::size_t max_nesting = 32;
 constexpr std::int64_t max_steps = 100'000'000;
 // Far more than any world needs; a larger file is a mistake (or /dev/zero).
 constexpr std::uint64_t max_world_file_bytes = 16u << 20;
 // A joint slower than this would need over 400,000 steps for the smallest
 // head turn the controller makes (0.4 rad): nothing would visibly move.
 constexpr double min_joint_speed = 1e-6;  // rad per step
+// Every disc is drawn in every frame of the physics engine's camera, whose
+// scene holds 2000 objects, the robot's 18 among them.
+constexpr std::size_t max_physics_targets = 1000;
 constexpr double min_physics_step_ms = 0.1;
-constexpr double max_physics_step_ms = 1000.0;
+// A step of more than a second is nothing a controller's loop meets, and
+// longer ones take a run's time (steps x step) past what a double counts.
+constexpr double max_step_ms = 1000.0;
 
 std::string number_text(double value) {
   std::ostringstream text;
@@ -194,6 +203,11 @@ class Reader {
 
 WorldConfig parse_world(std::string_view text, const std::string &file_name) {
   Reader in(file_name);
+  if (const std::optional<TooDeep> deep = nested_deeper_than(text, max_nesting))
+    in.fail("(syntax)", "line " + std::to_string(deep->line) + ": nests deeper than " +
+                            std::to_string(max_nesting) +
+                            " levels (tables, the parts of dotted keys, arrays, inline tables); "
+                            "a world needs 3 at most");
   toml::table root;
   try {
     root = toml::parse(text, file_name);
@@ -226,9 +240,11 @@ WorldConfig parse_world(std::string_view text, const std::string &file_name) {
   // more than a second would be thousands of them, and a step far below its
   // 0.1 ms solver scale is a run that never gets anywhere.
   if (world.engine == EngineKind::physics &&
-      (world.time_step_ms < min_physics_step_ms || world.time_step_ms > max_physics_step_ms))
+      (world.time_step_ms < min_physics_step_ms || world.time_step_ms > max_step_ms))
     in.fail("time_step_ms", "must be between 0.1 and 1000 for the physics engine, not " +
                                 number_text(world.time_step_ms));
+  if (world.time_step_ms > max_step_ms)
+    in.fail("time_step_ms", "must be at most 1000, not " + number_text(world.time_step_ms));
   world.joint_speed = in.positive(root, "joint_speed", "joint_speed", world.joint_speed);
   if (world.joint_speed < min_joint_speed)
     in.fail("joint_speed", "must be at least 1e-06 rad a step: at " +
@@ -269,6 +285,10 @@ WorldConfig parse_world(std::string_view text, const std::string &file_name) {
     target.color = in.color(t, path + "color", target.color);
     world.targets.push_back(target);
   });
+  if (world.engine == EngineKind::physics && world.targets.size() > max_physics_targets)
+    in.fail("target", "holds " + std::to_string(world.targets.size()) +
+                          " discs; the physics engine draws at most " +
+                          std::to_string(max_physics_targets));
 
   in.each_table(root, "block", [&](const toml::table &t, const std::string &path) {
     in.only_keys(t, path, {"view", "x", "y", "width", "height", "color"});

@@ -7,8 +7,11 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -49,7 +52,9 @@ TEST(Faults, ALostConsoleIsReportedAndTheRunStillFinishesItsOutputs) {
     const RunResult run = simrun::run_reacher(short_world, options);
     const int kind = static_cast<int>(where);
     EXPECT_EQ(run.status, 2) << kind << run.err;
-    EXPECT_NE(run.err.find("sim: error: the controller's console on stdout was lost"),
+    // Not a line of it got through, and the message says so.
+    EXPECT_NE(run.err.find("sim: error: the controller's console on stdout was lost before any "
+                           "of its lines was written, at step "),
               std::string::npos)
         << kind << run.err;
     EXPECT_EQ(report_of(run)["steps"], 300) << kind;
@@ -86,6 +91,29 @@ TEST(Faults, ARunThatStopsBeforeItsStepsIsMarkedInterrupted) {
   EXPECT_NE(last_trace_line(run).find("robot_run returned after 2 step-function calls"),
             std::string::npos);
   EXPECT_EQ(report_of(simrun::run_reacher(short_world))["interrupted"], false);
+}
+
+TEST(Faults, OneSignalEndsARunWhoseFfmpegStalledWithWholeOutputs) {
+  // An ffmpeg that takes no frame and never ends, and that asks the run to
+  // end once the run is waiting on it.
+  const fs::path bin =
+      fs::path(testing::TempDir()) / ("stalled_ffmpeg_" + std::to_string(::getpid()));
+  fs::create_directories(bin);
+  std::ofstream(bin / "ffmpeg") << "#!/bin/sh\nsleep 1\nkill -TERM $PPID\nexec sleep 100000\n";
+  fs::permissions(bin / "ffmpeg", fs::perms::owner_all);
+  Options options;
+  options.env = {"PATH=" + bin.string() + ":" + std::getenv("PATH")};
+  const auto start = std::chrono::steady_clock::now();
+  const RunResult run =
+      simrun::run_reacher("steps = 300\n[output]\npictures = false\nstate = false\n", options);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
+  EXPECT_EQ(run.status, 128 + SIGTERM) << run.err;
+  EXPECT_TRUE(report_of(run)["interrupted"]);
+  EXPECT_TRUE(last_trace_line(run).ends_with("\"reason\":\"interrupted by SIGTERM\"}\n"))
+      << last_trace_line(run);
+  EXPECT_NE(run.err.find("cannot write run.mp4 there (ffmpeg"), std::string::npos) << run.err;
+  EXPECT_FALSE(fs::exists(fs::path(run.folder) / "run.mp4"));
+  fs::remove_all(bin);
 }
 
 TEST(Faults, ASecondRunIntoAFolderInUseRefuses) {

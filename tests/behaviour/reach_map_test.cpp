@@ -1,14 +1,17 @@
 // The reach map end to end on a coarse kinematic grid: scripts/reach-map with
 // this build's executables, run with one job and with two.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
+#include <utility>
 
 #include "sim/system/files.h"
 
@@ -76,6 +79,49 @@ TEST(ReachMap, KinematicGridGivesTheSameMapWithOneJobOrTwoAndTheExpectedOutcomes
         std::hypot(p["aimed"][0].get<double>() - p["window_ground"][0].get<double>(),
                    p["aimed"][1].get<double>() - p["window_ground"][1].get<double>());
     EXPECT_LE(off, std::sqrt(2.0) * 0.0005 + 2e-6) << p.dump();
+  }
+}
+
+// Runs the map's tool; its exit status and what it said.
+std::pair<int, std::string> tool(const std::string &arguments) {
+  const std::string command =
+      std::string(REACHER_BUILD_DIR) + "/bin/reacher_reach_map " + arguments + " 2>&1";
+  FILE *pipe = ::popen(command.c_str(), "r");
+  std::string said;
+  char buffer[512];
+  while (pipe != nullptr && std::fgets(buffer, sizeof buffer, pipe) != nullptr) said += buffer;
+  const int status = pipe != nullptr ? ::pclose(pipe) : -1;
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, said};
+}
+
+TEST(ReachMap, SettingsNoWorldTakesAndReportsNoRunWroteAreRefused) {
+  const fs::path out = fs::path(REACHER_TEST_RUNS) / "reach_map" / "refused";
+  fs::remove_all(out);
+  for (const auto &[options, message] :
+       {std::pair{"--radius 0.0001", "--radius wants a number from 0.001 to 1000 mm"},
+        std::pair{"--radius 1e300", "--radius wants a number from 0.001 to 1000 mm"},
+        std::pair{"--steps 1e300", "--steps wants a number from 1 to 100000000"},
+        std::pair{"--spacing 1e300", "--spacing wants a number from 0.001 to 1000 mm"},
+        std::pair{"--spacing 500", "a spacing of 500 mm puts no grid point"},
+        std::pair{"--steps 119", "too few for any reach"}}) {
+    const auto [status, said] = tool("grid --out " + out.string() + " " + options);
+    EXPECT_EQ(status, 2) << options;
+    EXPECT_NE(said.find(message), std::string::npos) << said;
+    EXPECT_FALSE(fs::exists(out)) << "written before refusing " << options;
+  }
+  // A grid whose every run reports a reach no run could report.
+  ASSERT_EQ(tool("grid --engine kinematic --spacing 50 --out " + out.string()).first, 0);
+  for (const auto &[reach, message] :
+       {std::pair{R"("leg":7,"window":null)", "reaches[0].leg must be a whole number"},
+        std::pair{R"("leg":0,"window":{"x":1e30,"y":2})", "reaches[0].window.x must be"}}) {
+    for (const auto &job : fs::directory_iterator(out / "jobs"))
+      std::ofstream(job.path() / "report.json")
+          << R"({"steps":200,"interrupted":false,"reaches":[{"outcome":"on_target",)"
+          << R"("target":0,"error":null,"foot":[0.05,0.05,-0.115],"aimed":[0.05,0.05,-0.115],)"
+          << R"("window_ground":null,)" << reach << R"(}],"targets":[{"seen":null}]})";
+    const auto [status, said] = tool("collect --out " + out.string());
+    EXPECT_EQ(status, 2) << said;
+    EXPECT_NE(said.find(message), std::string::npos) << said;
   }
 }
 

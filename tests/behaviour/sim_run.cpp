@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -157,11 +158,16 @@ RunResult run_in(const std::string &folder, const std::string &world_path, const
   RunResult run;
   run.folder = folder;
   std::vector<std::string> env_text;
-  for (char **e = environ; *e != nullptr; ++e) {
-    const std::string entry = *e;
-    if (entry.rfind("SIM_WORLD=", 0) == 0 || entry.rfind("SIM_OUTPUT=", 0) == 0) continue;
-    env_text.push_back(entry);
-  }
+  // The run's own settings, and the options' entries, take the place of this
+  // process's.
+  const auto replaced = [&](const std::string &entry) {
+    const std::string name = entry.substr(0, entry.find('=') + 1);
+    if (name == "SIM_WORLD=" || name == "SIM_OUTPUT=") return true;
+    return std::any_of(options.env.begin(), options.env.end(),
+                       [&](const std::string &given) { return given.rfind(name, 0) == 0; });
+  };
+  for (char **e = environ; *e != nullptr; ++e)
+    if (!replaced(*e)) env_text.push_back(*e);
   if (!world_path.empty()) env_text.push_back("SIM_WORLD=" + world_path);
   env_text.push_back("SIM_OUTPUT=" +
                      (options.output_folder.empty() ? folder : options.output_folder));

@@ -32,17 +32,24 @@ Vec2 ground_at(const json &pair, const char *what) {
   return {metres_at(pair.at(0), what), metres_at(pair.at(1), what)};
 }
 
+// A whole number of a report within its bounds; a fraction or a number out
+// of range (a leg 7, a window at 1e30) is a report no run wrote.
+std::int64_t whole(const json &value, const std::string &key, std::int64_t low, std::int64_t high) {
+  if (!value.is_number_integer() || value.get<std::int64_t>() < low ||
+      value.get<std::int64_t>() > high)
+    throw MapError(key + " must be a whole number from " + std::to_string(low) + " to " +
+                   std::to_string(high) + ", not " + value.dump());
+  return value.get<std::int64_t>();
+}
+
 int leg_at(const json &value) {
-  const int leg = value.get<int>();
-  if (leg != 0 && leg != 2) throw MapError("leg is " + value.dump() + ", not 0 or 2");
-  return leg;
+  const auto leg = whole(value, "reaches[0].leg", 0, 2);
+  if (leg == 1) throw MapError("reaches[0].leg must be 0 or 2, not 1");
+  return static_cast<int>(leg);
 }
 
 int pixel_at(const json &value, const char *what) {
-  const auto pixel = value.get<std::int64_t>();
-  if (pixel < 0 || pixel > 1024)
-    throw MapError(std::string(what) + " is " + value.dump() + ", no pixel of a camera image");
-  return static_cast<int>(pixel);
+  return static_cast<int>(whole(value, std::string("reaches[0].") + what, 0, 1023));
 }
 
 ReachOutcome outcome_at(const json &value) {
@@ -83,7 +90,7 @@ Outcome read_outcome(const Point &point, const fs::path &job_folder) {
   const fs::path report_path = job_folder / "report.json";
   try {
     const json report = json::parse(read_text(report_path));
-    outcome.steps = report.at("steps").get<std::int64_t>();
+    outcome.steps = whole(report.at("steps"), "steps", 0, 100'000'000);
     if (report.at("interrupted").get<bool>()) throw MapError("the run was interrupted");
     const json &reaches = report.at("reaches");
     if (!reaches.empty()) {

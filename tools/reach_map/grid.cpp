@@ -83,6 +83,12 @@ std::vector<Point> lay_out_grid(const Settings &settings) {
           }))
         points.push_back(point);
     }
+  if (points.empty()) {
+    char spacing[32];
+    std::snprintf(spacing, sizeof spacing, "%g", step * 1000.0);
+    throw MapError(std::string("a spacing of ") + spacing +
+                   " mm puts no grid point on the ground either view sees");
+  }
   return points;
 }
 

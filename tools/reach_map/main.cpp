@@ -49,17 +49,30 @@ void write_file(const fs::path &path, const std::string &content) {
   if (error) throw MapError(path.string() + ": " + error.message());
 }
 
-double positive_number(const std::string &option, const std::string &text) {
+// An option's number, within what a world file can take. The message names
+// both bounds, so the way back into range is plain.
+double number_between(const std::string &option, const std::string &text, double low, double high,
+                      const char *unit) {
   std::size_t used = 0;
   double value = NAN;
   try {
     value = std::stod(text, &used);
   } catch (const std::exception &) {
   }
-  if (used != text.size() || !(value > 0.0) || !std::isfinite(value))
-    throw MapError(option + " wants a number above 0, not '" + text + "'");
+  if (used != text.size() || !(value >= low && value <= high)) {
+    char bounds[96];
+    std::snprintf(bounds, sizeof bounds, " wants a number from %.10g to %.10g%s, not '", low, high,
+                  unit);
+    throw MapError(option + bounds + text + "'");
+  }
   return value;
 }
+
+// Steps until the first reach of a run is over, at the soonest: a cycle
+// whose first look sees red (119 steps), and the rest posture that ends it.
+constexpr double fewest_steps_for_a_reach = 120;
+// A world's step bound.
+constexpr double most_steps = 100'000'000;
 
 // Makes room for a new map: an earlier map's files go, but a folder holding
 // anything else is left alone.
@@ -133,13 +146,22 @@ int main(int argc, char **argv) {
         if (!kind) throw MapError("--engine is physics or kinematic, not '" + value + "'");
         settings.engine = *kind;
       } else if (option == "--spacing") {
-        settings.spacing_um = std::llround(positive_number(option, value) * 1000.0);
-        if (settings.spacing_um < 1) throw MapError("--spacing is at least 0.001 mm");
+        // Grid points are whole micrometres; a metre is wider than the ground
+        // either view sees.
+        settings.spacing_um =
+            std::llround(number_between(option, value, 0.001, 1000, " mm") * 1000);
       } else if (option == "--radius") {
-        settings.radius = positive_number(option, value) / 1000.0;
+        // The world files give the radius to the micrometre.
+        settings.radius = static_cast<double>(std::llround(
+                              number_between(option, value, 0.001, 1000, " mm") * 1000)) /
+                          1e6;
       } else if (option == "--steps") {
-        const double steps = positive_number(option, value);
-        if (steps != std::floor(steps)) throw MapError("--steps wants a whole number");
+        const double steps = number_between(option, value, 1, most_steps, "");
+        if (steps != std::floor(steps))
+          throw MapError("--steps wants a whole number, not " + value);
+        if (steps < fewest_steps_for_a_reach)
+          throw MapError("--steps " + value + " is too few for any reach: a run's first reach is " +
+                         "over at step 120 at the soonest");
         settings.step_bound = std::llround(steps);
       } else {
         throw MapError("unknown option " + option);

@@ -27,7 +27,8 @@ struct MapError : std::runtime_error {
 std::optional<std::array<Vec2, 4>> footprint(const Settings &settings, View view);
 
 // Grid points, multiples of the spacing in x and y, whose disc centre lies in
-// either view's footprint; ordered by x, then y.
+// either view's footprint; ordered by x, then y. Throws MapError when there
+// are none.
 std::vector<Point> lay_out_grid(const Settings &settings);
 
 // The world file of one point's run: one disc, the run ending after its

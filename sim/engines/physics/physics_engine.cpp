@@ -78,7 +78,7 @@ struct PhysicsEngine::Parts {
         xml(world_model_xml(world)),
         model(compiled(xml, world)),
         data(mj_makeData(model.get())),
-        renderer(*model),
+        renderer(*model, disc_ranks(*model, world)),
         head(*model, renderer, world.camera_width, world.camera_height),
         overview(*model, *data, renderer) {
     for (int j = 0; j < joint_count; ++j) {

@@ -15,8 +15,8 @@ namespace sim {
 class Renderer {
  public:
   // Makes the context current and the scene. Throws RunError when there is
-  // no offscreen rendering.
-  explicit Renderer(const mjModel &model);
+  // no offscreen rendering. disc_ranks: see disc_ranks in robot_model.h.
+  Renderer(const mjModel &model, std::vector<int> disc_ranks);
   ~Renderer();
   Renderer(const Renderer &) = delete;
   Renderer &operator=(const Renderer &) = delete;
@@ -25,11 +25,18 @@ class Renderer {
   // bottom), with context's buffer of at least width x height.
   void draw(const mjModel &model, mjData &data, mjrContext &context, mjvCamera &camera, int width,
             int height, std::span<unsigned char> image);
+  // Objects a scene holds at most: the model's geoms and what MuJoCo adds.
+  static constexpr int scene_capacity = 2000;
 
  private:
+  // Brings the discs of higher rank nearer the camera than those they overlap.
+  void order_overlapping_discs();
+
   OffscreenContext gl_;
   mjvScene scene_{};
   mjvOption options_{};
+  std::vector<int> disc_ranks_;
+  double pull_per_rank_ = 0.0;            // metres
   std::vector<unsigned char> bottom_up_;  // what the renderer gives, before the flip
 };
 

@@ -1,6 +1,7 @@
 #include "sim/engines/physics/robot_model.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include "sim/model/errors.h"
@@ -10,10 +11,9 @@ namespace sim {
 
 namespace {
 
-// Discs lie on the floor, each a little above the next in file order, so the
-// first shows where they overlap, as in the kinematic world.
+// Discs lie on the floor, all of them, however many there are: where they
+// overlap, the renderer settles which shows (see disc_ranks).
 constexpr double disc_half_height = 0.00001;  // metres
-constexpr double disc_layer = 0.00002;        // metres
 
 std::string number(double value) {
   char text[32];
@@ -41,10 +41,9 @@ std::string world_model_xml(const WorldConfig &world) {
     const std::string name = "target" + std::to_string(i);
     assets += "    <material name=\"" + name + "\" rgba=\"" + rgba(t.color) +
               "\" emission=\"1\" specular=\"0\" shininess=\"0\" reflectance=\"0\"/>\n";
-    const double lift = disc_half_height + disc_layer * static_cast<double>(count - 1 - i);
     discs += "    <geom name=\"" + name + "\" type=\"cylinder\" material=\"" + name + "\" size=\"" +
              number(t.radius) + " " + number(disc_half_height) + "\" pos=\"" + number(t.x) + " " +
-             number(t.y) + " " + number(ground_z + lift) +
+             number(t.y) + " " + number(ground_z + disc_half_height) +
              "\" contype=\"0\" conaffinity=\"0\" group=\"1\"/>\n";
   }
   const std::size_t asset_end = xml.find("</asset>");
@@ -68,6 +67,22 @@ std::string with_timestep(const std::string &xml, double seconds) {
   char text[32];
   std::snprintf(text, sizeof text, "%.17g", seconds);
   return xml.substr(0, value) + text + xml.substr(close);
+}
+
+std::vector<int> disc_ranks(const mjModel &model, const WorldConfig &world) {
+  std::vector<int> ranks(static_cast<std::size_t>(model.ngeom), 0);
+  const std::vector<Target> &discs = world.targets;
+  std::vector<int> rank(discs.size(), 0);
+  for (std::size_t i = discs.size(); i-- > 0;) {
+    for (std::size_t j = i + 1; j < discs.size(); ++j)
+      if (std::hypot(discs[i].x - discs[j].x, discs[i].y - discs[j].y) <
+          discs[i].radius + discs[j].radius)
+        rank[i] = std::max(rank[i], rank[j] + 1);
+    if (rank[i] == 0) continue;
+    const std::string name = "target" + std::to_string(i);
+    ranks[static_cast<std::size_t>(id_of(&model, mjOBJ_GEOM, name.c_str(), "geom"))] = rank[i];
+  }
+  return ranks;
 }
 
 ModelPointer compile_model(const std::string &xml) {

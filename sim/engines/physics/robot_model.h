@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "sim/engines/physics/pinhole.h"
 #include "sim/model/world_config.h"
@@ -24,6 +25,12 @@ std::string world_model_xml(const WorldConfig &world);
 // The model text with its <option> timestep set to `seconds`, written so it
 // reads back as the same double.
 std::string with_timestep(const std::string &xml, double seconds);
+
+// Which disc shows where discs overlap: the first in file order, as in the
+// kinematic world. Each disc's rank is one more than the highest rank of the
+// later discs it overlaps, 0 when it overlaps none; the renderer draws a disc
+// of higher rank in front. Indexed by geom id, 0 for every other geom.
+std::vector<int> disc_ranks(const mjModel &model, const WorldConfig &world);
 
 struct ModelDeleter {
   void operator()(mjModel *m) const { mj_deleteModel(m); }

@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,13 @@ fs::path folder() {
   return made;
 }
 
+// A picture's bytes as a file, to read back as a reader would.
+std::string saved(const std::string &name, const std::string &png) {
+  const std::string path = (folder() / name).string();
+  std::ofstream(path, std::ios::binary) << png;
+  return path;
+}
+
 sim::WorldConfig two_discs() {
   sim::WorldConfig world;
   world.targets.push_back({0.038, -0.05, 0.006, {214, 30, 30}});
@@ -48,9 +56,8 @@ TEST(TopView, EachTargetsCentreShowsTheTargetsColourWhereTheMapPutsIt) {
   reach.start_step = 60;
   reach.placement = placements[1];
   const std::vector<sim::Reach> reaches{reach};
-  const std::string path = (folder() / "top_view.png").string();
-  ASSERT_TRUE(sim::write_top_view(path, world, placements, reaches));
-  const testpng::Picture picture = testpng::read(path);
+  const testpng::Picture picture =
+      testpng::read(saved("top_view.png", sim::top_view_png(world, placements, reaches)));
   ASSERT_GT(picture.width, 0);
   for (const sim::Target &target : world.targets) {
     const sim::Vec2 at = sim::top_view_pixel(world, placements, reaches, {target.x, target.y});
@@ -75,9 +82,8 @@ TEST(CameraFrame, ShowsEachImagePixelInItsOwnColourAndTheWholeTitle) {
   // The longest title a run can give: step 100,000,000 and every pixel of a
   // 1024 x 1024 image red.
   const std::string title = "step 100000000, right view: the search counted 1048576 red pixels";
-  const std::string path = (folder() / "frame.png").string();
-  ASSERT_TRUE(sim::write_camera_frame(path, 20, 10, image.data(), title, sim::Window{1, 1}));
-  const testpng::Picture picture = testpng::read(path);
+  const testpng::Picture picture = testpng::read(
+      saved("frame.png", sim::camera_frame_png(20, 10, image.data(), title, sim::Window{1, 1})));
   ASSERT_GT(picture.width, 0);
   int blue_pixels = 0;
   int grey_pixels = 0;
@@ -102,9 +108,7 @@ TEST(JointPlot, NothingIsCutOffAtTheEdgeEvenForTheLongestRun) {
   history.add(1, sample, sample);
   history.add(50'000'000, sample, sample);
   history.mark_reach(7);
-  const std::string path = (folder() / "joints.png").string();
-  ASSERT_TRUE(sim::write_joint_plot(path, history));
-  const testpng::Picture picture = testpng::read(path);
+  const testpng::Picture picture = testpng::read(saved("joints.png", sim::joint_plot_png(history)));
   ASSERT_GT(picture.width, 0);
   EXPECT_EQ(testpng::ink_at_edges(picture, 3), 0);
 }
@@ -149,15 +153,12 @@ TEST(Pictures, TargetsAndFeetFarOutsideTheGroundShownStillGiveAPicture) {
   };
   sim::Reach hanging;
   hanging.aimed = {INFINITY, 0.0, -0.1};
-  EXPECT_TRUE(sim::write_top_view((folder() / "top.png").string(), world, placements, {hanging}));
+  EXPECT_FALSE(sim::top_view_png(world, placements, {hanging}).empty());
 
   std::vector<unsigned char> image(3 * 20 * 10, 200);
   for (const sim::Window window : {sim::Window{15, 5}, sim::Window{-2'000'000'000, 2'000'000'000}})
-    EXPECT_TRUE(sim::write_camera_frame((folder() / "frame.png").string(), 20, 10, image.data(),
-                                        "step 1, left view", window));
-  EXPECT_FALSE(sim::write_camera_frame((folder() / "frame.png").string(), 20, 10, nullptr,
-                                       "step 1, left view", std::nullopt));
-  EXPECT_FALSE(sim::write_top_view((folder() / "missing" / "top.png").string(), world, {}, {}));
+    EXPECT_FALSE(sim::camera_frame_png(20, 10, image.data(), "step 1, left view", window).empty());
+  EXPECT_TRUE(sim::camera_frame_png(20, 10, nullptr, "step 1, left view", std::nullopt).empty());
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "sim/system/output_folder.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -75,6 +76,30 @@ TEST(OutputFolder, OneRunAtATimeAndAFolderThatCannotBeIsSaid) {
   const fs::path file = fresh_folder("folder_is_a_file");
   std::ofstream(file) << "x";
   EXPECT_NE(error_of(file / "below").find("cannot create the folder"), std::string::npos);
+}
+
+TEST(OutputFolder, ALinkInTheFolderIsNeverFollowed) {
+  const fs::path path = fresh_folder("folder_links");
+  fs::create_directories(path);
+  const fs::path elsewhere = fresh_folder("folder_links_elsewhere");
+  fs::create_directories(elsewhere);
+  // A dangling link as the lock: the file it names is not created.
+  fs::create_symlink(elsewhere / "made", path / ".sim.lock");
+  {
+    const sim::OutputFolder folder(path.string(), ours);
+    EXPECT_FALSE(fs::exists(elsewhere / "made"));
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(path / ".sim.lock")));
+    // A link planted as a partial file goes; the output is made in its place.
+    std::ofstream(elsewhere / "kept") << "kept";
+    fs::create_symlink(elsewhere / "kept", path / ".out.txt.partial");
+    EXPECT_EQ(folder.write("out.txt", "new"), "");
+    EXPECT_EQ(sim::read_file((elsewhere / "kept").string()), "kept");
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(path / "out.txt")));
+  }
+  // A lock that is no regular file is refused, not opened.
+  fs::remove(path / ".sim.lock");
+  ASSERT_EQ(::mkfifo((path / ".sim.lock").c_str(), 0644), 0);
+  EXPECT_NE(error_of(path).find(".sim.lock is not a regular file"), std::string::npos);
 }
 
 }  // namespace

@@ -25,6 +25,12 @@ sim::WorldFileError error_of(const std::string &text) {
   return sim::WorldFileError("", "", "");
 }
 
+std::string repeated(const std::string &text, int times) {
+  std::string out;
+  for (int i = 0; i < times; ++i) out += text;
+  return out;
+}
+
 TEST(WorldFile, ErrorsNameTheKeyAndTheReason) {
   struct Case {
     std::string text;
@@ -65,6 +71,10 @@ TEST(WorldFile, ErrorsNameTheKeyAndTheReason) {
       {"engine = \"ode\"\nsteps = 600\n", "engine", "\"physics\" or \"kinematic\""},
       {"steps = 600\njoint_speed = 0.5\n", "joint_speed", "physics engine"},
       {"steps = 600\ntime_step_ms = 5000\n", "time_step_ms", "between 0.1 and 1000"},
+      {"engine = \"kinematic\"\nsteps = 600\ntime_step_ms = 1.7e308\n", "time_step_ms",
+       "at most 1000"},
+      {"steps = 600\n" + repeated("[[target]]\n", 1001), "target",
+       "holds 1001 discs; the physics engine draws at most 1000"},
       {"engine = \"kinematic\"\nsteps = 600\n[output]\nvideo = true\n", "output.video",
        "kinematic engine"},
   };
@@ -75,6 +85,28 @@ TEST(WorldFile, ErrorsNameTheKeyAndTheReason) {
     EXPECT_NE(error.reason.find(c.reason), std::string::npos) << c.text << error.reason;
     EXPECT_EQ(std::string(error.what()), "w.toml: " + error.key + ": " + error.reason);
   }
+}
+
+std::string dotted_key(int parts) { return "a" + repeated(".a", parts - 1); }
+
+TEST(WorldFile, NestingTooDeepForTheParserIsRefusedBeforeParsing) {
+  // 40,000 parts overflowed the parser's stack; 32 levels are allowed, in
+  // keys, headers and values alike.
+  const std::string steps = "steps = 600\n";
+  for (const std::string &text :
+       {steps + dotted_key(40'000) + " = 1\n", steps + "[" + dotted_key(33) + "]\n",
+        steps + "[[" + dotted_key(32) + "]]\n", steps + "x = " + std::string(33, '[') + "]\n",
+        steps + "x = {a = \"]}\", " + dotted_key(32) + " = 1}\n"}) {
+    const sim::WorldFileError error = error_of(text);
+    EXPECT_EQ(error.key, "(syntax)") << text.substr(0, 80);
+    EXPECT_NE(error.reason.find("line 2: nests deeper than 32 levels"), std::string::npos)
+        << error.reason;
+  }
+  for (const std::string &text :
+       {steps + dotted_key(32) + " = 1\n",
+        steps + "x = " + std::string(31, '[') + std::string(31, ']') + "\n",
+        steps + "x = \"\"\"\n[[[[\n\"\"\"\n" + dotted_key(32) + " = 1\n"})
+    EXPECT_EQ(error_of(text).reason, "unknown key") << text.substr(0, 80);
 }
 
 TEST(WorldFile, WhatIsNotAWorldFileIsSaidForWhatItIs) {

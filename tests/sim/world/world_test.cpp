@@ -3,15 +3,20 @@
 #include "sim/world/world.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 
 #include "sim/record/state_log.h"
 #include "sim/system/files.h"
@@ -151,26 +156,50 @@ TEST(World, WritesEveryOutputWholeAndTheFramesTheControllerDecidedOn) {
 
 namespace {
 
+// Runs a short world into folder in a child process whose files may hold at
+// most file_limit bytes, as on a full disk: its exit status and messages.
+std::pair<int, std::string> run_with_file_limit(const fs::path &folder, rlim_t file_limit) {
+  int messages[2];
+  if (::pipe(messages) != 0) return {-1, "no pipe"};
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::dup2(messages[1], STDERR_FILENO);
+    // A write past the limit then fails with EFBIG instead of killing the writer.
+    std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{file_limit, file_limit};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    sim::WorldConfig config = plain_world();
+    config.steps = 2;
+    sim::World world(config, folder.string());
+    while (world.step(1)) {
+    }
+    std::fflush(stderr);
+    ::_exit(world.exit_status());
+  }
+  ::close(messages[1]);
+  std::string err;
+  char buffer[4096];
+  for (ssize_t got; (got = ::read(messages[0], buffer, sizeof buffer)) > 0;)
+    err.append(buffer, static_cast<std::size_t>(got));
+  ::close(messages[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, err};
+}
+
 TEST(World, AnOutputThatCannotBeWrittenIsAnErrorNotASuccess) {
-  // A report that lands on a full disk: the run must not claim it went well.
+  // Pictures that do not fit on the disk: the run must not claim it went well.
   const fs::path folder =
       fs::path(testing::TempDir()) / ("sim_world_full_disk_" + std::to_string(::getpid()));
   fs::remove_all(folder);
-  fs::create_directories(folder);
-  sim::WorldConfig config = plain_world();
-  config.steps = 2;
-  sim::World world(config, folder.string());
-  fs::create_symlink("/dev/full", folder / ".report.json.partial");
-  testing::internal::CaptureStderr();
-  world.step(1);
-  EXPECT_FALSE(world.step(1));
-  const std::string err = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(world.exit_status(), 2);
+  const auto [status, err] = run_with_file_limit(folder, 4096);
+  EXPECT_EQ(status, 2) << err;
   EXPECT_NE(err.find("sim: error: SIM_OUTPUT: " + folder.string() +
-                     ": cannot write report.json there (No space left on device)"),
+                     ": cannot write top_view.png there (File too large)"),
             std::string::npos)
       << err;
-  EXPECT_FALSE(fs::exists(folder / "report.json"));
+  EXPECT_FALSE(fs::exists(folder / "top_view.png"));
+  EXPECT_TRUE(fs::exists(folder / "report.json"));
   EXPECT_TRUE(fs::exists(folder / "trace.jsonl"));
 }
 
