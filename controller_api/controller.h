@@ -17,7 +17,11 @@ typedef uint8_t DeviceTag;
 /* Start-up and step registration: init is called once, step again and again. */
 void robot_live(void (*init)(void));
 void robot_run(int (*step)(void));
-/* Advances the simulation by one step of length ms before it returns. */
+/* Advances the simulation by ms milliseconds before it returns: the stand-in
+ * takes ceil(ms / time_step_ms) steps of its world (32 ms each by default),
+ * at least one, so robot_step(1) is one step. A non-positive ms takes one
+ * step, with a warning. Set-points act and the camera image is refreshed at
+ * every step. */
 int robot_step(int32_t ms);
 
 DeviceTag robot_get_device(const char *name);

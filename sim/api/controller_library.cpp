@@ -8,12 +8,19 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "controller_api/controller.h"
 #include "sim/model/errors.h"
 #include "sim/system/signals.h"
+#include "sim/world/spelling.h"
 #include "sim/world/world.h"
 #include "sim/world/world_file.h"
+
+extern char **environ;
 
 #define SIM_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -44,6 +51,22 @@ bool keep_standard_streams_apart() {
   return stdout_closed;
 }
 
+// The stand-in reads SIM_WORLD and SIM_OUTPUT and nothing else: a variable
+// of the same family that it does not read is most likely a typing slip, and
+// a run that silently ignored it would use another world or folder.
+void warn_of_unread_variables() {
+  const std::vector<std::string> read = {"SIM_WORLD", "SIM_OUTPUT"};
+  for (char **entry = environ; *entry != nullptr; ++entry) {
+    const std::string_view variable(*entry);
+    const std::string name(variable.substr(0, variable.find('=')));
+    if (!name.starts_with("SIM_") || name == read[0] || name == read[1]) continue;
+    const std::optional<std::string> meant = sim::nearest_word(name, read);
+    std::fprintf(stderr, "sim: warning: %s is not read; %s\n", name.c_str(),
+                 meant ? ("did you mean " + *meant + "?").c_str()
+                       : "the stand-in reads only SIM_WORLD and SIM_OUTPUT");
+  }
+}
+
 sim::WorldConfig configured_world() {
   const char *path = std::getenv("SIM_WORLD");
   if (path != nullptr && *path != '\0') return sim::load_world_file(path);
@@ -54,6 +77,7 @@ sim::World &the_world() {
   if (!world) {
     const bool stdout_closed = keep_standard_streams_apart();
     sim::catch_stop_signals();
+    warn_of_unread_variables();
     const char *output = std::getenv("SIM_OUTPUT");
     world = std::make_unique<sim::World>(configured_world(), output != nullptr ? output : "");
     if (stdout_closed) world->console_lost("stdout was closed");

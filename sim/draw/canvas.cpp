@@ -69,13 +69,17 @@ Canvas::Canvas(int width, int height)
       cr_(cairo_create(surface_)) {
   set_colour(cr_, paper);
   cairo_paint(cr_);
+  prepare_text(cr_);
+}
+
+void prepare_text(cairo_t *cr) {
   cairo_font_options_t *options = cairo_font_options_create();
   cairo_font_options_set_antialias(options, CAIRO_ANTIALIAS_GRAY);
   cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_NONE);
   cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
-  cairo_set_font_options(cr_, options);
+  cairo_set_font_options(cr, options);
   cairo_font_options_destroy(options);
-  use_font(cr_, 13.0);
+  use_font(cr, 13.0);
 }
 
 Canvas::~Canvas() {

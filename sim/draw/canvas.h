@@ -45,7 +45,9 @@ class Canvas {
 };
 
 // Text is DejaVu Sans, at size pixels, unhinted so it is placed the same on
-// every machine that has the font.
+// every machine that has the font. A Canvas is prepared so; another Cairo
+// context is prepared by prepare_text.
+void prepare_text(cairo_t *cr);
 enum class Weight { normal, bold };
 void use_font(cairo_t *cr, double size, Weight weight = Weight::normal);
 double text_width(cairo_t *cr, std::string_view text);

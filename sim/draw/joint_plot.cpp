@@ -4,6 +4,10 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <numbers>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "sim/draw/canvas.h"
 
@@ -17,13 +21,14 @@ constexpr Colour set_point_ink{1.0, 0.62, 0.2};
 constexpr Colour position_ink{0.1, 0.25, 0.7};
 constexpr Colour reach_ink{0.55, 0.15, 0.6};
 constexpr Colour not_run_shade{0.93, 0.93, 0.93};
+constexpr Colour limit_ink{0.7, 0.1, 0.1};
 
 constexpr double joint_plot_width = 1400.0;
 constexpr double joint_plot_left = 120.0;  // room for tick labels and the unit
 constexpr double panel_height = 108.0;
 constexpr double panel_title_height = 24.0;
 constexpr double panel_gap = 8.0;
-constexpr double group_gap = 16.0;  // between the left leg, the right leg and the head
+constexpr double group_gap = 16.0;  // between the left leg, the right leg, the head, the torso
 constexpr double reach_strip_height = 18.0;
 constexpr double panels_top = 130.0;
 
@@ -58,37 +63,99 @@ void draw_reach_marker(cairo_t *cr, double x, double top) {
   cairo_fill(cr);
 }
 
+// What a panel shows: one plotted joint's set-point and position, or one of
+// the torso's quantities, in the unit it is read in.
+struct Panel {
+  std::string title;
+  std::string unit;
+  double scale = 1.0;  // the stored value to the unit shown
+  std::optional<std::size_t> joint;
+  bool torso_height = false;
+  const JointHistory::Span &set_point(const JointHistory::Column &c) const {
+    return c.set_points[*joint];
+  }
+  const JointHistory::Span &position(const JointHistory::Column &c) const {
+    if (joint) return c.positions[*joint];
+    return torso_height ? c.torso_height : c.torso_tilt;
+  }
+};
+
+std::vector<Panel> panels_of() {
+  std::vector<Panel> panels;
+  for (std::size_t j = 0; j < plotted_joints.size(); ++j)
+    panels.push_back({plotted_joint_names[j], "angle (rad)", 1.0, j, false});
+  panels.push_back(
+      {"torso height, from where the run began", "height (mm)", 1000.0, std::nullopt, true});
+  panels.push_back(
+      {"torso tilt from upright", "tilt (\u00b0)", 180.0 / std::numbers::pi, std::nullopt, false});
+  return panels;
+}
+
 // The value range a panel shows: all it drew, with a margin, and never less
-// than a fifth of a radian so a still joint does not fill the panel with noise.
-std::pair<double, double> panel_range(const JointHistory &history, std::size_t joint) {
+// than a fifth of a radian (or 2 mm, or 2 degrees) so a still joint does not
+// fill the panel with noise. Set-points beyond the joint's range count only
+// as far as the limit they drive it to.
+std::pair<double, double> panel_range(const JointHistory &history, const Panel &panel) {
   double low = std::numeric_limits<double>::infinity();
   double high = -low;
-  for (const JointHistory::Column &column : history.columns())
-    for (const JointHistory::Span *span : {&column.set_points[joint], &column.positions[joint]})
-      if (span->seen) {
-        low = std::min(low, static_cast<double>(span->low));
-        high = std::max(high, static_cast<double>(span->high));
-      }
+  const auto take = [&](const JointHistory::Span &span, const std::optional<JointRange> &range) {
+    if (!span.seen) return;
+    double lo = span.low, hi = span.high;
+    if (range) {
+      lo = std::clamp(lo, range->low, range->high);
+      hi = std::clamp(hi, range->low, range->high);
+    }
+    low = std::min(low, lo * panel.scale);
+    high = std::max(high, hi * panel.scale);
+  };
+  const std::optional<JointRange> range =
+      panel.joint ? history.ranges()[*panel.joint] : std::nullopt;
+  for (const JointHistory::Column &column : history.columns()) {
+    if (panel.joint) take(panel.set_point(column), range);
+    take(panel.position(column), std::nullopt);
+  }
   if (!(low <= high)) low = high = 0.0;
   const double middle = (low + high) / 2.0;
-  const double half = std::max((high - low) / 2.0 * 1.12, 0.1);
+  const double half = std::max((high - low) / 2.0 * 1.12, panel.joint ? 0.1 : 1.0);
   return {middle - half, middle + half};
+}
+
+// The set-point furthest beyond the joint's range, if one was given.
+std::optional<double> beyond_range(const JointHistory &history, const Panel &panel) {
+  if (!panel.joint || !history.ranges()[*panel.joint]) return std::nullopt;
+  const JointRange range = *history.ranges()[*panel.joint];
+  std::optional<double> furthest;
+  for (const JointHistory::Column &column : history.columns()) {
+    const JointHistory::Span &span = panel.set_point(column);
+    if (!span.seen) continue;
+    for (const double value : {static_cast<double>(span.low), static_cast<double>(span.high)}) {
+      const double past = std::max(range.low - value, value - range.high);
+      if (past > 1e-9 &&
+          (!furthest || past > std::max(range.low - *furthest, *furthest - range.high)))
+        furthest = value;
+    }
+  }
+  return furthest;
 }
 
 // One series as a band from its lowest to its highest value in each column;
 // where a column holds one value the band is a line. Columns without a value
-// break it.
-void draw_series(cairo_t *cr, const JointHistory &history, std::size_t joint, bool positions,
-                 const Scale &x_of_step, const Scale &y) {
+// break it. Values beyond `clamp` are drawn at its edge.
+template <typename SpanOf>
+void draw_series(cairo_t *cr, const JointHistory &history, SpanOf span_of, bool positions,
+                 const Scale &x_of_step, const Scale &y, double scale,
+                 std::optional<JointRange> clamp) {
   const auto &columns = history.columns();
   const std::int64_t per_column = history.steps_per_column();
-  auto span_of = [&](std::size_t c) -> const JointHistory::Span & {
-    return positions ? columns[c].positions[joint] : columns[c].set_points[joint];
-  };
   auto x_of = [&](std::size_t c) {
     const auto first = static_cast<std::int64_t>(c) * per_column + 1;
     const std::int64_t last = std::min(first + per_column - 1, history.total_steps());
     return x_of_step(static_cast<double>(first + last) / 2.0);
+  };
+  auto y_of = [&](float value) {
+    double v = value;
+    if (clamp) v = std::clamp(v, clamp->low, clamp->high);
+    return y(v * scale);
   };
   const Colour colour = positions ? position_ink : set_point_ink;
   cairo_save(cr);
@@ -96,16 +163,16 @@ void draw_series(cairo_t *cr, const JointHistory &history, std::size_t joint, bo
   cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
   cairo_set_line_width(cr, positions ? 1.5 : 3.5);
   for (std::size_t start = 0; start < columns.size();) {
-    if (!span_of(start).seen) {
+    if (!span_of(columns[start]).seen) {
       ++start;
       continue;
     }
     std::size_t end = start;
-    while (end < columns.size() && span_of(end).seen) ++end;
+    while (end < columns.size() && span_of(columns[end]).seen) ++end;
     for (std::size_t c = start; c < end; ++c)
-      cairo_line_to(cr, x_of(c), y(static_cast<double>(span_of(c).high)));
+      cairo_line_to(cr, x_of(c), y_of(span_of(columns[c]).high));
     for (std::size_t c = end; c-- > start;)
-      cairo_line_to(cr, x_of(c), y(static_cast<double>(span_of(c).low)));
+      cairo_line_to(cr, x_of(c), y_of(span_of(columns[c]).low));
     cairo_close_path(cr);
     set_colour(cr, {colour.r, colour.g, colour.b, band_alpha});
     cairo_fill_preserve(cr);
@@ -120,7 +187,8 @@ void draw_series(cairo_t *cr, const JointHistory &history, std::size_t joint, bo
 
 bool write_joint_plot(const std::string &path, const JointHistory &history) {
   const double data_width = JointHistory::plot_columns;
-  const double bottom = panel_top(plotted_joints.size() - 1) + panel_height;
+  const std::vector<Panel> panels = panels_of();
+  const double bottom = panel_top(panels.size() - 1) + panel_height;
   Canvas canvas(static_cast<int>(joint_plot_width), static_cast<int>(bottom + 62.0));
   cairo_t *cr = canvas.cr();
 
@@ -131,8 +199,9 @@ bool write_joint_plot(const std::string &path, const JointHistory &history) {
   const double seconds = static_cast<double>(total) * seconds_per_step;
   set_colour(cr, ink);
   use_font(cr, 20.0, Weight::bold);
-  text(cr, joint_plot_left, 14.0, "Joint angles over the run: set-point and position", Align::left,
-       Baseline::top);
+  text(cr, joint_plot_left, 14.0,
+       "Joint angles over the run, set-point and position, and the torso's height and tilt",
+       Align::left, Baseline::top);
   use_font(cr, 13.0);
   set_colour(cr, muted_ink);
   std::string about = count_text(total) + " steps of " + number(seconds_per_step * 1000.0, 4) +
@@ -191,18 +260,22 @@ bool write_joint_plot(const std::string &path, const JointHistory &history) {
   text(cr, joint_plot_left - 8.0, strip_top + 4.0, "reaches", Align::right, Baseline::middle);
   for (const double x : reach_x) draw_reach_marker(cr, x, strip_top);
 
-  for (std::size_t panel = 0; panel < plotted_joints.size(); ++panel) {
-    const Box box{joint_plot_left, panel_top(panel), data_width, panel_height};
+  for (std::size_t index = 0; index < panels.size(); ++index) {
+    const Panel &panel = panels[index];
+    const Box box{joint_plot_left, panel_top(index), data_width, panel_height};
     set_colour(cr, ink);
     use_font(cr, 14.0, Weight::bold);
-    text(cr, box.x, box.y - 5.0, plotted_joint_names[panel], Align::left, Baseline::bottom);
+    text(cr, box.x, box.y - 5.0, panel.title, Align::left, Baseline::bottom);
     use_font(cr, 12.0);
     set_colour(cr, muted_ink);
-    upward_text(cr, 26.0, box.y + box.height / 2.0, "angle (rad)");
+    upward_text(cr, 26.0, box.y + box.height / 2.0, panel.unit);
 
     const auto [low, high] = panel_range(history, panel);
     const Scale y{low, high, box.bottom(), box.y};
     const Ticks value_ticks = nice_ticks(low, high, 4);
+    const std::optional<JointRange> range =
+        panel.joint ? history.ranges()[*panel.joint] : std::nullopt;
+    const std::optional<double> beyond = beyond_range(history, panel);
 
     cairo_save(cr);
     clip_to(cr, box);
@@ -233,15 +306,47 @@ bool write_joint_plot(const std::string &path, const JointHistory &history) {
       cairo_stroke(cr);
       cairo_set_dash(cr, nullptr, 0, 0.0);
     }
-    draw_series(cr, history, panel, false, x_of_step, y);
-    draw_series(cr, history, panel, true, x_of_step, y);
+    if (beyond) {
+      // The limit a set-point beyond the range drives the joint to, where
+      // the set-point is drawn.
+      const double limit = *beyond < range->low ? range->low : range->high;
+      set_colour(cr, limit_ink);
+      cairo_set_line_width(cr, 1.0);
+      const double dashes[] = {6.0, 3.0};
+      cairo_set_dash(cr, dashes, 2, 0.0);
+      cairo_move_to(cr, box.x, std::round(y(limit)) + 0.5);
+      cairo_line_to(cr, box.right(), std::round(y(limit)) + 0.5);
+      cairo_stroke(cr);
+      cairo_set_dash(cr, nullptr, 0, 0.0);
+    }
+    if (panel.joint)
+      draw_series(
+          cr, history,
+          [&](const JointHistory::Column &c) -> const JointHistory::Span & {
+            return panel.set_point(c);
+          },
+          false, x_of_step, y, panel.scale, range);
+    draw_series(
+        cr, history,
+        [&](const JointHistory::Column &c) -> const JointHistory::Span & {
+          return panel.position(c);
+        },
+        true, x_of_step, y, panel.scale, std::nullopt);
+    if (beyond) {
+      const double limit = *beyond < range->low ? range->low : range->high;
+      use_font(cr, 12.0, Weight::bold);
+      haloed_text(cr, box.right() - 8.0, y(limit) + (limit == range->low ? -6.0 : 6.0),
+                  "set-point " + number(*beyond) + " lies beyond the joint's limit, " +
+                      number(limit, 4) + ": drawn at the limit",
+                  Align::right, limit == range->low ? Baseline::bottom : Baseline::top, limit_ink);
+    }
     cairo_restore(cr);
 
     frame(cr, box);
     use_font(cr, 12.0);
     set_colour(cr, ink);
     left_ticks(cr, box, y, value_ticks);
-    bottom_ticks(cr, box, x_of_time, time_ticks, panel + 1 == plotted_joints.size());
+    bottom_ticks(cr, box, x_of_time, time_ticks, index + 1 == panels.size());
   }
   use_font(cr, 13.0);
   set_colour(cr, ink);

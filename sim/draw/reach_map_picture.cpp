@@ -30,7 +30,7 @@ constexpr Colour hit_near{0.0, 0.40, 0.22};
 constexpr Colour hit_edge{0.72, 0.90, 0.42};
 constexpr Colour miss_edge{0.99, 0.72, 0.30};
 constexpr Colour miss_far{0.50, 0.0, 0.10};
-constexpr Colour solver_ink{0.0, 0.0, 0.0};
+constexpr Colour no_contact_ink{0.0, 0.0, 0.0};
 constexpr Colour unreached_ink{0.45, 0.45, 0.45};
 
 Colour mix(Colour a, Colour b, double t) {
@@ -76,14 +76,14 @@ void draw_point(cairo_t *cr, double x, double y, double pitch, const Outcome &o,
   const double side =
       std::max(1.0, std::round(std::min(pitch - (pitch >= 8.0 ? 2.0 : 1.0), largest_tile)));
   const double half = side / 2.0;
-  if (o.reached && !o.solver_message) {
+  if (o.reached()) {
     cairo_rectangle(cr, std::round(x - half), std::round(y - half), side, side);
     set_colour(cr, miss_colour(*o.miss, radius));
     cairo_fill(cr);
-  } else if (o.solver_message) {
+  } else if (o.reach == ReachOutcome::no_contact) {
     cairo_save(cr);
     cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
-    draw_cross(cr, std::round(x), std::round(y), std::round(half * 0.7), solver_ink);
+    draw_cross(cr, std::round(x), std::round(y), std::round(half * 0.7), no_contact_ink);
     cairo_restore(cr);
   } else if (o.seen) {
     draw_ring(cr, x, y, half * 0.8, unreached_ink);
@@ -143,7 +143,8 @@ std::vector<std::string> summary_notes(const Summary &s) {
   notes.push_back(count_text(s.points) + " grid points");
   for (const auto &[name, c] : {std::pair{"left", s.left}, std::pair{"right", s.right}})
     notes.push_back(std::string(name) + ": " + count_text(c.seen) + " seen, " +
-                    count_text(c.reached) + " reached, " + count_text(c.hit) + " hit");
+                    count_text(c.reached) + " reached, " + count_text(c.hit) + " hit, " +
+                    count_text(c.no_contact) + " no contact");
   if (s.seen() > 0) {
     char share[64];
     std::snprintf(share, sizeof share, "%.1f %% of the seen points hit",
@@ -183,10 +184,10 @@ bool write_map_picture(const std::string &path, const Settings &settings, const 
        "ground the right view sees"},
       {draw_reach_swatch, foot_reach_label()},
       {[](cairo_t *c, double x, double y) { draw_hip(c, x, y); }, "front hip"},
-      {[](cairo_t *c, double x, double y) { draw_cross(c, x, y, 5.0, solver_ink); },
-       "the leg solver said the target was impossible"},
+      {[](cairo_t *c, double x, double y) { draw_cross(c, x, y, 5.0, no_contact_ink); },
+       "a reach whose foot never touched the ground"},
       {[](cairo_t *c, double x, double y) { draw_ring(c, x, y, 6.0, unreached_ink); },
-       "seen, but no whole 7 \u00d7 7 window of target red to reach for"},
+       "seen, but no reach began"},
       {[](cairo_t *c, double x, double y) { draw_dot(c, x, y, 2.5, unreached_ink); },
        "nothing seen before the run's end"},
   };

@@ -13,6 +13,7 @@
 #include "sim/draw/ground_map.h"
 #include "sim/model/geometry.h"
 #include "sim/observe/placements.h"
+#include "sim/observe/reaches.h"
 
 namespace sim {
 
@@ -28,6 +29,7 @@ constexpr std::size_t most_notes = 10;
 constexpr Colour on_target_ink{0.05, 0.6, 0.25};
 constexpr Colour off_target_ink{0.05, 0.05, 0.05};
 constexpr Colour rest_ink{0.45, 0.45, 0.45};
+constexpr Colour no_contact_ink{0.55, 0.15, 0.65};
 
 // A target as it can be drawn: the same inside the picture, but with bounded
 // numbers. A disc too large to draw is replaced by one of bounded radius that
@@ -117,11 +119,56 @@ void draw_disc(cairo_t *cr, double x, double y, double radius, Colour fill, Colo
   cairo_stroke(cr);
 }
 
-enum class Mark { rest, on_target, off_target };
+// The torso's outline, corners in pixels.
+void draw_torso(cairo_t *cr, const std::vector<Vec2> &corners) {
+  for (const Vec2 &corner : corners) cairo_line_to(cr, corner.x, corner.y);
+  cairo_close_path(cr);
+  set_colour(cr, {0.3, 0.3, 0.35, 0.12});
+  cairo_fill_preserve(cr);
+  set_colour(cr, {0.3, 0.3, 0.35});
+  cairo_set_line_width(cr, 1.5);
+  cairo_stroke(cr);
+}
 
-Mark mark_of(const Placement &placement) {
-  if (at_rest_point(placement.leg, placement.foot.x, placement.foot.y)) return Mark::rest;
-  return placement.target ? Mark::on_target : Mark::off_target;
+enum class Mark { rest, on_target, off_target, no_contact };
+constexpr std::size_t mark_kinds = 4;
+
+// What the map marks, in time order: each reach where its foot came to rest
+// (or, without a rest, where the leg was sent), and each rest of a foot
+// outside every reach.
+struct Spot {
+  std::int64_t step = 0;
+  Mark mark = Mark::rest;
+  Vec2 at;  // m
+};
+
+std::vector<Spot> spots_of(const std::vector<Placement> &placements,
+                           const std::vector<Reach> &reaches) {
+  std::vector<Spot> spots;
+  for (const Reach &r : reaches) {
+    switch (r.outcome()) {
+      case ReachOutcome::on_target:
+        spots.push_back(
+            {r.start_step, Mark::on_target, {r.placement->foot.x, r.placement->foot.y}});
+        break;
+      case ReachOutcome::off_target:
+        spots.push_back(
+            {r.start_step, Mark::off_target, {r.placement->foot.x, r.placement->foot.y}});
+        break;
+      case ReachOutcome::no_contact:
+        spots.push_back({r.start_step, Mark::no_contact, {r.aimed.x, r.aimed.y}});
+        break;
+    }
+  }
+  for (const Placement &p : placements) {
+    const bool in_a_reach = std::any_of(reaches.begin(), reaches.end(), [&](const Reach &r) {
+      return r.leg == p.leg && p.step > r.start_step && (!r.end_step || p.step <= *r.end_step);
+    });
+    if (!in_a_reach) spots.push_back({p.step, Mark::rest, {p.foot.x, p.foot.y}});
+  }
+  std::stable_sort(spots.begin(), spots.end(),
+                   [](const Spot &a, const Spot &b) { return a.step < b.step; });
+  return spots;
 }
 
 void draw_mark(cairo_t *cr, double x, double y, Mark mark) {
@@ -150,6 +197,19 @@ void draw_mark(cairo_t *cr, double x, double y, Mark mark) {
         cairo_set_line_width(cr, width);
         cairo_stroke(cr);
       }
+      return;
+    case Mark::no_contact:
+      // A hollow triangle: the foot hung in the air there.
+      cairo_move_to(cr, x, y - 6.5);
+      cairo_line_to(cr, x + 6.0, y + 4.5);
+      cairo_line_to(cr, x - 6.0, y + 4.5);
+      cairo_close_path(cr);
+      set_colour(cr, {1.0, 1.0, 1.0});
+      cairo_set_line_width(cr, 4.5);
+      cairo_stroke_preserve(cr);
+      set_colour(cr, no_contact_ink);
+      cairo_set_line_width(cr, 2.0);
+      cairo_stroke(cr);
       return;
   }
 }
@@ -186,42 +246,36 @@ struct Shown {
 struct PlacementLayout {
   std::vector<Shown> shown;
   std::vector<Cluster> clusters;
-  std::array<std::int64_t, 3> counts{};  // per Mark
+  std::array<std::int64_t, mark_kinds> counts{};  // per Mark
 };
 
-PlacementLayout lay_out(const Map &map, const std::vector<Placement> &placements,
+PlacementLayout lay_out(const Map &map, const std::vector<Spot> &spots,
                         const std::function<void(std::string)> &note) {
   PlacementLayout layout;
-  std::vector<std::size_t> order(placements.size());
-  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-    return placements[a].step < placements[b].step;
-  });
   // Cells of the picture, so that grouping nearby reaches stays fast for
   // millions of them.
   constexpr double cluster_pixels = 12.0;
   std::map<std::tuple<int, long, long>, std::vector<std::size_t>> cells;
   int reaches = 0;
-  for (const std::size_t index : order) {
-    const Placement &p = placements[index];
-    const Mark mark = mark_of(p);
+  for (const Spot &spot : spots) {
+    const Mark mark = spot.mark;
     ++layout.counts[static_cast<std::size_t>(mark)];
     if (mark != Mark::rest) ++reaches;
-    // Named only for a note: most placements need no name.
+    // Named only for a note: most spots need no name.
     const auto name = [&] {
-      return mark == Mark::rest ? "the rest at step " + std::to_string(p.step)
+      return mark == Mark::rest ? "the rest at step " + std::to_string(spot.step)
                                 : "reach " + std::to_string(reaches);
     };
-    if (!std::isfinite(p.foot.x) || !std::isfinite(p.foot.y)) {
+    if (!std::isfinite(spot.at.x) || !std::isfinite(spot.at.y)) {
       note(name() + " has no finite position");
       continue;
     }
-    if (!map.extent.holds(p.foot.x, p.foot.y)) {
-      note(name() + " lies outside the picture (" + where(p.foot.x, p.foot.y) + ")");
+    if (!map.extent.holds(spot.at.x, spot.at.y)) {
+      note(name() + " lies outside the picture (" + where(spot.at.x, spot.at.y) + ")");
       continue;
     }
-    const Shown shown{mark, mark == Mark::rest ? 0 : reaches, map.column(p.foot.y),
-                      map.row(p.foot.x)};
+    const Shown shown{mark, mark == Mark::rest ? 0 : reaches, map.column(spot.at.y),
+                      map.row(spot.at.x)};
     layout.shown.push_back(shown);
     if (mark == Mark::rest) continue;
     const long cell_x = std::lround(std::floor(shown.x / cluster_pixels));
@@ -322,8 +376,8 @@ std::vector<std::string> target_notes(const WorldConfig &world,
   return notes;
 }
 
-std::vector<LegendEntry> top_view_legend() {
-  return {
+std::vector<LegendEntry> top_view_legend(bool torso) {
+  std::vector<LegendEntry> legend{
       {[](cairo_t *c, double x, double y) { draw_view_swatch(c, x, y, left_view_ink); },
        "ground the camera sees with the head turned left"},
       {[](cairo_t *c, double x, double y) { draw_view_swatch(c, x, y, right_view_ink); },
@@ -339,30 +393,43 @@ std::vector<LegendEntry> top_view_legend() {
        "a reach that ended on a target"},
       {[](cairo_t *c, double x, double y) { draw_mark(c, x, y, Mark::off_target); },
        "a reach that ended off every target"},
+      {[](cairo_t *c, double x, double y) { draw_mark(c, x, y, Mark::no_contact); },
+       "a reach whose foot never came down, where the leg was sent"},
       {[](cairo_t *c, double x, double y) { draw_mark(c, x, y, Mark::rest); },
-       "rest: a foot put down under its hip"},
+       "rest: a foot put down outside a reach"},
       {[](cairo_t *c, double x, double y) {
          use_font(c, 12.0, Weight::bold);
          haloed_text(c, x, y, "1, 2", Align::centre, Baseline::middle, ink);
        },
        "reaches numbered in time order, from 1"},
   };
+  if (torso)
+    legend.insert(legend.begin() + 4, {[](cairo_t *c, double x, double y) {
+                                         draw_torso(c, {{x - 12.0, y - 6.0},
+                                                        {x + 12.0, y - 6.0},
+                                                        {x + 12.0, y + 6.0},
+                                                        {x - 12.0, y + 6.0}});
+                                       },
+                                       "the torso from above, where it ended"});
+  return legend;
 }
 
 // Counts and notes under the legend, from (x, y) down; returns the bottom.
-double draw_side_notes(cairo_t *cr, double x, double y, std::size_t placements,
-                       const std::array<std::int64_t, 3> &counts,
+double draw_side_notes(cairo_t *cr, double x, double y, std::size_t reaches,
+                       const std::array<std::int64_t, mark_kinds> &counts,
                        const std::vector<std::string> &notes) {
   use_font(cr, 13.0, Weight::bold);
   set_colour(cr, ink);
-  text(cr, x, y, count_text(static_cast<std::int64_t>(placements)) + " placements:", Align::left,
-       Baseline::top);
+  text(cr, x, y,
+       count_text(static_cast<std::int64_t>(reaches)) + (reaches == 1 ? " reach:" : " reaches:"),
+       Align::left, Baseline::top);
   use_font(cr, 13.0);
   y += 20.0;
   for (const auto &[count, one, many] :
-       {std::tuple{counts[1], "reach on a target", "reaches on a target"},
-        std::tuple{counts[2], "reach off target", "reaches off target"},
-        std::tuple{counts[0], "rest", "rests"}}) {
+       {std::tuple{counts[1], "on a target", "on a target"},
+        std::tuple{counts[2], "off target", "off target"},
+        std::tuple{counts[3], "never touched the ground", "never touched the ground"},
+        std::tuple{counts[0], "rest outside a reach", "rests outside a reach"}}) {
     text(cr, x + 12.0, y, count_text(count) + " " + (count == 1 ? one : many), Align::left,
          Baseline::top);
     y += 18.0;
@@ -385,11 +452,13 @@ double draw_side_notes(cairo_t *cr, double x, double y, std::size_t placements,
 namespace {
 // The ground shown: the feet's reach and the views, grown to hold the
 // targets and the placements.
-Map top_view_map(const WorldConfig &world, const std::vector<Placement> &placements) {
+Map top_view_map(const WorldConfig &world, const std::vector<Spot> &spots,
+                 const std::vector<Vec2> &torso_footprint) {
   Map map;
+  for (const Vec2 &corner : torso_footprint) map.extent.include(corner.x, corner.y, 0.01);
   for (const Target &target : world.targets)
     map.extent.include(target.x, target.y, std::min(target.radius, 0.1) + 0.015);
-  for (const Placement &p : placements) map.extent.include(p.foot.x, p.foot.y, 0.015);
+  for (const Spot &spot : spots) map.extent.include(spot.at.x, spot.at.y, 0.015);
   map.extent.clamp();
   fit_map(map, longest_side, 96.0, 92.0);
   return map;
@@ -397,14 +466,16 @@ Map top_view_map(const WorldConfig &world, const std::vector<Placement> &placeme
 }  // namespace
 
 Vec2 top_view_pixel(const WorldConfig &world, const std::vector<Placement> &placements,
-                    Vec2 ground) {
-  const Map map = top_view_map(world, placements);
+                    const std::vector<Reach> &reaches, Vec2 ground) {
+  const Map map = top_view_map(world, spots_of(placements, reaches), {});
   return {map.column(ground.y), map.row(ground.x)};
 }
 
 bool write_top_view(const std::string &path, const WorldConfig &world,
-                    const std::vector<Placement> &placements) {
-  const Map map = top_view_map(world, placements);
+                    const std::vector<Placement> &placements, const std::vector<Reach> &reaches,
+                    const std::vector<Vec2> &torso_footprint) {
+  const std::vector<Spot> spots = spots_of(placements, reaches);
+  const Map map = top_view_map(world, spots, torso_footprint);
   const Box &box = map.box;
 
   std::vector<DrawnDisc> discs;
@@ -416,7 +487,7 @@ bool write_top_view(const std::string &path, const WorldConfig &world,
     notes_left_out = notes.size() - most_notes;
     notes.resize(most_notes);
   }
-  const PlacementLayout layout = lay_out(map, placements, [&](std::string words) {
+  const PlacementLayout layout = lay_out(map, spots, [&](std::string words) {
     if (notes.size() < most_notes)
       notes.push_back(std::move(words));
     else
@@ -425,7 +496,7 @@ bool write_top_view(const std::string &path, const WorldConfig &world,
   if (notes_left_out > 0) notes.push_back("and " + std::to_string(notes_left_out) + " more");
 
   // The side column's size, measured by drawing it on a scratch canvas.
-  const std::vector<LegendEntry> legend = top_view_legend();
+  const std::vector<LegendEntry> legend = top_view_legend(!torso_footprint.empty());
   double side_width = 0.0;
   double side_height = 0.0;
   {
@@ -435,7 +506,7 @@ bool write_top_view(const std::string &path, const WorldConfig &world,
     use_font(scratch.cr(), 12.0);
     for (const std::string &words : notes)
       side_width = std::max(side_width, 12.0 + text_width(scratch.cr(), words));
-    side_height = draw_side_notes(scratch.cr(), 0.0, measured.bottom() + 24.0, placements.size(),
+    side_height = draw_side_notes(scratch.cr(), 0.0, measured.bottom() + 24.0, reaches.size(),
                                   layout.counts, notes);
   }
   const double side_x = box.right() + 36.0;
@@ -446,7 +517,7 @@ bool write_top_view(const std::string &path, const WorldConfig &world,
 
   set_colour(cr, ink);
   use_font(cr, 20.0, Weight::bold);
-  text(cr, 24.0, 14.0, "The ground from above: targets and where the front feet came to rest",
+  text(cr, 24.0, 14.0, "The ground from above: targets, and where each reach put its foot",
        Align::left, Baseline::top);
   use_font(cr, 13.0);
   set_colour(cr, muted_ink);
@@ -473,6 +544,12 @@ bool write_top_view(const std::string &path, const WorldConfig &world,
               {c[0] / 255.0, c[1] / 255.0, c[2] / 255.0}, {0.25, 0.05, 0.05});
   }
   draw_ground_edges(cr, map, left_view, right_view);
+  if (!torso_footprint.empty()) {
+    std::vector<Vec2> corners;
+    for (const Vec2 &corner : torso_footprint)
+      corners.push_back({map.column(corner.y), map.row(corner.x)});
+    draw_torso(cr, corners);
+  }
   draw_body_frame(cr, map);
   for (const double hip : {hip_y, -hip_y}) draw_hip(cr, map.column(hip), map.row(0.0));
   use_font(cr, 12.0);
@@ -490,7 +567,9 @@ bool write_top_view(const std::string &path, const WorldConfig &world,
     const bool left_side = cluster.x < map.column(0.0);
     const double x = cluster.x + (left_side ? -8.0 : 8.0);
     const Align align = left_side ? Align::right : Align::left;
-    const Colour colour = on ? on_target_ink : off_target_ink;
+    const Colour colour = on                                 ? on_target_ink
+                          : cluster.mark == Mark::no_contact ? no_contact_ink
+                                                             : off_target_ink;
     use_font(cr, 12.0, Weight::bold);
     haloed_text(cr, x, cluster.y + (on ? -13.0 : 8.0), cluster.label(), align,
                 on ? Baseline::bottom : Baseline::top, colour);
@@ -504,7 +583,7 @@ bool write_top_view(const std::string &path, const WorldConfig &world,
   end_ground(cr, map, axes);
 
   const Box legend_box = legend_column(cr, side_x, box.y, legend, 13.0);
-  draw_side_notes(cr, side_x, legend_box.bottom() + 24.0, placements.size(), layout.counts, notes);
+  draw_side_notes(cr, side_x, legend_box.bottom() + 24.0, reaches.size(), layout.counts, notes);
   return canvas.write_png(path);
 }
 

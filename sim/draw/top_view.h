@@ -8,18 +8,22 @@
 #include "sim/model/geometry.h"
 #include "sim/model/world_config.h"
 #include "sim/observe/placements.h"
+#include "sim/observe/reaches.h"
 
 namespace sim {
 
 // The ground from above, forward up: the hips and the ground each front foot
 // can reach, the ground each side view sees, the targets numbered as in the
-// world file, and every placement. Reaches (placements away from the foot's
-// rest point under its hip) are numbered in time order and marked on or off
-// target; rest placements get a small plain mark.
+// world file, and every reach, numbered in time order and marked by its
+// outcome where its foot came to rest (or, when it never came down, where
+// the leg was sent); a foot put down outside any reach gets a small plain
+// mark.
+// When the torso's footprint (where it ended) is given, it is outlined too.
 bool write_top_view(const std::string &path, const WorldConfig &world,
-                    const std::vector<Placement> &placements);
+                    const std::vector<Placement> &placements, const std::vector<Reach> &reaches,
+                    const std::vector<Vec2> &torso_footprint = {});
 // Where that picture shows a ground point (body frame): pixel column, row.
 Vec2 top_view_pixel(const WorldConfig &world, const std::vector<Placement> &placements,
-                    Vec2 ground);
+                    const std::vector<Reach> &reaches, Vec2 ground);
 
 }  // namespace sim

@@ -1,12 +1,13 @@
 // What differs between the stand-in's engines, behind one interface: how the
-// joints follow their set-points for one step, what the camera sees, and
-// where the front feet are. The call layer and the records know an engine
-// only through this.
+// joints follow their set-points for one step, what the camera sees, where
+// the front feet and the torso are. The run loop and the records know an
+// engine only through this.
 #pragma once
 
 #include <array>
 #include <optional>
 #include <span>
+#include <vector>
 
 #include "sim/model/geometry.h"
 #include "sim/model/joints.h"
@@ -32,9 +33,31 @@ class SetPoints {
 
 // A front foot after the last step.
 struct Foot {
-  Vec3 position;           // body frame, metres: where it touches, or its tip in the air
+  Vec3 position;           // world frame, metres: where it touches, or its tip in the air
   bool on_ground = false;  // touching the floor
   bool still = false;      // did not move during the last step
+  // The floor's push on the foot along the floor's normal (N); none where the
+  // engine has no forces.
+  std::optional<double> force;
+};
+
+// Where the torso is: its body frame's origin in the world frame, which is
+// the body frame at the start, and its turn from there as roll about x, then
+// pitch about y, then yaw about z (rad).
+struct TorsoPose {
+  Vec3 position;
+  double roll = 0.0;
+  double pitch = 0.0;
+  double yaw = 0.0;
+  // How far the torso leans from upright, whichever way (rad).
+  double tilt() const;
+};
+
+// A joint's range of motion (rad): a set-point beyond it drives the joint to
+// the limit.
+struct JointRange {
+  double low = 0.0;
+  double high = 0.0;
 };
 
 class Engine {
@@ -55,6 +78,13 @@ class Engine {
   virtual std::optional<Vec2> ground_seen(double u, double v) const = 0;
   // Front leg 0 or 2.
   virtual Foot foot(int leg) const = 0;
+  // The torso after the last step; an engine whose torso never moves keeps
+  // it at the origin.
+  virtual TorsoPose torso() const { return {}; }
+  // The torso's outline seen from above (world frame, corners in order);
+  // empty for an engine that has no body to draw.
+  virtual std::vector<Vec2> torso_footprint() const { return {}; }
+  virtual JointRange range(int joint) const = 0;
 };
 
 }  // namespace sim

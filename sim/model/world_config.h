@@ -51,6 +51,7 @@ struct WorldConfig {
   bool write_trace = true;
   bool write_state = true;
   bool write_video = true;
+  bool write_model = true;     // world.xml; the physics engine's alone
   bool write_pictures = true;  // top view, joint plot and camera frames
   // >0: the run ends once this many reaches are over (for maps of many short runs).
   std::int64_t stop_after_reaches = 0;

@@ -4,7 +4,10 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <vector>
+
+#include "sim/model/engine.h"
 
 namespace sim {
 
@@ -37,13 +40,19 @@ class JointHistory {
   struct Column {
     std::array<Span, joints> set_points;
     std::array<Span, joints> positions;
+    Span torso_height;  // m, in the world frame
+    Span torso_tilt;    // rad from upright
     bool reach_began = false;
   };
+  // Each plotted joint's range, where the engine says it; a set-point beyond
+  // it only drives the joint to the limit.
+  using Ranges = std::array<std::optional<JointRange>, joints>;
 
-  JointHistory(std::int64_t total_steps, double seconds_per_step);
+  JointHistory(std::int64_t total_steps, double seconds_per_step, const Ranges &ranges = {});
   // Steps count from 1 to total_steps; others are ignored. A set-point never
   // given is NaN and is not drawn.
   void add(std::int64_t step, const Sample &set_points, const Sample &positions);
+  void add_torso(std::int64_t step, const TorsoPose &torso);
   // The controller began a reach at this step.
   void mark_reach(std::int64_t step);
 
@@ -53,14 +62,18 @@ class JointHistory {
   std::int64_t last_step() const { return last_step_; }  // 0 before any
   std::int64_t reaches() const { return reaches_; }
   const std::vector<Column> &columns() const { return columns_; }
+  const Ranges &ranges() const { return ranges_; }
 
  private:
+  Column *column_of(std::int64_t step);
+
   std::int64_t total_steps_;
   double seconds_per_step_;
   std::int64_t steps_per_column_;
   std::int64_t last_step_ = 0;
   std::int64_t reaches_ = 0;
   std::vector<Column> columns_;
+  Ranges ranges_;
 };
 
 }  // namespace sim

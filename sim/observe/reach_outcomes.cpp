@@ -26,20 +26,21 @@ Summary summarise(const std::vector<Outcome> &outcomes) {
   std::vector<double> misses, clean_misses, clean_errors, clean_offsets;
   for (const Outcome &o : outcomes) {
     ++summary.points;
-    if (!o.seen) continue;
+    if (!o.seen || !o.leg) continue;
     SideCounts &side = *o.leg == 0 ? summary.left : summary.right;
     ++side.seen;
-    if (o.solver_message) ++side.solver_messages;
-    if (!o.reached) continue;
+    if (o.reach == ReachOutcome::no_contact) ++side.no_contact;
+    if (!o.reached()) continue;
     ++side.reached;
-    if (o.hit) ++side.hit;
+    if (o.hit()) ++side.hit;
     misses.push_back(*o.miss);
-    if (!o.in_reach || o.solver_message) continue;
+    if (!o.in_reach) continue;
     ++summary.clean_reaches;
     clean_misses.push_back(*o.miss);
     if (o.error) clean_errors.push_back(*o.error);
-    if (o.aimed)
-      clean_offsets.push_back(std::hypot(o.aimed->x - o.point.x, o.aimed->y - o.point.y));
+    if (o.window_ground)
+      clean_offsets.push_back(
+          std::hypot(o.window_ground->x - o.point.x, o.window_ground->y - o.point.y));
   }
   summary.miss_median = median(misses);
   summary.miss_worst = worst(misses);

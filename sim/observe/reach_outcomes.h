@@ -10,6 +10,7 @@
 
 #include "sim/model/geometry.h"
 #include "sim/model/world_config.h"
+#include "sim/observe/reaches.h"
 
 namespace sim::reach_map {
 
@@ -32,15 +33,16 @@ struct Point {
 // What one point's run did.
 struct Outcome {
   Point point;
-  std::optional<int> leg;       // the leg that reached, else the side whose look first saw red
-  bool seen = false;            // a look counted red
-  bool reached = false;         // a reach came to rest away from the foot's rest point
-  bool hit = false;             // ... on the disc
-  bool solver_message = false;  // the leg solver said a target was impossible
-  std::optional<double> miss;   // m, foot to the disc's centre
-  std::optional<double> error;  // m, foot to the ground point the controller aimed at
-  std::optional<std::array<int, 2>> window;  // image position of the window reached for
-  std::optional<Vec2> aimed;
+  std::optional<int> leg;  // the leg of the first reach, else the side that first saw the disc
+  bool seen = false;       // an image the controller fetched showed the disc, or a reach began
+  std::optional<ReachOutcome> reach;  // what the run's first reach did, if one began
+  bool reached() const { return reach && *reach != ReachOutcome::no_contact; }  // came to rest
+  bool hit() const { return reach == ReachOutcome::on_target; }
+  std::optional<double> miss;                // m, foot to the disc's centre
+  std::optional<double> error;               // m, foot to the commanded foot where it came to rest
+  std::optional<std::array<int, 2>> window;  // image position of the window in its image
+  std::optional<Vec2> window_ground;         // the ground under that window's centre
+  std::optional<Vec2> aimed;                 // the commanded foot, across the ground
   std::optional<Vec3> foot;
   std::int64_t steps = 0;
   // The disc's centre lies within the foot's reach of the side's hip (of the
@@ -51,9 +53,9 @@ struct Outcome {
 // Counts per side and the misses' spread.
 struct SideCounts {
   int seen = 0;
-  int reached = 0;
-  int hit = 0;
-  int solver_messages = 0;
+  int reached = 0;     // a reach came to rest
+  int hit = 0;         // ... on the disc
+  int no_contact = 0;  // a reach never touched the ground
 };
 struct Summary {
   int points = 0;
@@ -61,9 +63,9 @@ struct Summary {
   SideCounts right;
   int seen() const { return left.seen + right.seen; }
   int hit() const { return left.hit + right.hit; }
-  std::optional<double> miss_median, miss_worst;  // over every reach
-  // Over reaches whose disc lies within the foot's reach and that the solver
-  // did not refuse: what aiming and the tables do, apart from reach limits.
+  std::optional<double> miss_median, miss_worst;  // over every reach that came to rest
+  // Over those whose disc lies within the foot's reach: what aiming, the
+  // image and the robot do, apart from reach limits.
   int clean_reaches = 0;
   std::optional<double> clean_miss_worst, clean_error_worst, clean_aim_offset_worst;
 };

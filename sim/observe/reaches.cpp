@@ -1,41 +1,130 @@
 #include "sim/observe/reaches.h"
 
+#include <algorithm>
 #include <cmath>
 
+#include "sim/model/joints.h"
 #include "sim/model/legs.h"
 
 namespace sim {
 
-std::optional<double> Reach::error() const {
-  if (!aimed) return std::nullopt;
-  return std::hypot(placement.foot.x - aimed->x, placement.foot.y - aimed->y);
-}
+namespace {
+std::size_t slot(int leg) { return leg == 0 ? 0u : 1u; }
 
-void ReachLog::search(std::int64_t step, int leg, std::optional<Window> window,
-                      std::optional<Vec2> aimed) {
-  rest_posture();
-  open_ = Reach{step, leg, window, aimed, {}};
-  open_placed_ = false;
-}
+Vec3 rest_point(int leg) { return {0.0, leg == 0 ? hip_y : -hip_y, ground_z}; }
 
-void ReachLog::placed(const Placement &placement) {
-  if (!open_ || placement.leg != open_->leg) return;
-  open_->placement = placement;
-  open_placed_ = true;
-}
+double distance(Vec3 a, Vec3 b) { return std::hypot(a.x - b.x, a.y - b.y, a.z - b.z); }
+}  // namespace
 
-void ReachLog::rest_posture() {
-  if (open_ && open_placed_) {
-    const Vec3 &foot = open_->placement.foot;
-    if (!at_rest_point(open_->leg, foot.x, foot.y)) closed_.push_back(*open_);
+const char *outcome_name(ReachOutcome outcome) {
+  switch (outcome) {
+    case ReachOutcome::on_target:
+      return "on_target";
+    case ReachOutcome::off_target:
+      return "off_target";
+    default:
+      return "no_contact";
   }
-  open_.reset();
 }
 
-std::vector<Reach> ReachLog::reaches() const {
-  ReachLog copy = *this;
-  copy.rest_posture();
-  return copy.closed_;
+const char *leg_state_name(LegState state) {
+  switch (state) {
+    case LegState::reaching:
+      return "reaching";
+    case LegState::placed:
+      return "placed";
+    default:
+      return "at rest";
+  }
+}
+
+ReachOutcome Reach::outcome() const {
+  if (!placement) return ReachOutcome::no_contact;
+  return placement->target ? ReachOutcome::on_target : ReachOutcome::off_target;
+}
+
+std::optional<double> Reach::error() const {
+  if (!placement) return std::nullopt;
+  return std::hypot(placement->foot.x - aimed.x, placement->foot.y - aimed.y);
+}
+
+std::optional<Vec3> commanded_foot(int leg, const SetPoints &set_points) {
+  for (int joint = 0; joint < 3; ++joint)
+    if (!set_points.given(leg_joint(leg, joint))) return std::nullopt;
+  return foot_in_body(leg, set_points.value(leg_joint(leg, 0)), set_points.value(leg_joint(leg, 1)),
+                      set_points.value(leg_joint(leg, 2)));
+}
+
+std::vector<const Reach *> ReachWatch::before_step(std::int64_t step, const SetPoints &set_points,
+                                                   const std::optional<Fetch> &last_fetch) {
+  std::vector<const Reach *> began;
+  for (const int leg : reaching_legs) {
+    Leg &state = legs_[slot(leg)];
+    const std::optional<Vec3> commanded = commanded_foot(leg, set_points);
+    // A foot never commanded, or one whose set-points are not numbers, is
+    // nowhere: it neither starts nor holds a reach.
+    const bool away = commanded && distance(*commanded, rest_point(leg)) > reach_threshold;
+    if (away) {
+      if (!state.out) {
+        state.out = Reach{};
+        state.out->leg = leg;
+        state.out->start_step = step;
+        state.out->aimed = *commanded;
+        state.out->decided_on = last_fetch;
+        state.out->torso_tilt = torso_.tilt();
+        state.torso_at_start = torso_.position;
+        began.push_back(&*state.out);
+      }
+      if (!state.out->placement) state.out->aimed = *commanded;
+      state.commanded = *commanded;
+      continue;
+    }
+    if (!state.out) continue;
+    state.out->end_step = step;
+    finished_.push_back(*state.out);
+    state.out.reset();
+  }
+  return began;
+}
+
+void ReachWatch::after_step(const Engine &engine) {
+  torso_ = engine.torso();
+  for (const int leg : reaching_legs) {
+    std::optional<Reach> &out = legs_[slot(leg)].out;
+    if (!out) continue;
+    out->torso_tilt = std::max(out->torso_tilt, torso_.tilt());
+    if (const std::optional<double> force = engine.foot(leg).force)
+      out->foot_force = std::max(out->foot_force.value_or(0.0), *force);
+  }
+}
+
+void ReachWatch::placed(const Placement &placement) {
+  Leg &state = legs_[slot(placement.leg)];
+  if (!state.out) return;
+  state.out->placement = placement;
+  state.out->aimed = state.commanded;
+  state.out->torso_shift = distance(torso_.position, state.torso_at_start);
+}
+
+std::vector<Reach> ReachWatch::reaches() const {
+  std::vector<Reach> all = finished_;
+  for (const Leg &state : legs_)
+    if (state.out) all.push_back(*state.out);
+  std::sort(all.begin(), all.end(), [](const Reach &a, const Reach &b) {
+    return a.start_step != b.start_step ? a.start_step < b.start_step : a.leg < b.leg;
+  });
+  return all;
+}
+
+const Reach *ReachWatch::out(int leg) const {
+  const std::optional<Reach> &out = legs_[slot(leg)].out;
+  return out ? &*out : nullptr;
+}
+
+LegState ReachWatch::state(int leg) const {
+  const std::optional<Reach> &out = legs_[slot(leg)].out;
+  if (!out) return LegState::at_rest;
+  return out->placement ? LegState::placed : LegState::reaching;
 }
 
 }  // namespace sim

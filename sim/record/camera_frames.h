@@ -1,12 +1,13 @@
-// frame_SSSSSS_<side>_look.png and frame_SSSSSS_<side>_reach.png: the camera
-// images the controller decided on, enlarged, the first few of each kind per
-// side.
+// frame_SSSSSS_<side>_look.png and frame_SSSSSS_<side>_reach.png: camera
+// images enlarged, the first few of each kind per side. A look is an image
+// the controller fetched (camera_get_image); a reach frame is the image a
+// reach was decided on, the last one fetched before it began. SSSSSS is the
+// step the image was fetched at, and the side the head pan's sign then.
 #pragma once
 
 #include <array>
 #include <cstdint>
-#include <optional>
-#include <string_view>
+#include <vector>
 
 #include "sim/record/outputs.h"
 #include "sim/record/recorder.h"
@@ -17,20 +18,22 @@ class FramesRecorder final : public Recorder {
  public:
   explicit FramesRecorder(const OutputSink &outputs) : outputs_(outputs) {}
 
-  // A look: the image the search counted red in, after its "red left = " or
-  // "red right = " line.
-  void on_console(std::int64_t step, std::string_view text, const CameraImage &camera) override;
-  // A reach: the image it searched for its window, with that window outlined.
-  void on_reach_start(const ReachStart &reach) override;
+  void on_fetch(const FetchEvent &fetch) override;
+  void on_reach_start(const Reach &reach) override;
 
  private:
-  // Whether a frame of this view and kind is still to be written.
-  bool wants(View view, bool reach) const;
-  void save(std::int64_t step, View view, bool reach, const CameraImage &camera,
-            const std::optional<Window> &window);
+  // Whether a frame of this side and kind is still to be written.
+  bool wants(View side, bool reach) const;
+  void save(std::int64_t step, View side, bool reach, const CameraImage &camera,
+            const std::optional<Window> &window, const std::string &title);
 
   const OutputSink &outputs_;
-  std::array<int, 6> saved_{};  // per view and kind (look, reach)
+  std::array<int, 6> saved_{};  // per side and kind (look, reach)
+  // The last fetched image, kept while a reach frame of its side may follow.
+  std::int64_t kept_step_ = -1;
+  CameraImage kept_;
+  std::vector<unsigned char> kept_pixels_;
+  std::int64_t reach_frame_of_ = -1;  // the fetch whose reach frame was written
 };
 
 }  // namespace sim

@@ -6,7 +6,7 @@ namespace sim {
 
 bool is_stand_in_output(std::string_view name) {
   static const std::regex ours(
-      R"((trace\.jsonl|report\.json|state\.csv|run\.mp4|top_view\.png|joints\.png|)"
+      R"((trace\.jsonl|report\.json|state\.csv|run\.mp4|world\.xml|top_view\.png|joints\.png|)"
       R"(frame_\d{6}_(left|right|forward)(_look|_reach)?\.png))");
   return std::regex_match(OutputFolder::output_named(name), ours);
 }

@@ -1,9 +1,11 @@
 // What the run loop tells the run's recorders, and what a recorder is. The
 // loop never writes a file or draws: each output (the trace, the state log,
-// the video, the camera frames, the report, the pictures) is one recorder,
-// fed the same events, and a new output is a new recorder.
+// the video, the camera frames, the report, the pictures, the model file) is
+// one recorder, fed the same events, and a new output is a new recorder.
+// Console lines reach recorders only as library calls: nothing reads them.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -16,6 +18,7 @@
 #include "sim/model/world_config.h"
 #include "sim/observe/placements.h"
 #include "sim/observe/reaches.h"
+#include "sim/observe/target_sightings.h"
 #include "sim/observe/target_window.h"
 
 namespace sim {
@@ -49,13 +52,15 @@ struct StepEvent {
   const Engine &engine;
   const SetPoints &set_points;
   CameraImage camera;
+  std::array<LegState, 2> legs{};  // what front legs 0 and 2 are doing
+  // The reach under way of legs 0 and 2, if any.
+  std::array<const Reach *, 2> reaches{};
 };
 
-// A reach begins: the controller searched its image for the target window.
-struct ReachStart {
-  std::int64_t step = 0;
-  CameraImage camera;            // the image it searched
-  std::optional<Window> window;  // what the stand-in found in that image
+// The controller fetched the camera's image (camera_get_image).
+struct FetchEvent {
+  const Fetch &fetch;
+  CameraImage camera;  // the image as it was then
 };
 
 // The run is over: what it did.
@@ -64,7 +69,9 @@ struct RunRecord {
   std::int64_t steps_done = 0;
   bool interrupted = false;  // ended before its steps were done
   const std::vector<Placement> &placements;
-  const std::vector<Reach> &reaches;
+  const std::vector<Reach> &reaches;                      // in the order they began
+  const std::vector<std::optional<Sighting>> &sightings;  // per target
+  const std::vector<Vec2> &torso_footprint;  // where the torso ended, if the engine has one
 };
 
 class Recorder {
@@ -72,10 +79,9 @@ class Recorder {
   virtual ~Recorder() = default;
   virtual void on_call(const CallEvent & /*call*/) {}
   virtual void on_step(const StepEvent & /*step*/) {}
-  // A console line, with the image the camera shows as it is printed.
-  virtual void on_console(std::int64_t /*step*/, std::string_view /*text*/,
-                          const CameraImage & /*camera*/) {}
-  virtual void on_reach_start(const ReachStart & /*reach*/) {}
+  virtual void on_fetch(const FetchEvent & /*fetch*/) {}
+  // A reach began (its step not yet taken), or ended.
+  virtual void on_reach_start(const Reach & /*reach*/) {}
   virtual void on_reach_end(const Reach & /*reach*/) {}
   // Completes the recorder's outputs.
   virtual void on_end(const RunRecord & /*run*/) {}

@@ -12,7 +12,8 @@ namespace sim {
 
 void TopViewRecorder::on_end(const RunRecord &run) {
   errno = 0;
-  const bool written = write_top_view(outputs_.partial("top_view.png"), run.world, run.placements);
+  const bool written = write_top_view(outputs_.partial("top_view.png"), run.world, run.placements,
+                                      run.reaches, run.torso_footprint);
   outputs_.complete("top_view.png", written ? std::string() : last_system_reason());
 }
 
@@ -26,9 +27,13 @@ void JointPlotRecorder::on_step(const StepEvent &step) {
     at[i] = static_cast<float>(step.engine.position(joint));
   }
   history_.add(step.step, commanded, at);
+  history_.add_torso(step.step, step.engine.torso());
 }
 
-void JointPlotRecorder::on_reach_start(const ReachStart &reach) { history_.mark_reach(reach.step); }
+void JointPlotRecorder::on_reach_start(const Reach &reach) {
+  // Marked at the step it began with, the first one its set-points act on.
+  history_.mark_reach(reach.start_step + 1);
+}
 
 void JointPlotRecorder::on_end(const RunRecord & /*run*/) {
   errno = 0;

@@ -21,10 +21,11 @@ class TopViewRecorder final : public Recorder {
 
 class JointPlotRecorder final : public Recorder {
  public:
-  JointPlotRecorder(const OutputSink &outputs, std::int64_t total_steps, double seconds_per_step)
-      : outputs_(outputs), history_(total_steps, seconds_per_step) {}
+  JointPlotRecorder(const OutputSink &outputs, std::int64_t total_steps, double seconds_per_step,
+                    const JointHistory::Ranges &ranges)
+      : outputs_(outputs), history_(total_steps, seconds_per_step, ranges) {}
   void on_step(const StepEvent &step) override;
-  void on_reach_start(const ReachStart &reach) override;
+  void on_reach_start(const Reach &reach) override;
   void on_end(const RunRecord &run) override;
 
  private:

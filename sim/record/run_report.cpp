@@ -40,10 +40,15 @@ std::string layout(const ordered_json &report) {
   return out + "\n}\n";
 }
 
+ordered_json metres_list(Vec3 point) {
+  return {report_metres(point.x), report_metres(point.y), report_metres(point.z)};
+}
+
 std::vector<int> hits_per_target(const RunRecord &run) {
   std::vector<int> hits(run.world.targets.size(), 0);
   for (const Reach &reach : run.reaches)
-    if (reach.placement.target) ++hits[static_cast<std::size_t>(*reach.placement.target)];
+    if (reach.outcome() == ReachOutcome::on_target)
+      ++hits[static_cast<std::size_t>(*reach.placement->target)];
   return hits;
 }
 }  // namespace
@@ -59,31 +64,43 @@ std::string report_json(const RunRecord &run) {
 
   ordered_json placements = ordered_json::array();
   for (const Placement &p : run.placements)
-    placements.push_back(
-        {{"step", p.step},
-         {"leg", p.leg},
-         {"foot", {report_metres(p.foot.x), report_metres(p.foot.y), report_metres(p.foot.z)}},
-         {"target", optional_index(p.target)},
-         {"distance", optional_metres(p.distance)}});
+    placements.push_back({{"step", p.step},
+                          {"leg", p.leg},
+                          {"foot", metres_list(p.foot)},
+                          {"target", optional_index(p.target)},
+                          {"distance", optional_metres(p.distance)}});
   report["placements"] = std::move(placements);
 
   ordered_json reaches = ordered_json::array();
   for (const Reach &r : run.reaches) {
-    const Placement &p = r.placement;
-    ordered_json window = nullptr;
-    if (r.window) window = {{"x", r.window->x}, {"y", r.window->y}};
-    ordered_json aimed = nullptr;
-    if (r.aimed) aimed = {report_metres(r.aimed->x), report_metres(r.aimed->y)};
+    const std::optional<Placement> &p = r.placement;
+    // What the stand-in's own search found in the image the reach was
+    // decided on: nothing without a window of the target's level.
+    const bool window = r.decided_on && r.decided_on->window;
+    ordered_json window_ground = nullptr;
+    if (window && r.decided_on->window_ground)
+      window_ground = {report_metres(r.decided_on->window_ground->x),
+                       report_metres(r.decided_on->window_ground->y)};
     reaches.push_back(
-        {{"step", p.step},
-         {"leg", r.leg},
-         {"search_step", r.search_step},
-         {"window", std::move(window)},
-         {"aimed", std::move(aimed)},
-         {"foot", {report_metres(p.foot.x), report_metres(p.foot.y), report_metres(p.foot.z)}},
+        {{"leg", r.leg},
+         {"start_step", r.start_step},
+         {"end_step", r.end_step ? ordered_json(*r.end_step) : ordered_json(nullptr)},
+         {"outcome", outcome_name(r.outcome())},
+         {"step", p ? ordered_json(p->step) : ordered_json(nullptr)},
+         {"foot", p ? metres_list(p->foot) : ordered_json(nullptr)},
+         {"aimed", metres_list(r.aimed)},
          {"error", optional_metres(r.error())},
-         {"target", optional_index(p.target)},
-         {"distance", optional_metres(p.distance)}});
+         {"target", p ? optional_index(p->target) : ordered_json(nullptr)},
+         {"distance", p ? optional_metres(p->distance) : ordered_json(nullptr)},
+         {"search_step", window ? ordered_json(r.decided_on->step) : ordered_json(nullptr)},
+         {"window",
+          window ? ordered_json({{"x", r.decided_on->window->x}, {"y", r.decided_on->window->y}})
+                 : ordered_json(nullptr)},
+         {"window_ground", std::move(window_ground)},
+         {"torso_tilt", std::round(r.torso_tilt * 1e6) / 1e6},
+         {"torso_shift", optional_metres(r.torso_shift)},
+         {"foot_force", r.foot_force ? ordered_json(std::round(*r.foot_force * 1e3) / 1e3)
+                                     : ordered_json(nullptr)}});
   }
   report["reaches"] = std::move(reaches);
 
@@ -91,9 +108,13 @@ std::string report_json(const RunRecord &run) {
   const std::vector<int> hits = hits_per_target(run);
   for (std::size_t i = 0; i < run.world.targets.size(); ++i) {
     const Target &t = run.world.targets[i];
+    ordered_json seen = nullptr;
+    if (i < run.sightings.size() && run.sightings[i])
+      seen = {{"step", run.sightings[i]->step}, {"side", view_name(run.sightings[i]->side)}};
     targets.push_back({{"x", report_metres(t.x)},
                        {"y", report_metres(t.y)},
                        {"radius", report_metres(t.radius)},
+                       {"seen", std::move(seen)},
                        {"reaches", hits[i]}});
   }
   report["targets"] = std::move(targets);
@@ -105,20 +126,24 @@ void ReportRecorder::on_end(const RunRecord &run) {
 }
 
 std::string summary_line(const RunRecord &run) {
-  int on_target = 0;
+  int counts[3] = {0, 0, 0};  // per outcome
   double total = 0.0;
   for (const Reach &reach : run.reaches) {
-    if (!reach.placement.target) continue;
-    ++on_target;
-    total += *reach.placement.distance;
+    ++counts[static_cast<int>(reach.outcome())];
+    if (reach.outcome() == ReachOutcome::on_target) total += *reach.placement->distance;
   }
   const std::size_t count = run.reaches.size();
+  const int on_target = counts[static_cast<int>(ReachOutcome::on_target)];
   std::string line = "sim: " + std::to_string(run.steps_done) + " steps, " + std::to_string(count) +
-                     (count == 1 ? " reach, " : " reaches, ") + std::to_string(on_target) +
-                     " on target";
+                     (count == 1 ? " reach" : " reaches");
+  if (count > 0)
+    line += ": " + std::to_string(on_target) + " on target, " +
+            std::to_string(counts[static_cast<int>(ReachOutcome::off_target)]) + " off target, " +
+            std::to_string(counts[static_cast<int>(ReachOutcome::no_contact)]) +
+            " never touched the ground";
   if (on_target > 0) {
     char mean[64];
-    std::snprintf(mean, sizeof mean, ", %.1f mm from the centre on average",
+    std::snprintf(mean, sizeof mean, "; %.1f mm from the centre on average",
                   1000.0 * total / on_target);
     line += mean;
   }

@@ -48,6 +48,8 @@ std::string state_log_header() {
   for (const char *foot : {"left_foot", "right_foot"})
     for (const char *axis : {"x", "y", "z"}) header += std::string(",") + foot + "_" + axis + "_m";
   header += ",left_foot_on_ground,right_foot_on_ground,view";
+  for (const char *column : {"x_m", "y_m", "z_m", "roll_rad", "pitch_rad", "yaw_rad"})
+    header += std::string(",torso_") + column;
   return header;
 }
 
@@ -76,6 +78,12 @@ void StateRecorder::on_step(const StepEvent &step) {
   for (const Foot &foot : feet) row += foot.on_ground ? ",1" : ",0";
   row += ',';
   row += view_name(step.camera.view);
+  const TorsoPose torso = step.engine.torso();
+  for (const double value :
+       {torso.position.x, torso.position.y, torso.position.z, torso.roll, torso.pitch, torso.yaw}) {
+    row += ',';
+    put(row, value);
+  }
   row += '\n';
   file_.write(row.data(), row.size());
 }

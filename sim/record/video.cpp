@@ -9,8 +9,11 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <optional>
+#include <string>
 #include <vector>
 
+#include "sim/draw/video_caption.h"
 #include "sim/model/errors.h"
 #include "sim/system/files.h"
 #include "sim/system/signals.h"
@@ -30,17 +33,20 @@ int steps_per_frame(double time_step_ms) {
   return std::max(1, static_cast<int>(std::ceil((1000.0 / 30.0) / time_step_ms - 1e-9)));
 }
 
-// The robot's own image in the top-left corner of a video frame, framed in white.
+// The robot's own image in the top-left corner of a video frame, framed in
+// white, with the window a reach under way was decided on outlined.
 void paste_inset(std::vector<unsigned char> &frame, int frame_width, int frame_height,
-                 const CameraImage &camera) {
+                 const CameraImage &camera, const std::optional<Window> &window) {
   const int w = std::min(camera.width, frame_width - 4);
   const int h = std::min(camera.height, frame_height - 4);
+  const auto out_at = [&](int x, int y) {
+    return &frame[(static_cast<std::size_t>(y) * static_cast<std::size_t>(frame_width) +
+                   static_cast<std::size_t>(x)) *
+                  3u];
+  };
   for (int y = 0; y < h + 4; ++y)
     for (int x = 0; x < w + 4; ++x) {
-      unsigned char *out =
-          &frame[(static_cast<std::size_t>(y) * static_cast<std::size_t>(frame_width) +
-                  static_cast<std::size_t>(x)) *
-                 3u];
+      unsigned char *out = out_at(x, y);
       if (x < 2 || y < 2 || x >= w + 2 || y >= h + 2) {
         out[0] = out[1] = out[2] = 255;
         continue;
@@ -51,6 +57,21 @@ void paste_inset(std::vector<unsigned char> &frame, int frame_width, int frame_h
                                                     3u;
       std::copy_n(in, 3, out);
     }
+  if (!window) return;
+  // One pixel around the window's 7 x 7, in the camera frames' cyan.
+  const int left = window->x + 1, top = window->y + 1;
+  const int right = window->x + window_side + 2, bottom = window->y + window_side + 2;
+  for (int y = top; y <= bottom; ++y)
+    for (int x = left; x <= right; ++x) {
+      const bool edge = x == left || x == right || y == top || y == bottom;
+      if (!edge || x < 2 || y < 2 || x >= w + 2 || y >= h + 2) continue;
+      unsigned char *out = out_at(x, y);
+      out[0] = 51, out[1] = 242, out[2] = 255;
+    }
+}
+
+std::string leg_line(const char *name, LegState state) {
+  return std::string(name) + " leg: " + leg_state_name(state);
 }
 }  // namespace
 
@@ -155,7 +176,17 @@ VideoRecorder::VideoRecorder(const OutputSink &outputs, ThirdPersonView &view, d
 void VideoRecorder::on_step(const StepEvent &step) {
   if (!video_.is_open() || step.step % steps_per_frame_ != 0) return;
   view_.film(video_width, video_height, frame_);
-  paste_inset(frame_, video_width, video_height, step.camera);
+  std::optional<Window> window;
+  for (const Reach *reach : step.reaches)
+    if (reach != nullptr && reach->decided_on && reach->decided_on->window)
+      window = reach->decided_on->window;
+  paste_inset(frame_, video_width, video_height, step.camera, window);
+  char time[64];
+  std::snprintf(time, sizeof time, "step %lld, %.2f s", static_cast<long long>(step.step),
+                step.seconds);
+  caption_video_frame(
+      frame_, video_width, video_height,
+      {time, leg_line("left", step.legs[0]) + "     " + leg_line("right", step.legs[1])});
   video_.add(frame_);
 }
 

@@ -15,7 +15,7 @@ void Camera::update(Engine &engine, const SetPoints &set_points) {
   // Without blocks the engine draws straight into the controller's buffer;
   // with them it draws into a clean copy, so a block can be taken away again.
   if (blocks_.empty()) {
-    engine.render(pixels_);
+    if (engine.render(pixels_)) ++generation_;
     engine_view_ = engine.view();
     return;
   }
@@ -31,6 +31,7 @@ void Camera::update(Engine &engine, const SetPoints &set_points) {
   }
   if (!rendered && blocks == block_view_ && !first_) return;
   first_ = false;
+  ++generation_;
   block_view_ = blocks;
   // Copied into the one buffer: the controller keeps reading its first pointer.
   std::copy(rendered_.begin(), rendered_.end(), pixels_.begin());

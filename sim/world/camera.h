@@ -25,6 +25,8 @@ class Camera {
 
   // Brings the image up to date after a step.
   void update(Engine &engine, const SetPoints &set_points);
+  // Counts the changes of the image: equal counts, equal images.
+  std::uint64_t generation() const { return generation_; }
 
  private:
   void paint_blocks(View view);
@@ -40,6 +42,7 @@ class Camera {
   View engine_view_ = View::forward;
   View block_view_ = View::forward;
   bool first_ = true;
+  std::uint64_t generation_ = 0;
 };
 
 }  // namespace sim

@@ -7,10 +7,11 @@ namespace sim {
 
 ChosenEngine make_engine(const WorldConfig &world) {
   if (world.engine == EngineKind::kinematic)
-    return {std::make_unique<KinematicEngine>(world), nullptr};
+    return {std::make_unique<KinematicEngine>(world), nullptr, ""};
   auto physics = std::make_unique<PhysicsEngine>(world);
   ThirdPersonView &view = physics->overview();
-  return {std::move(physics), &view};
+  std::string xml = physics->model_xml();
+  return {std::move(physics), &view, std::move(xml)};
 }
 
 }  // namespace sim

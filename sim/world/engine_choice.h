@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "sim/model/engine.h"
 #include "sim/model/third_person_view.h"
@@ -13,6 +14,7 @@ namespace sim {
 struct ChosenEngine {
   std::unique_ptr<Engine> engine;
   ThirdPersonView *view = nullptr;  // the engine's, or null when it cannot film
+  std::string model_xml;            // the engine's model as a file, or empty when it has none
 };
 
 // Throws RunError when the engine cannot be made (for the physics engine: no

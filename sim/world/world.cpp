@@ -10,7 +10,9 @@
 #include <utility>
 
 #include "sim/model/camera_calibration.h"
+#include "sim/observe/target_window.h"
 #include "sim/record/camera_frames.h"
+#include "sim/record/model_file.h"
 #include "sim/record/run_pictures.h"
 #include "sim/record/run_report.h"
 #include "sim/record/state_log.h"
@@ -52,15 +54,14 @@ const char *signal_name(int signal) {
   }
 }
 
-int reaching_leg_of(View view) { return view == View::right ? 2 : 0; }
-
 }  // namespace
 
 World::World(WorldConfig config, std::string output_folder)
     : config_(std::move(config)),
       engine_(make_engine(config_)),
       camera_(config_),
-      progress_(config_.steps) {
+      progress_(config_.steps),
+      sightings_(config_.targets) {
   camera_.update(*engine_.engine, set_points_);
   for (std::size_t i = 0; i < config_.targets.size(); ++i) {
     const Target &t = config_.targets[i];
@@ -87,11 +88,16 @@ void World::make_recorders() {
   if (config_.write_video && engine_.view != nullptr)
     recorders_.push_back(std::make_unique<VideoRecorder>(out, *engine_.view, config_.time_step_ms));
   if (config_.write_pictures) recorders_.push_back(std::make_unique<FramesRecorder>(out));
+  if (config_.write_model && !engine_.model_xml.empty())
+    recorders_.push_back(std::make_unique<ModelFileRecorder>(out, engine_.model_xml));
   recorders_.push_back(std::make_unique<ReportRecorder>(out));
   if (config_.write_pictures) {
     recorders_.push_back(std::make_unique<TopViewRecorder>(out));
-    recorders_.push_back(
-        std::make_unique<JointPlotRecorder>(out, config_.steps, config_.time_step_ms / 1000.0));
+    JointHistory::Ranges ranges;
+    for (std::size_t i = 0; i < plotted_joints.size(); ++i)
+      ranges[i] = engine_.engine->range(plotted_joints[i]);
+    recorders_.push_back(std::make_unique<JointPlotRecorder>(
+        out, config_.steps, config_.time_step_ms / 1000.0, ranges));
   }
 }
 
@@ -170,16 +176,48 @@ void World::run(int (*step_function)()) {
 bool World::step(std::int32_t ms) {
   if (stopped_by_signal()) return false;
   record_call("robot_step", {{"ms", std::int64_t{ms}}});
+  // A step is time_step_ms long: a call takes as many as cover its ms. A
+  // length that is no length at all still takes one, as the controller
+  // must get on.
+  double steps = 1.0;
+  if (ms > 0) {
+    steps = std::ceil(ms / config_.time_step_ms - 1e-9);
+  } else if (warned_.insert("robot_step#ms").second) {
+    char length[32];
+    std::snprintf(length, sizeof length, "%g", config_.time_step_ms);
+    warn("robot_step: " + std::to_string(ms) + " ms is no length of time; it takes one step (" +
+         length + " ms)");
+  }
+  const auto left = static_cast<double>(config_.steps - steps_done_);
+  const std::int64_t count = static_cast<std::int64_t>(std::clamp(steps, 1.0, left));
+  for (std::int64_t i = 0; i < count; ++i)
+    if (!advance()) return false;
+  return true;
+}
+
+bool World::advance() {
+  const std::int64_t finished = reaches_.finished_count();
+  const std::vector<const Reach *> began =
+      reaches_.before_step(steps_done_, set_points_, last_fetch_);
+  reaches_ended(finished);
+  for (const Reach *reach : began)
+    for (const auto &recorder : recorders_) recorder->on_reach_start(*reach);
   engine_.engine->advance(set_points_);
   camera_.update(*engine_.engine, set_points_);
   ++steps_done_;
+  reaches_.after_step(*engine_.engine);
   const std::size_t placed = watch_.placements().size();
   watch_.after_step(steps_done_, *engine_.engine, config_.targets);
-  if (watch_.placements().size() > placed) reaches_.placed(watch_.placements().back());
+  for (std::size_t i = placed; i < watch_.placements().size(); ++i)
+    reaches_.placed(watch_.placements()[i]);
   if (!recorders_.empty()) {
     const StepEvent event{steps_done_,
                           static_cast<double>(steps_done_) * config_.time_step_ms / 1000.0,
-                          *engine_.engine, set_points_, image()};
+                          *engine_.engine,
+                          set_points_,
+                          image(),
+                          {reaches_.state(0), reaches_.state(2)},
+                          {reaches_.out(0), reaches_.out(2)}};
     for (const auto &recorder : recorders_) recorder->on_step(event);
   }
   progress_.step(steps_done_);
@@ -192,31 +230,30 @@ bool World::step(std::int32_t ms) {
   return false;
 }
 
-void World::note_decision(std::string_view text) {
-  const std::int64_t finished = reaches_.finished_count();
-  if (text.starts_with("MODE INIT")) {
-    reaches_.rest_posture();
-    reaches_ended(finished);
-    return;
-  }
-  if (!text.starts_with("nb_red = ")) return;
-  // The reach's window search: the image is the one it just searched.
-  const CameraImage camera = image();
-  const std::optional<Window> window =
-      find_target_level_window(camera.pixels, camera.width, camera.height);
-  std::optional<Vec2> aimed;
-  if (window) aimed = engine_.engine->ground_seen(window->x + 3, window->y + 3);
-  if (camera.view != View::forward)
-    reaches_.search(steps_done_, reaching_leg_of(camera.view), window, aimed);
-  reaches_ended(finished);
-  const ReachStart start{steps_done_, camera, window};
-  for (const auto &recorder : recorders_) recorder->on_reach_start(start);
-}
-
 void World::reaches_ended(std::int64_t finished) {
   const std::vector<Reach> &done = reaches_.finished();
   for (auto i = static_cast<std::size_t>(finished); i < done.size(); ++i)
     for (const auto &recorder : recorders_) recorder->on_reach_end(done[i]);
+}
+
+void World::fetched() {
+  const CameraImage now = image();
+  // An image unchanged since the last fetch holds what it held then.
+  if (!last_fetch_ || camera_.generation() != fetched_generation_) {
+    const double pan = engine_.engine->position(head_pan_joint);
+    Fetch fetch;
+    fetch.side = pan > 0.0 ? View::left : pan < 0.0 ? View::right : View::forward;
+    fetch.window = find_target_level_window(now.pixels, now.width, now.height);
+    if (fetch.window)
+      fetch.window_ground = engine_.engine->ground_seen(fetch.window->x + window_side / 2,
+                                                        fetch.window->y + window_side / 2);
+    sightings_.fetched(steps_done_, fetch.side, now.pixels, now.width, now.height, *engine_.engine);
+    last_fetch_ = fetch;
+    fetched_generation_ = camera_.generation();
+  }
+  last_fetch_->step = steps_done_;
+  const FetchEvent event{*last_fetch_, now};
+  for (const auto &recorder : recorders_) recorder->on_fetch(event);
 }
 
 std::uint8_t World::get_device(const char *name) {
@@ -260,7 +297,9 @@ void World::enable_keyboard(std::int32_t ms) {
 const unsigned char *World::camera_image(std::uint8_t tag) {
   record_call("camera_get_image", {{"tag", std::int64_t{tag}}});
   if (!check(tag, DeviceKind::camera, "camera_get_image")) return nullptr;
-  return config_.camera_image ? camera_.image() : nullptr;
+  if (!config_.camera_image) return nullptr;
+  fetched();
+  return camera_.image();
 }
 
 std::uint16_t World::camera_width(std::uint8_t tag) {
@@ -291,13 +330,8 @@ void World::console_print(const char *text) {
     warn("robot_console_print: no text; call ignored");
     return;
   }
-  const std::string_view line(text);
-  record_call("robot_console_print", {{"text", line}});
-  if (!recorders_.empty()) {
-    const CameraImage camera = image();
-    for (const auto &recorder : recorders_) recorder->on_console(steps_done_, line, camera);
-  }
-  note_decision(line);
+  // Passed through and traced, never read.
+  record_call("robot_console_print", {{"text", std::string_view(text)}});
   if (console_lost_) return;
   errno = 0;
   const bool failed = write_forgetting_own_sigpipe(
@@ -316,7 +350,9 @@ void World::finish(const std::string &reason, bool interrupted) {
   }
   record_call("end", {{"reason", std::string_view(reason)}});
   const std::vector<Reach> reaches = reaches_.reaches();
-  const RunRecord record{config_, steps_done_, interrupted, watch_.placements(), reaches};
+  const std::vector<Vec2> footprint = engine_.engine->torso_footprint();
+  const RunRecord record{config_, steps_done_,        interrupted, watch_.placements(),
+                         reaches, sightings_.first(), footprint};
   for (const auto &recorder : recorders_) recorder->on_end(record);
   if (console_lost_)
     std::fprintf(stderr,

@@ -1,7 +1,9 @@
 // The run loop: the world as the controller library's functions see it. It
 // keeps the device table, the set-points and the camera buffer, steps the
-// engine, watches where the feet come to rest and what each reach did, and
-// tells the run's recorders what happened. It never writes a file itself.
+// engine, watches where the feet come to rest, what each reach did and which
+// targets the fetched images showed, and tells the run's recorders what
+// happened. It learns all of it from the library calls and the robot, never
+// from the console, and it never writes a file itself.
 #pragma once
 
 #include <array>
@@ -17,6 +19,7 @@
 #include "sim/model/world_config.h"
 #include "sim/observe/placements.h"
 #include "sim/observe/reaches.h"
+#include "sim/observe/target_sightings.h"
 #include "sim/record/outputs.h"
 #include "sim/record/recorder.h"
 #include "sim/system/output_folder.h"
@@ -42,8 +45,9 @@ class World {
   // then ends inside robot_step), a signal ends the run, or run_calls calls
   // were made. Returns when the run is over and robot_run should return.
   void run(int (*step_function)());
-  // One step of the world. False once the run is over: outputs are written
-  // and the caller ends the process with exit_status().
+  // ceil(ms / time_step_ms) steps of the world, at least one. False once the
+  // run is over: outputs are written and the caller ends the process with
+  // exit_status().
   bool step(std::int32_t ms);
   std::uint8_t get_device(const char *name);
   void set_position(std::uint8_t tag, float position);
@@ -85,9 +89,10 @@ class World {
   // per operation and tag (tag 0 was warned about at its look-up) and says no.
   bool check(std::uint8_t tag, DeviceKind wanted, const char *op);
   void warn(const std::string &message);
-  // What the controller's console lines say it decided: the window search
-  // of a reach, and the rest posture.
-  void note_decision(std::string_view text);
+  // One step of the world's time. False once the run is over.
+  bool advance();
+  // The controller fetched the camera's image.
+  void fetched();
   // Tells the recorders of the reaches that ended since `finished` were.
   void reaches_ended(std::int64_t finished);
   CameraImage image() const;
@@ -108,7 +113,10 @@ class World {
   std::array<char, 1024> text_{};
   std::set<std::string> warned_;
   PlacementWatch watch_;
-  ReachLog reaches_;
+  ReachWatch reaches_;
+  TargetSightings sightings_;
+  std::optional<Fetch> last_fetch_;       // the image the controller fetched last
+  std::uint64_t fetched_generation_ = 0;  // the camera image it was
   std::optional<std::string> console_lost_;
   bool outputs_written_ = true;
   int signal_ = 0;  // the signal that ended the run, if one did

@@ -12,8 +12,10 @@
 #include <optional>
 #include <set>
 #include <sstream>
+#include <vector>
 
 #include "sim/system/files.h"
+#include "sim/world/spelling.h"
 
 namespace sim {
 
@@ -63,6 +65,13 @@ std::string shown_key(const std::string &key) {
   return quoted + "\"";
 }
 
+// The world's sections as a file writes them.
+std::string written(const std::string &key) {
+  if (key == "camera" || key == "output") return "[" + key + "]";
+  if (key == "target" || key == "block") return "[[" + key + "]]";
+  return key;
+}
+
 class Reader {
  public:
   explicit Reader(std::string file) : file_(std::move(file)) {}
@@ -71,11 +80,20 @@ class Reader {
     throw WorldFileError(file_, key, reason);
   }
 
+  // Refuses a key that is not allowed, suggesting the allowed one it is
+  // closest to when a slip of a letter or two explains it.
   void only_keys(const toml::table &table, const std::string &prefix,
                  const std::set<std::string> &allowed) const {
     for (const auto &[key, node] : table) {
       const std::string name(key.str());
-      if (!allowed.contains(name)) fail(prefix + shown_key(name), "unknown key");
+      if (allowed.contains(name)) continue;
+      const std::optional<std::string> nearest =
+          nearest_word(name, std::vector<std::string>(allowed.begin(), allowed.end()));
+      std::string reason = "unknown key";
+      if (nearest)
+        reason +=
+            "; did you mean " + (prefix.empty() ? written(*nearest) : prefix + *nearest) + "?";
+      fail(prefix + shown_key(name), reason);
     }
   }
 
@@ -229,15 +247,18 @@ WorldConfig parse_world(std::string_view text, const std::string &file_name) {
   }
 
   if (const toml::table *output = in.table(root, "output", "output")) {
-    in.only_keys(*output, "output.", {"trace", "state", "video", "pictures"});
+    in.only_keys(*output, "output.", {"trace", "state", "video", "pictures", "model"});
     world.write_trace = in.boolean(*output, "trace", "output.trace", true);
     world.write_state = in.boolean(*output, "state", "output.state", true);
     world.write_pictures = in.boolean(*output, "pictures", "output.pictures", true);
     if (world.engine == EngineKind::kinematic && output->contains("video"))
       in.fail("output.video", "means nothing to the kinematic engine, which writes no video");
+    if (world.engine == EngineKind::kinematic && output->contains("model"))
+      in.fail("output.model", "means nothing to the kinematic engine, which has no model file");
     world.write_video = in.boolean(*output, "video", "output.video", true);
+    world.write_model = in.boolean(*output, "model", "output.model", true);
   }
-  if (world.engine == EngineKind::kinematic) world.write_video = false;
+  if (world.engine == EngineKind::kinematic) world.write_video = world.write_model = false;
 
   in.each_table(root, "target", [&](const toml::table &t, const std::string &path) {
     in.only_keys(t, path, {"x", "y", "radius", "color"});

@@ -55,23 +55,27 @@ TEST(ReachMap, KinematicGridGivesTheSameMapWithOneJobOrTwoAndTheExpectedOutcomes
     EXPECT_EQ((*p)["side"], side);
     EXPECT_TRUE((*p)["hit"].get<bool>()) << side;
     EXPECT_LE((*p)["miss"].get<double>(), 0.006) << side;
-    EXPECT_FALSE((*p)["solver_message"].get<bool>()) << side;
+    EXPECT_EQ((*p)["outcome"], "on_target") << side;
   }
-  // Discs seen beyond the leg's reach: the solver's message and no reach.
+  // Discs seen beyond the leg's reach: a reach whose foot stays in the air.
   for (const auto &[x, y] : {std::pair{0.1, 0.1}, std::pair{0.075, -0.075}}) {
     const nlohmann::json *p = point_at(map, x, y);
     ASSERT_NE(p, nullptr) << x << ", " << y;
     EXPECT_TRUE((*p)["seen"].get<bool>());
     EXPECT_FALSE((*p)["reached"].get<bool>());
-    EXPECT_TRUE((*p)["solver_message"].get<bool>());
+    EXPECT_EQ((*p)["outcome"], "no_contact");
+    EXPECT_TRUE((*p)["foot"].is_null());
   }
-  // The kinematic engine puts the foot where the tables say, so the foot
-  // lands within the tables' rounding (half a millimetre per coordinate) of
-  // the point the controller aimed at.
+  // The kinematic engine puts the foot exactly where the set-points say, and
+  // the set-points put it within the tables' rounding (half a millimetre per
+  // coordinate) of the ground the window's centre pixel sees.
   for (const nlohmann::json &p : map["points"]) {
-    if (p["reached"].get<bool>() && !p["solver_message"].get<bool>()) {
-      EXPECT_LE(p["error"].get<double>(), std::sqrt(2.0) * 0.0005 + 1e-6) << p.dump();
-    }
+    if (!p["reached"].get<bool>()) continue;
+    EXPECT_LE(p["error"].get<double>(), 1e-6) << p.dump();
+    const double off =
+        std::hypot(p["aimed"][0].get<double>() - p["window_ground"][0].get<double>(),
+                   p["aimed"][1].get<double>() - p["window_ground"][1].get<double>());
+    EXPECT_LE(off, std::sqrt(2.0) * 0.0005 + 2e-6) << p.dump();
   }
 }
 

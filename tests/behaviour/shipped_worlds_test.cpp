@@ -35,7 +35,8 @@ struct Report {
   nlohmann::json json;
   std::int64_t steps = -1;
   std::vector<Placement> placements;
-  std::vector<Placement> reaches;
+  std::vector<Placement> reaches;     // those whose foot came to rest
+  std::vector<std::string> outcomes;  // of every reach
 
   std::vector<Placement> on(int target) const {
     std::vector<Placement> found;
@@ -61,7 +62,12 @@ Report read_report(const RunResult &run) {
   report.json = nlohmann::json::parse(simrun::read_file(run.folder + "/report.json"));
   report.steps = report.json["steps"];
   report.placements = placements_of(report.json["placements"]);
-  report.reaches = placements_of(report.json["reaches"]);
+  nlohmann::json rested = nlohmann::json::array();
+  for (const nlohmann::json &reach : report.json["reaches"]) {
+    report.outcomes.push_back(reach["outcome"]);
+    if (!reach["foot"].is_null()) rested.push_back(reach);
+  }
+  report.reaches = placements_of(rested);
   return report;
 }
 
@@ -94,6 +100,7 @@ void expect_every_reach_on_its_target(const RunResult &run) {
   EXPECT_EQ(report.steps, 600);
   const std::vector<Placement> reaches = report.reaches;
   EXPECT_EQ(static_cast<int>(reaches.size()), count_of(run.out, " MODE KINE \n"));
+  for (const std::string &outcome : report.outcomes) EXPECT_EQ(outcome, "on_target");
   for (const Placement &p : reaches) {
     ASSERT_TRUE(p.target.has_value()) << "step " << p.step;
     EXPECT_EQ(*p.target, p.leg == 2 ? 0 : 1) << "step " << p.step;
@@ -112,7 +119,8 @@ TEST(ShippedWorlds, DefaultWorldFindsBothTargetsAndPlacesEveryReachInside) {
   EXPECT_EQ(count_of(run.out, "impossible"), 0);
   const Report report = read_report(run);
   const std::string summary = "sim: 600 steps, " + std::to_string(report.reaches.size()) +
-                              " reaches, " + std::to_string(report.reaches.size()) + " on target, ";
+                              " reaches: " + std::to_string(report.reaches.size()) +
+                              " on target, 0 off target, 0 never touched the ground; ";
   EXPECT_NE(run.err.find(summary), std::string::npos) << run.err;
   for (const char *name : {"top_view.png", "joints.png", "trace.jsonl"})
     EXPECT_TRUE(fs::exists(fs::path(run.folder) / name)) << name;
@@ -158,18 +166,32 @@ TEST(ShippedWorlds, WideCameraReachesLikeTheDefault) {
   ASSERT_FALSE(run.calls("camera_get_width").empty());
 }
 
-TEST(ShippedWorlds, TargetOutOfReachGetsTheSolversMessageAndNoFoot) {
+TEST(ShippedWorlds, TargetOutOfReachGetsReachesWhoseFootNeverTouchesTheGround) {
   const RunResult run = simrun::run_reacher_with_file(world_file("out_of_reach"));
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_TRUE(run.warnings().empty()) << run.err;
-  // The controller did see it: it reached for it every time.
+  // The controller did see it: it reached for it every time, and its solver said it cannot.
   const int reaches = count_of(run.out, " MODE KINE \n");
   EXPECT_GE(reaches, 2);
   EXPECT_EQ(count_of(run.out, "<> 1,q3impossible"), reaches);
   const Report report = read_report(run);
   EXPECT_FALSE(report.placements.empty());
   EXPECT_TRUE(report.on(0).empty());
-  EXPECT_TRUE(report.reaches.empty());
+  // Every reach is in the report, each with the point the leg was sent to.
+  ASSERT_EQ(static_cast<int>(report.outcomes.size()), reaches);
+  for (const nlohmann::json &reach : report.json["reaches"]) {
+    EXPECT_EQ(reach["outcome"], "no_contact");
+    EXPECT_TRUE(reach["foot"].is_null());
+    EXPECT_GT(reach["aimed"][2].get<double>(), -0.115 + 0.01);  // in the air
+  }
+  EXPECT_NE(run.err.find(std::to_string(reaches) + " reaches: 0 on target, 0 off target, " +
+                         std::to_string(reaches) + " never touched the ground"),
+            std::string::npos)
+      << run.err;
+  // The model the run simulated opens as MJCF.
+  const std::string model = simrun::read_file(run.folder + "/world.xml");
+  EXPECT_NE(model.find("<mujoco model=\"reacher\">"), std::string::npos);
+  EXPECT_NE(model.find("name=\"target0\""), std::string::npos);
 }
 
 TEST(ShippedWorlds, NoTargetMeansSearchingAndFeetOnlyAtRest) {
@@ -222,6 +244,21 @@ TEST(WorldWarnings, ATargetNoViewCanSeeIsNamedAndTheRunGoesOn) {
   ASSERT_EQ(run.warnings().size(), 1u) << run.err;
   EXPECT_NE(run.warnings()[0].find("target[1] at (-0.300, 0.000) m lies where neither camera view "
                                    "can see it"),
+            std::string::npos)
+      << run.err;
+}
+
+TEST(WorldWarnings, AnUnreadSimVariableIsNamedWithTheOneItWasLikelyMeantFor) {
+  simrun::Options options;
+  options.env = {"SIM_WORLDS=elsewhere.toml", "SIM_QUIET=1"};
+  const RunResult run = simrun::run_reacher("engine = \"kinematic\"\nsteps = 5\n", options);
+  EXPECT_EQ(run.status, 0) << run.err;
+  ASSERT_EQ(run.warnings().size(), 2u) << run.err;
+  EXPECT_NE(run.err.find("sim: warning: SIM_WORLDS is not read; did you mean SIM_WORLD?"),
+            std::string::npos)
+      << run.err;
+  EXPECT_NE(run.err.find("sim: warning: SIM_QUIET is not read; the stand-in reads only "
+                         "SIM_WORLD and SIM_OUTPUT"),
             std::string::npos)
       << run.err;
 }

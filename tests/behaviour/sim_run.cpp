@@ -195,7 +195,7 @@ RunResult run_in(const std::string &folder, const std::string &world_path, const
   }
   posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                    0644);
-  std::string exe = REACHER_EXE;
+  std::string exe = options.executable.empty() ? REACHER_EXE : options.executable;
   char *argv[] = {exe.data(), nullptr};
   pid_t pid = 0;
   const int spawned = posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv, env.data());

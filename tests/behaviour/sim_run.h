@@ -45,6 +45,8 @@ struct Options {
   int signal = 0;
   // SIM_OUTPUT, if not the test's own folder.
   std::string output_folder;
+  // The controller executable, if not this build's reacher.
+  std::string executable;
 };
 
 // Runs reacher in a fresh folder named after the current test, with

@@ -19,18 +19,37 @@ using nlohmann::ordered_json;
 
 const char *side_name(int leg) { return leg == 0 ? "left" : "right"; }
 
-// The side of the first look that counted red, from the console's "red left =
-// N" and "red right = N" lines.
-std::optional<int> first_side_seen(const std::string &console) {
-  std::istringstream lines(console);
-  std::string line;
-  while (std::getline(lines, line))
-    for (const auto &[prefix, leg] : {std::pair{"red left = ", 0}, std::pair{"red right = ", 2}}) {
-      const std::size_t at = line.find(prefix);
-      if (at != std::string::npos && std::atoi(line.c_str() + at + std::string(prefix).size()) > 0)
-        return leg;
-    }
-  return std::nullopt;
+// Numbers from a run's report, each checked against what a report can hold:
+// a report that says otherwise is a broken one, not a point of the map.
+double metres_at(const json &value, const char *what) {
+  const double metres = value.get<double>();
+  if (!std::isfinite(metres) || std::abs(metres) > 1e3)
+    throw MapError(std::string(what) + " is " + value.dump() + ", no length a run reports");
+  return metres;
+}
+
+Vec2 ground_at(const json &pair, const char *what) {
+  return {metres_at(pair.at(0), what), metres_at(pair.at(1), what)};
+}
+
+int leg_at(const json &value) {
+  const int leg = value.get<int>();
+  if (leg != 0 && leg != 2) throw MapError("leg is " + value.dump() + ", not 0 or 2");
+  return leg;
+}
+
+int pixel_at(const json &value, const char *what) {
+  const auto pixel = value.get<std::int64_t>();
+  if (pixel < 0 || pixel > 1024)
+    throw MapError(std::string(what) + " is " + value.dump() + ", no pixel of a camera image");
+  return static_cast<int>(pixel);
+}
+
+ReachOutcome outcome_at(const json &value) {
+  for (const ReachOutcome o :
+       {ReachOutcome::on_target, ReachOutcome::off_target, ReachOutcome::no_contact})
+    if (value.get<std::string>() == outcome_name(o)) return o;
+  throw MapError("outcome is " + value.dump() + ", which no run reports");
 }
 
 ordered_json optional_metres(const std::optional<double> &value) {
@@ -38,10 +57,7 @@ ordered_json optional_metres(const std::optional<double> &value) {
 }
 
 ordered_json counts_json(const SideCounts &c) {
-  return {{"seen", c.seen},
-          {"reached", c.reached},
-          {"hit", c.hit},
-          {"solver_messages", c.solver_messages}};
+  return {{"seen", c.seen}, {"reached", c.reached}, {"hit", c.hit}, {"no_contact", c.no_contact}};
 }
 
 std::string millimetres(const std::optional<double> &value) {
@@ -65,35 +81,46 @@ Outcome read_outcome(const Point &point, const fs::path &job_folder) {
   Outcome outcome;
   outcome.point = point;
   const fs::path report_path = job_folder / "report.json";
-  json report;
   try {
-    report = json::parse(read_text(report_path));
+    const json report = json::parse(read_text(report_path));
     outcome.steps = report.at("steps").get<std::int64_t>();
-    if (report.at("interrupted").get<bool>())
-      throw MapError(report_path.string() + ": the run was interrupted");
+    if (report.at("interrupted").get<bool>()) throw MapError("the run was interrupted");
     const json &reaches = report.at("reaches");
     if (!reaches.empty()) {
       const json &reach = reaches.front();
-      outcome.reached = true;
-      outcome.leg = reach.at("leg").get<int>();
-      outcome.hit = !reach.at("target").is_null();
-      const json &foot = reach.at("foot");
-      outcome.foot =
-          Vec3{foot.at(0).get<double>(), foot.at(1).get<double>(), foot.at(2).get<double>()};
-      outcome.miss = std::hypot(outcome.foot->x - point.x, outcome.foot->y - point.y);
-      if (!reach.at("error").is_null()) outcome.error = reach.at("error").get<double>();
+      outcome.reach = outcome_at(reach.at("outcome"));
+      outcome.leg = leg_at(reach.at("leg"));
+      outcome.aimed = ground_at(reach.at("aimed"), "aimed");
+      if (const json &foot = reach.at("foot"); !foot.is_null()) {
+        outcome.foot = Vec3{metres_at(foot.at(0), "foot"), metres_at(foot.at(1), "foot"),
+                            metres_at(foot.at(2), "foot")};
+        outcome.miss = std::hypot(outcome.foot->x - point.x, outcome.foot->y - point.y);
+      }
+      if (const json &e = reach.at("error"); !e.is_null()) outcome.error = metres_at(e, "error");
       if (const json &w = reach.at("window"); !w.is_null())
-        outcome.window = std::array<int, 2>{w.at("x").get<int>(), w.at("y").get<int>()};
-      if (const json &a = reach.at("aimed"); !a.is_null())
-        outcome.aimed = Vec2{a.at(0).get<double>(), a.at(1).get<double>()};
+        outcome.window =
+            std::array<int, 2>{pixel_at(w.at("x"), "window.x"), pixel_at(w.at("y"), "window.y")};
+      if (const json &g = reach.at("window_ground"); !g.is_null())
+        outcome.window_ground = ground_at(g, "window_ground");
+      if (outcome.reached() != outcome.foot.has_value())
+        throw MapError("a reach that came to rest has no foot, or one that did not has one");
+    }
+    const json &targets = report.at("targets");
+    if (targets.size() != 1)
+      throw MapError("a map's run has one target, not " + std::to_string(targets.size()));
+    if (const json &seen = targets.front().at("seen"); !seen.is_null()) {
+      outcome.seen = true;
+      const std::string side = seen.at("side").get<std::string>();
+      if (side != "left" && side != "right" && side != "forward")
+        throw MapError("seen.side is \"" + side + "\", not a side");
+      if (!outcome.leg && side != "forward") outcome.leg = side == "left" ? 0 : 2;
     }
   } catch (const json::exception &e) {
     throw MapError(report_path.string() + ": " + e.what());
+  } catch (const MapError &e) {
+    throw MapError(report_path.string() + ": " + e.what());
   }
-  const std::string console = read_text(job_folder / "console.txt");
-  outcome.solver_message = console.find("impossible") != std::string::npos;
-  if (!outcome.leg) outcome.leg = first_side_seen(console);
-  outcome.seen = outcome.reached || outcome.leg.has_value();
+  outcome.seen = outcome.seen || outcome.reach.has_value();
   outcome.in_reach = outcome.leg ? from_rest_point(*outcome.leg, point.x, point.y) <= foot_reach
                                  : std::min(from_rest_point(0, point.x, point.y),
                                             from_rest_point(2, point.x, point.y)) <= foot_reach;
@@ -117,7 +144,7 @@ std::string map_json(const Settings &settings, const Summary &summary,
                              : ordered_json(nullptr)},
       {"miss_median", optional_metres(summary.miss_median)},
       {"miss_worst", optional_metres(summary.miss_worst)},
-      {"in_reach_without_solver_message",
+      {"in_reach",
        {{"reached", summary.clean_reaches},
         {"miss_worst", optional_metres(summary.clean_miss_worst)},
         {"error_worst", optional_metres(summary.clean_error_worst)},
@@ -135,13 +162,17 @@ std::string map_json(const Settings &settings, const Summary &summary,
     p["y"] = report_metres(o.point.y);
     p["side"] = o.leg ? ordered_json(side_name(*o.leg)) : ordered_json(nullptr);
     p["seen"] = o.seen;
-    p["reached"] = o.reached;
-    p["hit"] = o.hit;
+    p["outcome"] = o.reach ? ordered_json(outcome_name(*o.reach)) : ordered_json(nullptr);
+    p["reached"] = o.reached();
+    p["hit"] = o.hit();
     p["miss"] = optional_metres(o.miss);
     p["error"] = optional_metres(o.error);
-    p["solver_message"] = o.solver_message;
     p["in_reach"] = o.in_reach;
     p["window"] = o.window ? ordered_json(*o.window) : ordered_json(nullptr);
+    p["window_ground"] =
+        o.window_ground
+            ? ordered_json({report_metres(o.window_ground->x), report_metres(o.window_ground->y)})
+            : ordered_json(nullptr);
     p["aimed"] = o.aimed ? ordered_json({report_metres(o.aimed->x), report_metres(o.aimed->y)})
                          : ordered_json(nullptr);
     p["foot"] = o.foot ? ordered_json({report_metres(o.foot->x), report_metres(o.foot->y),
@@ -162,7 +193,8 @@ std::string summary_line(const Settings &settings, const Summary &summary) {
   std::string line = head;
   for (const auto &[name, c] : {std::pair{"left", summary.left}, std::pair{"right", summary.right}})
     line += std::string(name) + " " + std::to_string(c.seen) + " seen, " +
-            std::to_string(c.reached) + " reached, " + std::to_string(c.hit) + " hit; ";
+            std::to_string(c.reached) + " reached, " + std::to_string(c.hit) + " hit, " +
+            std::to_string(c.no_contact) + " never touched the ground; ";
   const int seen = summary.seen();
   if (seen > 0) {
     char share[64];

@@ -95,7 +95,7 @@ std::string world_text(const Settings &settings, const Point &point) {
   text += "[camera]\nwidth = " + std::to_string(settings.camera_width) +
           "\nheight = " + std::to_string(settings.camera_height) + "\n\n";
   text += "[output]\ntrace = false\nstate = false\npictures = false\n";
-  if (settings.engine == EngineKind::physics) text += "video = false\n";
+  if (settings.engine == EngineKind::physics) text += "video = false\nmodel = false\n";
   text += "\n[[target]]\nx = " + toml_number(point.x) + "\ny = " + toml_number(point.y) +
           "\nradius = " + toml_number(settings.radius) + "\n";
   return text;

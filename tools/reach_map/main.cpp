@@ -3,7 +3,7 @@
 //   Lays out the grid: DIR/jobs/NNNNNN/world.toml for each point, DIR/jobs.txt
 //   listing those folders, and DIR/grid.json.
 // reacher_reach_map collect --out DIR
-//   Reads each job's report.json and console.txt; writes DIR/reach_map.json and
+//   Reads each job's report.json; writes DIR/reach_map.json and
 //   DIR/reach_map.png and prints the summary line.
 #include <algorithm>
 #include <cmath>

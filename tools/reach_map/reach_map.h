@@ -37,7 +37,7 @@ std::string world_text(const Settings &settings, const Point &point);
 // The whole text of a file of the map's. Throws MapError naming the file.
 std::string read_text(const std::filesystem::path &path);
 
-// Reads one run's report.json and console; throws MapError naming the file
+// Reads one run's report.json; throws MapError naming the file
 // if the run left no usable report.
 Outcome read_outcome(const Point &point, const std::filesystem::path &job_folder);
 

@@ -52,7 +52,7 @@ bool KinematicEngine::render(std::span<unsigned char> image) {
 Foot KinematicEngine::foot(int leg) const {
   const unsigned leg_joints = 7u << leg_joint(leg, 0);
   const Vec3 &tip = tips_[leg == 0 ? 0 : 1];
-  return {tip, std::abs(tip.z - ground_z) <= on_ground, (moved_ & leg_joints) == 0};
+  return {tip, std::abs(tip.z - ground_z) <= on_ground, (moved_ & leg_joints) == 0, std::nullopt};
 }
 
 const std::vector<unsigned char> &KinematicEngine::view_image(View view) {

@@ -33,6 +33,7 @@ class KinematicEngine final : public Engine {
     return ground_point(view(), u, v);
   }
   Foot foot(int leg) const override;
+  JointRange range(int joint) const override { return joint_range(joint); }
 
  private:
   // A view's image, drawn the first time it is shown: nothing in this world

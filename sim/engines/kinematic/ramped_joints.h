@@ -10,11 +10,6 @@
 
 namespace sim {
 
-struct JointRange {
-  double low;   // rad
-  double high;  // rad
-};
-
 // Ranges per joint index. The head's first joint stops at -1.4, so the -8.35
 // that the controller gives it drives it to that limit.
 JointRange joint_range(int joint);

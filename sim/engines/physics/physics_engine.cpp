@@ -2,6 +2,7 @@
 
 #include <mujoco/mujoco.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -52,10 +53,10 @@ int substeps_of(const WorldConfig &world) {
       1, static_cast<int>(std::ceil(world.time_step_ms / 1000.0 / longest_substep - 1e-9)));
 }
 
-ModelPointer compiled(const WorldConfig &world) {
+ModelPointer compiled(const std::string &xml, const WorldConfig &world) {
   mju_user_error = physics_error;
   mju_user_warning = physics_warning;
-  ModelPointer model = compile_model(world_model_xml(world));
+  ModelPointer model = compile_model(xml);
   model->opt.timestep = world.time_step_ms / 1000.0 / substeps_of(world);
   return model;
 }
@@ -74,7 +75,8 @@ struct PhysicsEngine::Parts {
 
   explicit Parts(const WorldConfig &world)
       : substeps(substeps_of(world)),
-        model(compiled(world)),
+        xml(world_model_xml(world)),
+        model(compiled(xml, world)),
         data(mj_makeData(model.get())),
         renderer(*model),
         head(*model, renderer, world.camera_width, world.camera_height),
@@ -89,6 +91,10 @@ struct PhysicsEngine::Parts {
       feet[i].site = id_of(model.get(), mjOBJ_SITE, foot_names[i], "site");
     }
     foot_floor = id_of(model.get(), mjOBJ_GEOM, "foot_floor", "geom");
+    torso = id_of(model.get(), mjOBJ_BODY, "torso", "body");
+    torso_box = id_of(model.get(), mjOBJ_GEOM, "torso", "geom");
+    for (int j = 0; j < joint_count; ++j)
+      joint_id[index(j)] = id_of(model.get(), mjOBJ_JOINT, joint_names[index(j)], "joint");
     // The robot starts in the pose its first set-points give (the model's
     // keyframe), not with straight legs pushed into the floor.
     if (model->nkey > 0) mj_resetDataKeyframe(model.get(), data.get(), 0);
@@ -103,6 +109,7 @@ struct PhysicsEngine::Parts {
   }
 
   int substeps;
+  std::string xml;  // the model as compiled, robot and discs
   ModelPointer model;
   std::unique_ptr<mjData, DataDeleter> data;
   Renderer renderer;
@@ -114,6 +121,9 @@ struct PhysicsEngine::Parts {
   std::array<FootIds, 2> feet{};            // legs 0 and 2
   std::array<Vec3, 2> tips_before{};        // feet tips a step ago
   int foot_floor = -1;                      // the plane the feet stand on
+  int torso = -1;
+  int torso_box = -1;  // the torso's box, for its footprint
+  std::array<int, joint_count> joint_id{};
 };
 
 PhysicsEngine::PhysicsEngine(const WorldConfig &world) : parts_(std::make_unique<Parts>(world)) {}
@@ -143,13 +153,17 @@ std::optional<Vec2> PhysicsEngine::ground_seen(double u, double v) const {
 
 ThirdPersonView &PhysicsEngine::overview() { return parts_->overview; }
 
+std::string PhysicsEngine::model_xml() const {
+  return with_timestep(parts_->xml, parts_->model->opt.timestep);
+}
+
 Foot PhysicsEngine::foot(int leg) const {
   const Parts &p = *parts_;
   const std::size_t i = leg == 0 ? 0 : 1;
   const Vec3 now = p.tip(leg);
   const Vec3 &before = p.tips_before[i];
   Foot result{now, false,
-              std::hypot(now.x - before.x, now.y - before.y, now.z - before.z) < still_foot};
+              std::hypot(now.x - before.x, now.y - before.y, now.z - before.z) < still_foot, 0.0};
   for (int c = 0; c < p.data->ncon; ++c) {
     const mjContact &contact = p.data->contact[c];
     const bool foot_and_floor =
@@ -159,9 +173,44 @@ Foot PhysicsEngine::foot(int leg) const {
     // The foot's sphere stands on a plane one radius below the visible floor,
     // so its centre is where it touches the floor people see.
     result.on_ground = true;
-    break;
+    // The contact's frame has its first axis along the normal.
+    mjtNum force[6];
+    mj_contactForce(p.model.get(), p.data.get(), c, force);
+    *result.force += std::abs(force[0]);
   }
   return result;
+}
+
+TorsoPose PhysicsEngine::torso() const {
+  const Parts &p = *parts_;
+  const mjtNum *at = p.data->xpos + 3 * p.torso;
+  const mjtNum *r = p.data->xmat + 9 * p.torso;  // row by row
+  // Roll about x, then pitch about y, then yaw about z: R = Rz Ry Rx.
+  TorsoPose pose;
+  pose.position = {at[0], at[1], at[2]};
+  pose.roll = std::atan2(r[7], r[8]);
+  pose.pitch = std::asin(std::clamp(-r[6], -1.0, 1.0));
+  pose.yaw = std::atan2(r[3], r[0]);
+  return pose;
+}
+
+std::vector<Vec2> PhysicsEngine::torso_footprint() const {
+  const Parts &p = *parts_;
+  const mjtNum *centre = p.data->geom_xpos + 3 * p.torso_box;
+  const mjtNum *axes = p.data->geom_xmat + 9 * p.torso_box;  // row by row
+  const mjtNum *half = p.model->geom_size + 3 * p.torso_box;
+  std::vector<Vec2> corners;
+  for (const auto &[sx, sy] : {std::pair{1.0, 1.0}, {-1.0, 1.0}, {-1.0, -1.0}, {1.0, -1.0}}) {
+    const double local[2] = {sx * half[0], sy * half[1]};
+    corners.push_back({centre[0] + axes[0] * local[0] + axes[1] * local[1],
+                       centre[1] + axes[3] * local[0] + axes[4] * local[1]});
+  }
+  return corners;
+}
+
+JointRange PhysicsEngine::range(int joint) const {
+  const mjtNum *limits = parts_->model->jnt_range + 2 * parts_->joint_id[index(joint)];
+  return {limits[0], limits[1]};
 }
 
 }  // namespace sim

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "sim/model/engine.h"
 #include "sim/model/third_person_view.h"
@@ -26,9 +27,15 @@ class PhysicsEngine final : public Engine {
   bool render(std::span<unsigned char> image) override;
   std::optional<Vec2> ground_seen(double u, double v) const override;
   Foot foot(int leg) const override;
+  TorsoPose torso() const override;
+  std::vector<Vec2> torso_footprint() const override;
+  JointRange range(int joint) const override;
 
   // The camera beside the robot, for the video.
   ThirdPersonView &overview();
+  // The whole model as it runs, robot and discs, as MJCF text that MuJoCo's
+  // own tools open: the substep it is stepped with written in.
+  std::string model_xml() const;
 
  private:
   struct Parts;

@@ -56,6 +56,20 @@ std::string world_model_xml(const WorldConfig &world) {
   return xml;
 }
 
+std::string with_timestep(const std::string &xml, double seconds) {
+  const std::size_t option = xml.find("<option");
+  const std::size_t end = xml.find('>', option);
+  const std::size_t at = xml.find("timestep=\"", option);
+  if (option == std::string::npos || end == std::string::npos || at == std::string::npos ||
+      at > end)
+    return xml;
+  const std::size_t value = at + std::string("timestep=\"").size();
+  const std::size_t close = xml.find('"', value);
+  char text[32];
+  std::snprintf(text, sizeof text, "%.17g", seconds);
+  return xml.substr(0, value) + text + xml.substr(close);
+}
+
 ModelPointer compile_model(const std::string &xml) {
   // MuJoCo 2.2 compiles only files; its virtual file system holds the text.
   const std::unique_ptr<mjVFS> files = std::make_unique<mjVFS>();

@@ -21,6 +21,10 @@ extern const char *const robot_model_xml;
 // floor, the plane z = ground_z.
 std::string world_model_xml(const WorldConfig &world);
 
+// The model text with its <option> timestep set to `seconds`, written so it
+// reads back as the same double.
+std::string with_timestep(const std::string &xml, double seconds);
+
 struct ModelDeleter {
   void operator()(mjModel *m) const { mj_deleteModel(m); }
 };

@@ -43,20 +43,25 @@ TEST(TopView, EachTargetsCentreShowsTheTargetsColourWhereTheMapPutsIt) {
   const std::vector<sim::Placement> placements{
       {12, 0, {0.0, 0.06, -0.115}, std::nullopt, std::nullopt},
       {80, 2, {0.02, -0.07, -0.115}, std::nullopt, std::nullopt}};
+  sim::Reach reach;
+  reach.leg = 2;
+  reach.start_step = 60;
+  reach.placement = placements[1];
+  const std::vector<sim::Reach> reaches{reach};
   const std::string path = (folder() / "top_view.png").string();
-  ASSERT_TRUE(sim::write_top_view(path, world, placements));
+  ASSERT_TRUE(sim::write_top_view(path, world, placements, reaches));
   const testpng::Picture picture = testpng::read(path);
   ASSERT_GT(picture.width, 0);
   for (const sim::Target &target : world.targets) {
-    const sim::Vec2 at = sim::top_view_pixel(world, placements, {target.x, target.y});
+    const sim::Vec2 at = sim::top_view_pixel(world, placements, reaches, {target.x, target.y});
     const Rgb colour{target.color[0], target.color[1], target.color[2]};
     EXPECT_EQ(picture.at(static_cast<int>(at.x), static_cast<int>(at.y)), colour)
         << target.x << ", " << target.y;
   }
   // Forward is up and the robot's left is to the left.
-  const sim::Vec2 ahead = sim::top_view_pixel(world, placements, {0.1, 0.0});
-  const sim::Vec2 behind = sim::top_view_pixel(world, placements, {-0.05, 0.0});
-  const sim::Vec2 left = sim::top_view_pixel(world, placements, {0.0, 0.05});
+  const sim::Vec2 ahead = sim::top_view_pixel(world, placements, reaches, {0.1, 0.0});
+  const sim::Vec2 behind = sim::top_view_pixel(world, placements, reaches, {-0.05, 0.0});
+  const sim::Vec2 left = sim::top_view_pixel(world, placements, reaches, {0.0, 0.05});
   EXPECT_LT(ahead.y, behind.y);
   EXPECT_LT(left.x, ahead.x);
   EXPECT_EQ(testpng::ink_at_edges(picture, 3), 0);
@@ -112,7 +117,8 @@ TEST(ReachMapPicture, APointsTileTakesTheColourOfItsMissAndNothingIsCutOff) {
     sim::reach_map::Outcome o;
     o.point = {0.04, y};
     o.leg = y > 0 ? 0 : 2;
-    o.seen = o.reached = o.hit = true;
+    o.seen = true;
+    o.reach = sim::ReachOutcome::on_target;
     o.miss = 0.0;
     outcomes.push_back(o);
   }
@@ -141,7 +147,9 @@ TEST(Pictures, TargetsAndFeetFarOutsideTheGroundShownStillGiveAPicture) {
       {30, 2, {1e300, -INFINITY, -0.115}, std::nullopt, std::nullopt},
       {40, 0, {-1e308, 1e308, -0.115}, 4, 0.0},
   };
-  EXPECT_TRUE(sim::write_top_view((folder() / "top.png").string(), world, placements));
+  sim::Reach hanging;
+  hanging.aimed = {INFINITY, 0.0, -0.1};
+  EXPECT_TRUE(sim::write_top_view((folder() / "top.png").string(), world, placements, {hanging}));
 
   std::vector<unsigned char> image(3 * 20 * 10, 200);
   for (const sim::Window window : {sim::Window{15, 5}, sim::Window{-2'000'000'000, 2'000'000'000}})
@@ -149,7 +157,7 @@ TEST(Pictures, TargetsAndFeetFarOutsideTheGroundShownStillGiveAPicture) {
                                         "step 1, left view", window));
   EXPECT_FALSE(sim::write_camera_frame((folder() / "frame.png").string(), 20, 10, nullptr,
                                        "step 1, left view", std::nullopt));
-  EXPECT_FALSE(sim::write_top_view((folder() / "missing" / "top.png").string(), world, {}));
+  EXPECT_FALSE(sim::write_top_view((folder() / "missing" / "top.png").string(), world, {}, {}));
 }
 
 }  // namespace

@@ -39,7 +39,9 @@ struct Folder {
 const sim::WorldConfig world{};
 const std::vector<sim::Placement> no_placements;
 const std::vector<sim::Reach> no_reaches;
-const sim::RunRecord run{world, 0, false, no_placements, no_reaches};
+const std::vector<std::optional<sim::Sighting>> no_sightings;
+const std::vector<sim::Vec2> no_footprint;
+const sim::RunRecord run{world, 0, false, no_placements, no_reaches, no_sightings, no_footprint};
 
 TEST(TraceRecorder, WritesEachCallAsOneJsonLineInItsFieldsOrder) {
   Folder out("trace_lines");
@@ -103,8 +105,13 @@ TEST(StateRecorder, AHeaderThenARowPerStepWithNoMadeUpSetPoints) {
   for (const std::string &row : rows) EXPECT_EQ(columns(row), columns(rows[0])) << row;
   // Step, time, then the first joint never commanded: an empty set-point cell.
   EXPECT_EQ(rows[1].rfind("1,0.032,,0,", 0), 0u) << rows[1];
-  // The pan reached 0.5 at 0.25 rad a step: the head looks left from step 1.
-  EXPECT_TRUE(rows[3].ends_with(",left")) << rows[3];
+  // The head looks left once the pan passes 0.2, and the kinematic robot's
+  // torso never leaves the origin.
+  EXPECT_TRUE(rows[3].ends_with(",left,0,0,0,0,0,0")) << rows[3];
+  EXPECT_TRUE(
+      rows[0].ends_with(",view,torso_x_m,torso_y_m,torso_z_m,torso_roll_rad,"
+                        "torso_pitch_rad,torso_yaw_rad"))
+      << rows[0];
   EXPECT_NE(rows[3].find(",0.5,0.5,"), std::string::npos) << rows[3];
 }
 

@@ -5,10 +5,14 @@
 
 #include <gtest/gtest.h>
 #include <mujoco/mujoco.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
+#include <fstream>
+#include <string>
 
+#include "sim/engines/physics/physics_engine.h"
 #include "sim/engines/physics/pinhole.h"
 #include "sim/model/camera_calibration.h"
 #include "sim/model/errors.h"
@@ -125,6 +129,34 @@ TEST(RobotModel, AModelMuJoCoCannotCompileIsAClearError) {
     EXPECT_EQ(message.rfind("robot model: ", 0), 0u) << message;
     EXPECT_NE(message.find("tetrahedron"), std::string::npos) << message;
   }
+}
+
+TEST(WorldModel, TheRunsModelFileLoadsBackAsTheModelItRan) {
+  sim::WorldConfig world;
+  world.time_step_ms = 3.0;  // two substeps of 1.5 ms
+  world.targets = {{0.038, -0.05, 0.006, {214, 30, 30}}, {0.04, 0.05, 0.01, {30, 30, 214}}};
+  const sim::PhysicsEngine engine(world);
+  const std::string xml = engine.model_xml();
+  const std::string path =
+      testing::TempDir() + "/world_model_" + std::to_string(::getpid()) + ".xml";
+  { std::ofstream(path) << xml; }
+  char error[1000] = "";
+  mjModel *loaded = mj_loadXML(path.c_str(), nullptr, error, sizeof error);
+  ASSERT_NE(loaded, nullptr) << error;
+  EXPECT_EQ(loaded->opt.timestep, 0.0015);
+  for (int i = 0; i < 2; ++i) {
+    const int disc = mj_name2id(loaded, mjOBJ_GEOM, ("target" + std::to_string(i)).c_str());
+    ASSERT_GE(disc, 0) << i;
+    EXPECT_NEAR(loaded->geom_pos[3 * disc], world.targets[static_cast<std::size_t>(i)].x, 1e-9);
+    EXPECT_NEAR(loaded->geom_size[3 * disc], world.targets[static_cast<std::size_t>(i)].radius,
+                1e-9);
+  }
+  // Everything else is the robot, as the engine compiled it.
+  const sim::ModelPointer robot = sim::compile_model(sim::robot_model_xml);
+  EXPECT_EQ(loaded->ngeom, robot->ngeom + 2);
+  EXPECT_EQ(loaded->nu, robot->nu);
+  EXPECT_EQ(loaded->nbody, robot->nbody);
+  mj_deleteModel(loaded);
 }
 
 }  // namespace

@@ -1,0 +1,141 @@
+// Reaches told from the set-points alone: an excursion of a front leg's
+// commanded foot more than 5 mm from its rest point and back, with the
+// outcome of where (and whether) its foot came to rest meanwhile. Watched on
+// the kinematic engine, stepped by hand.
+#include "sim/observe/reaches.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "sim/engines/kinematic/kinematic_engine.h"
+#include "sim/model/joints.h"
+#include "sim/model/legs.h"
+#include "sim/observe/placements.h"
+
+namespace {
+
+using Angles = std::array<double, 3>;  // hip pitch, hip roll, knee
+// Set-points as the controller gives them (floats), for the rest posture and
+// for the left disc of the default world at (0.038, 0.05).
+const Angles rest{static_cast<double>(-0.76679f), 0.0, static_cast<double>(1.476161f)};
+const Angles left_disc{static_cast<double>(-0.3517099f), static_cast<double>(-0.119698115f),
+                       static_cast<double>(1.2720519f)};
+// Straight out ahead and lifted: the foot never reaches the ground.
+const Angles in_the_air{0.8, 0.0, 0.385};
+
+struct Rig {
+  explicit Rig(std::vector<sim::Target> discs = {}) : targets(std::move(discs)), engine(world()) {}
+  sim::WorldConfig world() const {
+    sim::WorldConfig config;
+    config.engine = sim::EngineKind::kinematic;
+    config.targets = targets;
+    return config;
+  }
+  void command(int leg, const Angles &angles) {
+    for (int j = 0; j < 3; ++j)
+      set_points.set(sim::leg_joint(leg, j), angles[static_cast<std::size_t>(j)]);
+  }
+  // Steps as the run loop does: reaches first, then the engine, then rests.
+  void run(int steps) {
+    for (int i = 0; i < steps; ++i) {
+      for (const sim::Reach *r : watch.before_step(step, set_points, fetch)) began.push_back(*r);
+      engine.advance(set_points);
+      ++step;
+      const std::size_t before = rests.placements().size();
+      rests.after_step(step, engine, targets);
+      for (std::size_t k = before; k < rests.placements().size(); ++k)
+        watch.placed(rests.placements()[k]);
+    }
+  }
+
+  std::vector<sim::Target> targets;
+  sim::KinematicEngine engine;
+  sim::SetPoints set_points;
+  sim::PlacementWatch rests;
+  sim::ReachWatch watch;
+  std::optional<sim::Fetch> fetch;
+  std::vector<sim::Reach> began;
+  std::int64_t step = 0;
+};
+
+TEST(Reaches, AnExcursionThatComesToRestOnADiscIsOnTargetAimedWhereItWasSent) {
+  Rig rig({{0.038, 0.05, 0.006, {214, 30, 30}}});
+  rig.command(0, rest);
+  rig.run(30);
+  EXPECT_TRUE(rig.began.empty());  // resting is no reach
+  rig.fetch = sim::Fetch{29, sim::View::left, sim::Window{85, 133}, sim::Vec2{0.037, 0.047}};
+  rig.command(0, left_disc);
+  rig.run(1);
+  ASSERT_EQ(rig.began.size(), 1u);
+  EXPECT_EQ(rig.began[0].start_step, 30);
+  EXPECT_EQ(rig.began[0].decided_on->step, 29);
+  EXPECT_EQ(rig.watch.state(0), sim::LegState::reaching);
+  rig.run(25);
+  EXPECT_EQ(rig.watch.state(0), sim::LegState::placed);
+  EXPECT_EQ(rig.watch.finished_count(), 0);
+  rig.command(0, rest);
+  rig.run(10);
+  ASSERT_EQ(rig.watch.finished().size(), 1u);
+  const sim::Reach &reach = rig.watch.finished()[0];
+  EXPECT_EQ(reach.leg, 0);
+  EXPECT_EQ(reach.end_step, 56);
+  EXPECT_EQ(reach.outcome(), sim::ReachOutcome::on_target);
+  const sim::Vec3 sent = sim::foot_in_body(0, left_disc[0], left_disc[1], left_disc[2]);
+  EXPECT_NEAR(reach.aimed.x, sent.x, 1e-12);
+  EXPECT_NEAR(reach.aimed.y, sent.y, 1e-12);
+  EXPECT_NEAR(reach.placement->foot.x, 0.037, 5e-4);  // the disc at (0.038, 0.05)
+  EXPECT_NEAR(*reach.error(), 0.0, 1e-9);
+  EXPECT_EQ(rig.watch.state(0), sim::LegState::at_rest);
+}
+
+TEST(Reaches, OffTargetAndNeverTouchingTheGroundAreOutcomesToo) {
+  Rig rig({{-0.2, 0.0, 0.006, {214, 30, 30}}});
+  rig.command(0, rest);
+  rig.command(2, rest);
+  rig.run(20);
+  rig.command(0, left_disc);
+  rig.command(2, in_the_air);
+  rig.run(40);
+  EXPECT_EQ(rig.watch.state(0), sim::LegState::placed);
+  EXPECT_EQ(rig.watch.state(2), sim::LegState::reaching);
+  rig.command(2, rest);
+  rig.run(10);
+  ASSERT_EQ(rig.watch.finished().size(), 1u);
+  const sim::Reach &hanging = rig.watch.finished()[0];
+  EXPECT_EQ(hanging.leg, 2);
+  EXPECT_EQ(hanging.outcome(), sim::ReachOutcome::no_contact);
+  EXPECT_FALSE(hanging.error());
+  // Where the leg was sent: in the air, well above the ground.
+  EXPECT_GT(hanging.aimed.z, sim::ground_z + 0.01);
+  // The left leg is still out when the run ends: it counts, in start order.
+  const std::vector<sim::Reach> all = rig.watch.reaches();
+  ASSERT_EQ(all.size(), 2u);
+  EXPECT_EQ(all[0].leg, 0);
+  EXPECT_FALSE(all[0].end_step);
+  EXPECT_EQ(all[0].outcome(), sim::ReachOutcome::off_target);
+}
+
+TEST(Reaches, SmallMovesAndLegsNeverFullyCommandedAreNoReaches) {
+  Rig rig;
+  // Only the knee commanded: the foot is nowhere yet.
+  rig.set_points.set(sim::leg_joint(0, 2), 0.5);
+  rig.run(5);
+  rig.command(0, rest);
+  rig.run(20);
+  // 4 mm from the rest point: the leg shuffles, it does not reach.
+  Angles nudged = rest;
+  nudged[1] = std::asin(0.004 / (sim::upper_segment + sim::lower_segment));
+  const sim::Vec3 foot = sim::foot_in_body(0, nudged[0], nudged[1], nudged[2]);
+  ASSERT_LT(std::hypot(foot.x, foot.y - sim::hip_y, foot.z - sim::ground_z), sim::reach_threshold);
+  rig.command(0, nudged);
+  rig.run(20);
+  EXPECT_TRUE(rig.watch.reaches().empty());
+  EXPECT_EQ(rig.watch.state(0), sim::LegState::at_rest);
+}
+
+}  // namespace
