@@ -9,10 +9,12 @@
 
 #include <controller.h>
 
-/* One simulation step of the default world, in milliseconds. */
+/* What each robot_step call asks for, in milliseconds: one step of the
+ * default world (32 ms a step). */
 #define STEP_MS 32
-/* Steps given to each joint's move, and to the leg to settle after a whole
- * posture: enough for a reach's largest move (0.42 rad) on either engine. */
+/* robot_step calls given to each joint's move, and to the leg to settle
+ * after a whole posture: enough for a reach's largest move (0.42 rad) on
+ * either engine. */
 #define MOVE_STEPS 7
 #define SETTLE_STEPS 20
 /* The size every controller library guarantees its text buffer. */
@@ -96,9 +98,9 @@ static void init(void) {
   camera_enable(camera, STEP_MS);
 }
 
-/* One call: settle at rest, then one leg reaches its disc, settles there
- * and goes back to rest. Settling first lets the last reach end at rest
- * whenever the simulation stops. */
+/* One call: settle at rest (the first time, the legs get there from where
+ * init found them), then one leg reaches its disc, settles there and goes
+ * back to rest. */
 static int step(void) {
   wait_steps(SETTLE_STEPS);
 
