@@ -12,4 +12,6 @@ std::optional<EngineKind> engine_named(std::string_view name) {
   return std::nullopt;
 }
 
+const char *torso_name(Torso torso) { return torso == Torso::free ? "free" : "fixed"; }
+
 }  // namespace sim

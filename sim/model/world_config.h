@@ -36,10 +36,16 @@ const char *engine_name(EngineKind kind);
 // The engine called `name` ("physics" or "kinematic"), if there is one.
 std::optional<EngineKind> engine_named(std::string_view name);
 
+// How the physics engine's robot is held: standing on its own feet, or with
+// its torso fixed in space, on a stand.
+enum class Torso { free, fixed };
+const char *torso_name(Torso torso);
+
 struct WorldConfig {
   std::string file;  // where it came from, for messages
   EngineKind engine = EngineKind::physics;
-  std::int64_t steps = 600;  // the run ends after this many steps; a world file must say
+  Torso torso = Torso::free;  // physics engine only
+  std::int64_t steps = 600;   // the run ends after this many steps; a world file must say
   double time_step_ms = 32.0;
   int camera_width = 160;
   int camera_height = 160;

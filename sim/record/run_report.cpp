@@ -57,6 +57,7 @@ std::string report_json(const RunRecord &run) {
   ordered_json report;
   report["world"] = run.world.file;
   report["engine"] = engine_name(run.world.engine);
+  if (run.world.engine == EngineKind::physics) report["torso"] = torso_name(run.world.torso);
   report["camera"] = {{"width", run.world.camera_width}, {"height", run.world.camera_height}};
   report["time_step_ms"] = run.world.time_step_ms;
   report["steps"] = run.steps_done;

@@ -76,7 +76,7 @@ std::string shown_key(const std::string &key) {
 
 // The world's sections as a file writes them.
 std::string written(const std::string &key) {
-  if (key == "camera" || key == "output") return "[" + key + "]";
+  if (key == "camera" || key == "output" || key == "robot") return "[" + key + "]";
   if (key == "target" || key == "block") return "[[" + key + "]]";
   return key;
 }
@@ -221,7 +221,7 @@ WorldConfig parse_world(std::string_view text, const std::string &file_name) {
   world.file = file_name;
   in.only_keys(root, "",
                {"engine", "steps", "time_step_ms", "joint_speed", "run_calls", "stop_after_reaches",
-                "camera", "output", "target", "block"});
+                "camera", "output", "robot", "target", "block"});
   if (const toml::node *engine = root.get("engine")) {
     const std::optional<EngineKind> kind = engine_named(engine->value_or(std::string_view()));
     if (!kind) in.fail("engine", "must be \"physics\" or \"kinematic\"");
@@ -252,6 +252,19 @@ WorldConfig parse_world(std::string_view text, const std::string &file_name) {
   world.run_calls = in.integer(root, "run_calls", "run_calls", 0, 0, 100'000'000);
   world.stop_after_reaches =
       in.integer(root, "stop_after_reaches", "stop_after_reaches", 0, 0, 100'000'000);
+
+  if (const toml::table *robot = in.table(root, "robot", "robot")) {
+    // The kinematic robot has joints and feet but no body to hold or free.
+    if (world.engine == EngineKind::kinematic)
+      in.fail("robot", "means nothing to the kinematic engine (only to engine = \"physics\")");
+    in.only_keys(*robot, "robot.", {"torso"});
+    if (const toml::node *torso = robot->get("torso")) {
+      const std::optional<std::string_view> mount = torso->value<std::string_view>();
+      if (!mount || (*mount != "free" && *mount != "fixed"))
+        in.fail("robot.torso", "must be \"free\" (standing on its feet) or \"fixed\" (on a stand)");
+      world.torso = *mount == "free" ? Torso::free : Torso::fixed;
+    }
+  }
 
   if (const toml::table *camera = in.table(root, "camera", "camera")) {
     in.only_keys(*camera, "camera.", {"width", "height", "image"});

@@ -107,8 +107,14 @@ void expect_every_reach_on_its_target(const RunResult &run) {
     EXPECT_LT(*p.distance, 0.006);
     EXPECT_NEAR(p.z, -0.115, 0.002);
   }
-  // The foot lands where the controller aimed, whatever the tables' rounding.
-  for (const nlohmann::json &reach : report.json["reaches"]) EXPECT_LT(reach["error"], 0.002);
+  // The foot lands where the leg was sent, and the robot, standing on its own
+  // feet, neither tips nor presses the reaching paw into the floor.
+  EXPECT_EQ(report.json["torso"], "free");
+  for (const nlohmann::json &reach : report.json["reaches"]) {
+    EXPECT_LT(reach["error"], 0.002);
+    EXPECT_LT(reach["torso_tilt"], 15.0 * M_PI / 180.0);
+    EXPECT_LT(reach["foot_force"], 50.0);
+  }
   EXPECT_GE(report.on(0).size(), 2u);
   EXPECT_GE(report.on(1).size(), 2u);
 }
@@ -158,6 +164,27 @@ TEST(ShippedWorlds, DefaultWorldFileIsTheEmbeddedWorldAndRunsTheSameTwice) {
   EXPECT_EQ(without_source(report), without_source(other));
   EXPECT_TRUE(top == simrun::read_file(from_file.folder + "/top_view.png"));
   EXPECT_TRUE(joints == simrun::read_file(from_file.folder + "/joints.png"));
+}
+
+TEST(ShippedWorlds, OnAStandTheRobotReachesAsItDidBeforeItStoodOnItsFeet) {
+  std::string world = simrun::read_file(world_file("default"));
+  world.replace(world.find("[camera]"), 0,
+                "[robot]\ntorso = \"fixed\"\n\n[output]\nvideo = false\n\n");
+  const RunResult run = simrun::run_reacher(world);
+  ASSERT_EQ(run.status, 0) << run.err;
+  const Report report = read_report(run);
+  EXPECT_EQ(report.json["torso"], "fixed");
+  // Where the feet came to rest on the robot on a stand, to the micrometre.
+  ASSERT_GE(report.reaches.size(), 2u);
+  EXPECT_EQ(report.reaches[0].step, 111);
+  EXPECT_EQ(report.json["reaches"][0]["foot"].dump(), "[0.037024,-0.054028,-0.115001]");
+  EXPECT_EQ(report.reaches[1].step, 229);
+  EXPECT_EQ(report.json["reaches"][1]["foot"].dump(), "[0.037032,0.047062,-0.115001]");
+  // The torso never moves.
+  for (const nlohmann::json &reach : report.json["reaches"]) {
+    EXPECT_EQ(reach["torso_tilt"], 0.0);
+    EXPECT_EQ(reach["torso_shift"], 0.0);
+  }
 }
 
 TEST(ShippedWorlds, WideCameraReachesLikeTheDefault) {

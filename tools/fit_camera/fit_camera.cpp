@@ -123,8 +123,8 @@ void residuals(Head &head, const Truth &truth, Eigen::VectorXd &out) {
     for (int v = 0; v < image_size; ++v)
       for (int u = 0; u < image_size; ++u) {
         const sim::Vec2 &want = truth.ground[side][static_cast<size_t>(v * image_size + u)];
-        const auto got =
-            sim::physics::pixel_ground_point(pose, head.fovy(), image_size, image_size, u, v);
+        const auto got = sim::physics::pixel_ground_point(pose, head.fovy(), image_size, image_size,
+                                                          u, v, head.floor_z());
         out[i++] = got ? got->x - want.x : miss;
         out[i++] = got ? got->y - want.y : miss;
       }

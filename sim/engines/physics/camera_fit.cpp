@@ -62,7 +62,9 @@ void HeadModel::set(const HeadGeometry &g) {
 
 CameraPose HeadModel::pose(const HeadPose &look) {
   Parts &p = *parts_;
-  mju_zero(p.data->qpos, p.model->nq);
+  // The rest of the robot where it starts: the torso at the body frame's
+  // origin, upright.
+  mju_copy(p.data->qpos, p.model->qpos0, p.model->nq);
   const double tilt = std::isnan(look.tilt) ? p.model->jnt_range[2 * p.joints[0]] : look.tilt;
   p.data->qpos[p.model->jnt_qposadr[p.joints[0]]] = tilt;
   p.data->qpos[p.model->jnt_qposadr[p.joints[1]]] = look.pan;
@@ -73,6 +75,11 @@ CameraPose HeadModel::pose(const HeadPose &look) {
 }
 
 double HeadModel::fovy() const { return parts_->model->cam_fovy[parts_->eye]; }
+
+double HeadModel::floor_z() const {
+  const mjModel *m = parts_->model;
+  return m->geom_pos[3 * id_in(m, mjOBJ_GEOM, "floor") + 2];
+}
 
 std::array<double, 4> HeadModel::camera_quat(const std::array<double, 3> &turn) {
   // Looking along the head's x axis with the image's up along its z axis,

@@ -45,6 +45,8 @@ class HeadModel {
   // The camera's pose with the head in `pose`.
   CameraPose pose(const HeadPose &pose);
   double fovy() const;
+  // The height of the floor the camera sees the ground on.
+  double floor_z() const;
 
   // The camera's orientation in the head as robot.xml writes it (w first).
   static std::array<double, 4> camera_quat(const std::array<double, 3> &turn);

@@ -17,7 +17,8 @@ constexpr double calibrated_centre = calibrated_side / 2.0;
 std::size_t index(int i) { return static_cast<std::size_t>(i); }
 }  // namespace
 
-HeadCamera::HeadCamera(mjModel &model, Renderer &renderer, int width, int height)
+HeadCamera::HeadCamera(mjModel &model, Renderer &renderer, int width, int height, double floor_z,
+                       double unmoved)
     : model_(model),
       renderer_(renderer),
       width_(width),
@@ -31,7 +32,9 @@ HeadCamera::HeadCamera(mjModel &model, Renderer &renderer, int width, int height
                        static_cast<int>(std::max(calibrated_centre, height_ - calibrated_centre))),
       crop_x_(rendered_width_ / 2 - static_cast<int>(calibrated_centre)),
       crop_y_(rendered_height_ / 2 - static_cast<int>(calibrated_centre)),
-      eye_(id_of(&model, mjOBJ_CAMERA, "eye", "camera")) {
+      eye_(id_of(&model, mjOBJ_CAMERA, "eye", "camera")),
+      floor_z_(floor_z),
+      unmoved_(unmoved) {
   // The camera's offscreen buffer is just its size: every frame clears the
   // whole buffer, and that is a large part of a small frame's cost.
   model.vis.global.offwidth = rendered_width_;
@@ -89,14 +92,13 @@ bool HeadCamera::view_changed(const mjData &data) {
   // Rendering is most of a step's cost, and between the head's motions the
   // camera looks at ground where nothing moves: a new image is drawn only
   // when the camera moved, or a part of the robot moved in or out of view or
-  // within it. Moves far below a pixel's width (1e-6 m or rad: about a
-  // thousandth of a pixel) leave the image as it is, so a servo's last
-  // creep towards its set-point does not cost a frame per step.
-  constexpr double unmoved = 1e-6;
+  // within it. Moves far below a pixel's width leave the image as it is, so
+  // a servo's last creep towards its set-point does not cost a frame per
+  // step.
   const auto moved = [&](const mjtNum *now, std::array<double, 12> &before) {
     bool changed = false;
     for (std::size_t i = 0; i < before.size(); ++i)
-      changed = changed || std::abs(now[i] - before[i]) > unmoved;
+      changed = changed || std::abs(now[i] - before[i]) > unmoved_;
     return changed;
   };
   // Position and rotation matrix of thing i, from the data's arrays of them.
@@ -126,7 +128,8 @@ bool HeadCamera::view_changed(const mjData &data) {
 
 std::optional<Vec2> HeadCamera::ground_seen(const mjData &data, double u, double v) const {
   return physics::pixel_ground_point(camera_pose(data, eye_), model_.cam_fovy[eye_],
-                                     rendered_width_, rendered_height_, u + crop_x_, v + crop_y_);
+                                     rendered_width_, rendered_height_, u + crop_x_, v + crop_y_,
+                                     floor_z_);
 }
 
 }  // namespace sim

@@ -20,7 +20,11 @@ class HeadCamera {
   // A width x height image through the model's camera "eye". Widens the
   // model's field of view and sizes its offscreen buffer for what is
   // rendered, so call it before any other context is made from the model.
-  HeadCamera(mjModel &model, Renderer &renderer, int width, int height);
+  // `floor_z` is the height of the floor it sees the ground on, and a move
+  // below `unmoved` (m or rad) of the camera or of what it sees leaves its
+  // image as it was.
+  HeadCamera(mjModel &model, Renderer &renderer, int width, int height, double floor_z,
+             double unmoved);
   ~HeadCamera();
   HeadCamera(const HeadCamera &) = delete;
   HeadCamera &operator=(const HeadCamera &) = delete;
@@ -46,6 +50,8 @@ class HeadCamera {
   int crop_x_;
   int crop_y_;
   int eye_ = -1;
+  double floor_z_;
+  double unmoved_;
   mjrContext context_{};
   mjvCamera camera_{};
   std::vector<unsigned char> rendered_;  // the whole rendered image

@@ -30,9 +30,21 @@ constexpr std::array<const char *, 2> foot_names{"leg0_foot", "leg2_foot"};
 // Physics substeps are at most this long, and a controller step is a whole
 // number of them.
 constexpr double longest_substep = 0.002;  // s
-// A foot whose centre moved less than this in a step is still: slow enough
-// that a reach's last creep along the floor is over.
+// A foot that moved less than this in a step is still: slow enough that a
+// reach's last creep along the floor is over.
 constexpr double still_foot = 5e-5;  // metres
+// A free robot's paw whose lowest point is this close to the floor stands on
+// it: a loaded paw sinks a fraction of a millimetre into the soft contact,
+// and one the body's rocking has just relieved of its load hovers above it
+// by less.
+constexpr double touching = 2e-4;  // metres
+// The head camera is redrawn once it, or what it sees, moved by more than
+// this (m or rad). On a stand that is a thousandth of a pixel; a free body
+// settles on its paws by a micrometre or two a step after each swing of the
+// head, which at that threshold redrew the camera on most steps, so there a
+// hundredth of a pixel at most.
+constexpr double unmoved_on_stand = 1e-6;
+constexpr double unmoved_free = 1e-5;
 
 std::size_t index(int i) { return static_cast<std::size_t>(i); }
 
@@ -74,12 +86,14 @@ struct PhysicsEngine::Parts {
   };
 
   explicit Parts(const WorldConfig &world)
-      : substeps(substeps_of(world)),
+      : free(world.torso == Torso::free),
+        substeps(substeps_of(world)),
         xml(world_model_xml(world)),
         model(compiled(xml, world)),
         data(mj_makeData(model.get())),
         renderer(*model, disc_ranks(*model, world)),
-        head(*model, renderer, world.camera_width, world.camera_height),
+        head(*model, renderer, world.camera_width, world.camera_height, floor_height(world.torso),
+             free ? unmoved_free : unmoved_on_stand),
         overview(*model, *data, renderer) {
     for (int j = 0; j < joint_count; ++j) {
       const int joint = id_of(model.get(), mjOBJ_JOINT, joint_names[index(j)], "joint");
@@ -90,7 +104,7 @@ struct PhysicsEngine::Parts {
       feet[i].geom = id_of(model.get(), mjOBJ_GEOM, foot_names[i], "geom");
       feet[i].site = id_of(model.get(), mjOBJ_SITE, foot_names[i], "site");
     }
-    foot_floor = id_of(model.get(), mjOBJ_GEOM, "foot_floor", "geom");
+    if (!free) foot_floor = id_of(model.get(), mjOBJ_GEOM, "foot_floor", "geom");
     torso = id_of(model.get(), mjOBJ_BODY, "torso", "body");
     torso_box = id_of(model.get(), mjOBJ_GEOM, "torso", "geom");
     for (int j = 0; j < joint_count; ++j)
@@ -99,7 +113,12 @@ struct PhysicsEngine::Parts {
     // keyframe), not with straight legs pushed into the floor.
     if (model->nkey > 0) mj_resetDataKeyframe(model.get(), data.get(), 0);
     mj_forward(model.get(), data.get());
-    for (int j = 0; j < joint_count; ++j) start[index(j)] = data->qpos[qpos_address[index(j)]];
+    for (int j = 0; j < joint_count; ++j) {
+      start[index(j)] = data->qpos[qpos_address[index(j)]];
+      // A servo that moves its set-point along a profile starts at rest
+      // where the joint stands.
+      data->ctrl[actuator[index(j)]] = start[index(j)];
+    }
     for (std::size_t i = 0; i < feet.size(); ++i) tips_before[i] = tip(reaching_legs[i]);
   }
 
@@ -108,6 +127,12 @@ struct PhysicsEngine::Parts {
     return {at[0], at[1], at[2]};
   }
 
+  // Moves a joint's servo set-point one substep towards its goal along the
+  // servo's motion profile (the actuator's user data: top speed and
+  // acceleration), or straight to it for a servo without one.
+  void follow_profile(int joint, double goal);
+
+  bool free;  // standing on its paws, not on a stand
   int substeps;
   std::string xml;  // the model as compiled, robot and discs
   ModelPointer model;
@@ -120,7 +145,9 @@ struct PhysicsEngine::Parts {
   std::array<double, joint_count> start{};  // where each joint starts, held until commanded
   std::array<FootIds, 2> feet{};            // legs 0 and 2
   std::array<Vec3, 2> tips_before{};        // feet tips a step ago
-  int foot_floor = -1;                      // the plane the feet stand on
+  std::array<double, joint_count> set_point_rates{};  // rad/s, each servo's profile
+  std::array<double, 2> largest_press{};              // N under each front paw in the last step
+  int foot_floor = -1;                                // the plane the feet stand on
   int torso = -1;
   int torso_box = -1;  // the torso's box, for its footprint
   std::array<int, joint_count> joint_id{};
@@ -132,11 +159,75 @@ PhysicsEngine::~PhysicsEngine() = default;
 
 void PhysicsEngine::advance(const SetPoints &set_points) {
   Parts &p = *parts_;
-  for (int j = 0; j < joint_count; ++j)
-    p.data->ctrl[p.actuator[index(j)]] =
-        set_points.given(j) ? set_points.value(j) : p.start[index(j)];
   for (std::size_t i = 0; i < p.feet.size(); ++i) p.tips_before[i] = p.tip(reaching_legs[i]);
-  for (int s = 0; s < p.substeps; ++s) mj_step(p.model.get(), p.data.get());
+  p.largest_press = {};
+  if (!p.free) {
+    // On a stand the servos take their set-points as they come.
+    for (int j = 0; j < joint_count; ++j)
+      p.data->ctrl[p.actuator[index(j)]] =
+          set_points.given(j) ? set_points.value(j) : p.start[index(j)];
+    for (int s = 0; s < p.substeps; ++s) mj_step(p.model.get(), p.data.get());
+    return;
+  }
+  std::array<double, joint_count> goals{};
+  for (int j = 0; j < joint_count; ++j) {
+    const int a = p.actuator[index(j)];
+    const double goal = set_points.given(j) ? set_points.value(j) : p.start[index(j)];
+    // A set-point beyond the servo's range drives the joint to that end.
+    goals[index(j)] = std::clamp(goal, p.model->actuator_ctrlrange[2 * a],
+                                 p.model->actuator_ctrlrange[2 * a + 1]);
+  }
+  for (int s = 0; s < p.substeps; ++s) {
+    for (int j = 0; j < joint_count; ++j) p.follow_profile(j, goals[index(j)]);
+    mj_step(p.model.get(), p.data.get());
+    // The floor's push on each front paw, at its largest within the step:
+    // the contacts of the substep just taken, with the forces that solved them.
+    std::array<double, 2> press{};
+    for (int c = 0; c < p.data->ncon; ++c) {
+      const mjContact &contact = p.data->contact[c];
+      for (std::size_t i = 0; i < p.feet.size(); ++i) {
+        if (contact.geom1 != p.feet[i].geom && contact.geom2 != p.feet[i].geom) continue;
+        mjtNum force[6];
+        mj_contactForce(p.model.get(), p.data.get(), c, force);
+        press[i] += force[0];
+      }
+    }
+    for (std::size_t i = 0; i < p.feet.size(); ++i)
+      p.largest_press[i] = std::max(p.largest_press[i], press[i]);
+  }
+}
+
+void PhysicsEngine::Parts::follow_profile(int joint, double goal) {
+  const int a = actuator[index(joint)];
+  const int user = model->nuser_actuator;
+  const double top_speed = user >= 2 ? model->actuator_user[a * user] : 0.0;
+  const double acceleration = user >= 2 ? model->actuator_user[a * user + 1] : 0.0;
+  double &set_point = data->ctrl[a];
+  double &rate = set_point_rates[index(joint)];
+  if (!(top_speed > 0.0 && acceleration > 0.0)) {
+    set_point = goal;
+    return;
+  }
+  const double remaining = goal - set_point;
+  const double dt = model->opt.timestep;
+  // As fast as allowed, but never so fast that braking at the profile's
+  // acceleration would overshoot the goal: from n * a * dt, substeps that each
+  // slow down by a * dt cover a * dt^2 * n (n + 1) / 2.
+  const double braking_step = acceleration * dt;
+  const double braking =
+      braking_step * (std::sqrt(0.25 + 2.0 * std::abs(remaining) / (braking_step * dt)) - 0.5);
+  const double wanted = std::copysign(std::min(top_speed, braking), remaining);
+  rate += std::clamp(wanted - rate, -braking_step, braking_step);
+  set_point += rate * dt;
+  // Reached, or passed in this substep: the servo stops there.
+  if ((goal - set_point) * remaining <= 0.0) {
+    set_point = goal;
+    rate = 0.0;
+  }
+}
+
+double PhysicsEngine::servo_target(int joint) const {
+  return parts_->data->ctrl[parts_->actuator[index(joint)]];
 }
 
 double PhysicsEngine::position(int joint) const {
@@ -162,6 +253,16 @@ Foot PhysicsEngine::foot(int leg) const {
   const std::size_t i = leg == 0 ? 0 : 1;
   const Vec3 now = p.tip(leg);
   const Vec3 &before = p.tips_before[i];
+  if (p.free) {
+    // Both in the world frame, which the floor is fixed in: a paw standing
+    // on the floor stays still however the body above it moves. Only its
+    // sliding counts: a standing paw sinks into the floor's soft contact and
+    // rises again by a fraction of a millimetre as the body's weight shifts
+    // between the legs (the head's swing does that).
+    const double sphere = p.model->geom_size[3 * p.feet[i].geom];
+    return {now, now.z - sphere - floor_height(Torso::free) <= touching,
+            std::hypot(now.x - before.x, now.y - before.y) < still_foot, p.largest_press[i]};
+  }
   Foot result{now, false,
               std::hypot(now.x - before.x, now.y - before.y, now.z - before.z) < still_foot, 0.0};
   for (int c = 0; c < p.data->ncon; ++c) {

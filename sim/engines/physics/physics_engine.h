@@ -33,6 +33,10 @@ class PhysicsEngine final : public Engine {
 
   // The camera beside the robot, for the video.
   ThirdPersonView &overview();
+  // The set-point a joint's servo is moving to now (rad): a free robot's leg
+  // servos move theirs to the controller's along a speed and acceleration
+  // profile.
+  double servo_target(int joint) const;
   // The whole model as it runs, robot and discs, as MJCF text that MuJoCo's
   // own tools open: the substep it is stepped with written in.
   std::string model_xml() const;

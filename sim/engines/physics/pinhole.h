@@ -24,11 +24,13 @@ inline double focal_pixels(double fovy_degrees, double height) {
   return 0.5 * height / std::tan(0.5 * fovy_degrees * M_PI / 180.0);
 }
 
-// The ground point seen through the centre of pixel (column u, row v counted
-// from the top) of a width x height image with vertical field of view fovy
-// (degrees); nothing if the ray never comes down to the ground.
+// The point of the floor (the plane z = floor_z) seen through the centre of
+// pixel (column u, row v counted from the top) of a width x height image with
+// vertical field of view fovy (degrees); nothing if the ray never comes down
+// to the floor.
 inline std::optional<Vec2> pixel_ground_point(const CameraPose &pose, double fovy_degrees,
-                                              int width, int height, double u, double v) {
+                                              int width, int height, double u, double v,
+                                              double floor_z) {
   const double focal = focal_pixels(fovy_degrees, height);
   const double local[3] = {(u + 0.5 - 0.5 * width) / focal, (0.5 * height - v - 0.5) / focal, -1.0};
   double ray[3];
@@ -36,7 +38,7 @@ inline std::optional<Vec2> pixel_ground_point(const CameraPose &pose, double fov
     ray[i] = pose.rotation[3 * i] * local[0] + pose.rotation[3 * i + 1] * local[1] +
              pose.rotation[3 * i + 2] * local[2];
   if (!(ray[2] < 0.0)) return std::nullopt;
-  const double t = (ground_z - pose.position[2]) / ray[2];
+  const double t = (floor_z - pose.position[2]) / ray[2];
   if (!(t > 0.0)) return std::nullopt;
   return Vec2{pose.position[0] + t * ray[0], pose.position[1] + t * ray[1]};
 }

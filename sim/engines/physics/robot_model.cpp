@@ -31,8 +31,10 @@ std::string rgba(const std::array<std::uint8_t, 3> &color) {
 
 }  // namespace
 
+double floor_height(Torso torso) { return torso == Torso::free ? ground_z - paw_radius : ground_z; }
+
 std::string world_model_xml(const WorldConfig &world) {
-  std::string xml = robot_model_xml;
+  std::string xml = world.torso == Torso::free ? robot_model_xml : robot_on_stand_xml;
   std::string assets;
   std::string discs;
   const std::size_t count = world.targets.size();
@@ -43,7 +45,7 @@ std::string world_model_xml(const WorldConfig &world) {
               "\" emission=\"1\" specular=\"0\" shininess=\"0\" reflectance=\"0\"/>\n";
     discs += "    <geom name=\"" + name + "\" type=\"cylinder\" material=\"" + name + "\" size=\"" +
              number(t.radius) + " " + number(disc_half_height) + "\" pos=\"" + number(t.x) + " " +
-             number(t.y) + " " + number(ground_z + disc_half_height) +
+             number(t.y) + " " + number(floor_height(world.torso) + disc_half_height) +
              "\" contype=\"0\" conaffinity=\"0\" group=\"1\"/>\n";
   }
   const std::size_t asset_end = xml.find("</asset>");

@@ -14,12 +14,24 @@
 
 namespace sim {
 
-// The robot model's MJCF text, built into the library so that a run needs no
-// file: sim/engines/physics/robot.xml.
+// The robot models' MJCF text, built into the library so that a run needs no
+// file: sim/engines/physics/robot.xml, the robot standing free on its paws,
+// and robot_on_stand.xml, its torso fixed in space.
 extern const char *const robot_model_xml;
+extern const char *const robot_on_stand_xml;
 
-// The model text for a world: the robot, with the world's discs lying on its
-// floor, the plane z = ground_z.
+// The free robot's paws: balls centred on the legs' foot points. A paw
+// resting on the floor touches it right below its centre, whatever the leg's
+// slope, so the paw whose centre stands where the controller puts its feet
+// (z = ground_z) touches the floor one radius lower: that floor is the one
+// the robot stands on, the camera sees and the discs lie on.
+inline constexpr double paw_radius = 0.006;  // metres
+// The floor of a world's robot (body frame at the start). The robot on a
+// stand keeps its paws over a hidden plane one radius below its floor.
+double floor_height(Torso torso);
+
+// The model text for a world: its robot, with the world's discs lying on its
+// floor.
 std::string world_model_xml(const WorldConfig &world);
 
 // The model text with its <option> timestep set to `seconds`, written so it

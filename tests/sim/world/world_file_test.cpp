@@ -48,6 +48,10 @@ TEST(WorldFile, ErrorsNameTheKeyAndTheReason) {
       {"steps = 600\n[camera]\nwidht = 1\n", "camera.widht",
        "unknown key; did you mean camera.width?"},
       {"steps = 600\nspeed = 1\n", "speed", "unknown key"},
+      {"engine = \"kinematic\"\nsteps = 600\n[robot]\ntorso = \"free\"\n", "robot",
+       "means nothing to the kinematic engine"},
+      {"steps = 600\n[robot]\ntorso = \"loose\"\n", "robot.torso", "\"free\""},
+      {"steps = 600\n[robot]\nmass = 2\n", "robot.mass", "unknown key"},
       {"steps = 600\n[camera]\nwidth = 0\n", "camera.width", "between 1 and 1024"},
       {"steps = 600\n[camera]\nheight = 1025\n", "camera.height", "between 1 and 1024"},
       {"steps = 600\n[camera]\nwidth = 160.0\n", "camera.width", "integer"},
@@ -160,6 +164,10 @@ TEST(WorldFile, ReadsEveryKeyAndTheSizeBounds) {
   EXPECT_EQ(world.targets[0].color, (std::array<std::uint8_t, 3>{214, 30, 31}));
   EXPECT_EQ(world.targets[1].radius, 1.0);
   EXPECT_EQ(world.targets[1].color[0], 214);  // the default red
+  // The physics robot stands free unless the world puts it on a stand.
+  EXPECT_EQ(sim::parse_world("steps = 1\n", "w.toml").torso, sim::Torso::free);
+  EXPECT_EQ(sim::parse_world("steps = 1\n[robot]\ntorso = \"fixed\"\n", "w.toml").torso,
+            sim::Torso::fixed);
 }
 
 TEST(WorldFile, TheEmbeddedDefaultIsTheShippedFileWithATargetOnEachSide) {
