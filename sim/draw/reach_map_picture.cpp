@@ -152,6 +152,8 @@ std::vector<std::string> summary_notes(const Summary &s) {
     notes.push_back(share);
   }
   notes.push_back("miss: median " + mm(s.miss_median) + ", worst " + mm(s.miss_worst));
+  notes.push_back("discs wholly in a view and the feet's reach: " + count_text(s.well_inside_hit) +
+                  " of " + count_text(s.well_inside) + " hit");
   return notes;
 }
 
@@ -217,8 +219,11 @@ bool write_map_picture(const std::string &path, const Settings &settings, const 
   set_colour(cr, ink);
   use_font(cr, 20.0, Weight::bold);
   text(cr, 24.0, 14.0,
-       std::string("Reach map, ") + engine_name(settings.engine) +
-           " engine: how far the foot lands from a target placed at each point",
+       std::string("Reach map, ") + engine_name(settings.engine) + " engine" +
+           (settings.engine == EngineKind::physics
+                ? (settings.torso == Torso::free ? ", robot on its feet" : ", robot on a stand")
+                : "") +
+           ": how far the foot lands from a target placed at each point",
        Align::left, Baseline::top);
   use_font(cr, 13.0);
   set_colour(cr, muted_ink);

@@ -26,6 +26,12 @@ Summary summarise(const std::vector<Outcome> &outcomes) {
   std::vector<double> misses, clean_misses, clean_errors, clean_offsets;
   for (const Outcome &o : outcomes) {
     ++summary.points;
+    summary.well_inside += o.well_inside;
+    summary.well_inside_hit += o.well_inside && o.hit();
+    if (o.torso_tilt)
+      summary.torso_tilt_worst = std::max(summary.torso_tilt_worst.value_or(0.0), *o.torso_tilt);
+    if (o.foot_force)
+      summary.foot_force_worst = std::max(summary.foot_force_worst.value_or(0.0), *o.foot_force);
     if (!o.seen || !o.leg) continue;
     SideCounts &side = *o.leg == 0 ? summary.left : summary.right;
     ++side.seen;

@@ -16,6 +16,7 @@ namespace sim::reach_map {
 
 struct Settings {
   EngineKind engine = EngineKind::kinematic;
+  Torso torso = Torso::free;       // the physics robot's
   std::int64_t spacing_um = 5000;  // between grid points; micrometres keep the grid exact
   double radius = 0.006;           // m, of the target disc
   std::int64_t step_bound = 600;   // a run with no reach by then has seen nothing it could reach
@@ -44,10 +45,17 @@ struct Outcome {
   std::optional<Vec2> window_ground;         // the ground under that window's centre
   std::optional<Vec2> aimed;                 // the commanded foot, across the ground
   std::optional<Vec3> foot;
+  // What the body went through in that reach: the torso's largest tilt
+  // (rad) and the largest push of the floor on the reaching paw (N).
+  std::optional<double> torso_tilt;
+  std::optional<double> foot_force;
   std::int64_t steps = 0;
   // The disc's centre lies within the foot's reach of the side's hip (of the
   // nearer hip when no side saw it).
   bool in_reach = false;
+  // The whole disc lies inside what one side's view sees and within that
+  // side's foot's reach: a target the robot should hit.
+  bool well_inside = false;
 };
 
 // Counts per side and the misses' spread.
@@ -68,6 +76,11 @@ struct Summary {
   // image and the robot do, apart from reach limits.
   int clean_reaches = 0;
   std::optional<double> clean_miss_worst, clean_error_worst, clean_aim_offset_worst;
+  // The discs well inside a view and the feet's reach, and how many were hit.
+  int well_inside = 0;
+  int well_inside_hit = 0;
+  // Over every reach: the torso's largest tilt and the paw's largest push.
+  std::optional<double> torso_tilt_worst, foot_force_worst;
 };
 Summary summarise(const std::vector<Outcome> &outcomes);
 

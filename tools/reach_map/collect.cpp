@@ -52,6 +52,20 @@ int pixel_at(const json &value, const char *what) {
   return static_cast<int>(whole(value, std::string("reaches[0].") + what, 0, 1023));
 }
 
+double angle_at(const json &value, const char *what) {
+  const double angle = value.get<double>();
+  if (!(angle >= 0.0 && angle <= 3.2))
+    throw MapError(std::string(what) + " is " + value.dump() + ", no tilt a run reports");
+  return angle;
+}
+
+double force_at(const json &value, const char *what) {
+  const double force = value.get<double>();
+  if (!(force >= 0.0 && force < 1e6))
+    throw MapError(std::string(what) + " is " + value.dump() + ", no force a run reports");
+  return force;
+}
+
 ReachOutcome outcome_at(const json &value) {
   for (const ReachOutcome o :
        {ReachOutcome::on_target, ReachOutcome::off_target, ReachOutcome::no_contact})
@@ -109,6 +123,10 @@ Outcome read_outcome(const Point &point, const fs::path &job_folder) {
             std::array<int, 2>{pixel_at(w.at("x"), "window.x"), pixel_at(w.at("y"), "window.y")};
       if (const json &g = reach.at("window_ground"); !g.is_null())
         outcome.window_ground = ground_at(g, "window_ground");
+      if (const auto tilt = reach.find("torso_tilt"); tilt != reach.end() && !tilt->is_null())
+        outcome.torso_tilt = angle_at(*tilt, "torso_tilt");
+      if (const auto force = reach.find("foot_force"); force != reach.end() && !force->is_null())
+        outcome.foot_force = force_at(*force, "foot_force");
       if (outcome.reached() != outcome.foot.has_value())
         throw MapError("a reach that came to rest has no foot, or one that did not has one");
     }
@@ -138,6 +156,7 @@ std::string map_json(const Settings &settings, const Summary &summary,
                      const std::vector<Outcome> &outcomes) {
   ordered_json head;
   head["engine"] = engine_name(settings.engine);
+  if (settings.engine == EngineKind::physics) head["torso"] = torso_name(settings.torso);
   head["spacing"] = report_metres(settings.spacing());
   head["radius"] = report_metres(settings.radius);
   head["step_bound"] = settings.step_bound;
@@ -155,7 +174,14 @@ std::string map_json(const Settings &settings, const Summary &summary,
        {{"reached", summary.clean_reaches},
         {"miss_worst", optional_metres(summary.clean_miss_worst)},
         {"error_worst", optional_metres(summary.clean_error_worst)},
-        {"aim_offset_worst", optional_metres(summary.clean_aim_offset_worst)}}}};
+        {"aim_offset_worst", optional_metres(summary.clean_aim_offset_worst)}}},
+      {"well_inside", {{"points", summary.well_inside}, {"hit", summary.well_inside_hit}}},
+      {"torso_tilt_worst", summary.torso_tilt_worst
+                               ? ordered_json(std::round(*summary.torso_tilt_worst * 1e6) / 1e6)
+                               : ordered_json(nullptr)},
+      {"foot_force_worst", summary.foot_force_worst
+                               ? ordered_json(std::round(*summary.foot_force_worst * 1e3) / 1e3)
+                               : ordered_json(nullptr)}};
 
   // One point a line, so the file reads and greps as a table.
   std::string out = head.dump(2);
@@ -175,6 +201,7 @@ std::string map_json(const Settings &settings, const Summary &summary,
     p["miss"] = optional_metres(o.miss);
     p["error"] = optional_metres(o.error);
     p["in_reach"] = o.in_reach;
+    p["well_inside"] = o.well_inside;
     p["window"] = o.window ? ordered_json(*o.window) : ordered_json(nullptr);
     p["window_ground"] =
         o.window_ground
@@ -185,6 +212,8 @@ std::string map_json(const Settings &settings, const Summary &summary,
     p["foot"] = o.foot ? ordered_json({report_metres(o.foot->x), report_metres(o.foot->y),
                                        report_metres(o.foot->z)})
                        : ordered_json(nullptr);
+    p["torso_tilt"] = o.torso_tilt ? ordered_json(*o.torso_tilt) : ordered_json(nullptr);
+    p["foot_force"] = o.foot_force ? ordered_json(*o.foot_force) : ordered_json(nullptr);
     p["steps"] = o.steps;
     out += (i == 0 ? "\n    " : ",\n    ") + p.dump();
   }
@@ -211,6 +240,9 @@ std::string summary_line(const Settings &settings, const Summary &summary) {
   }
   line += "miss median " + millimetres(summary.miss_median) + ", worst " +
           millimetres(summary.miss_worst);
+  line += "; discs well inside a view and the feet's reach: " +
+          std::to_string(summary.well_inside_hit) + " of " + std::to_string(summary.well_inside) +
+          " hit";
   return line;
 }
 

@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include "sim/model/camera_calibration.h"
+#include "sim/model/legs.h"
 #include "tools/reach_map/reach_map.h"
 
 namespace sim::reach_map {
@@ -23,6 +24,25 @@ bool inside(const std::array<Vec2, 4> &corners, Vec2 p) {
     if (cross < 0.0) some_right = true;
   }
   return !(some_left && some_right);
+}
+
+// How far p lies inside a convex quadrilateral: its distance to the nearest
+// edge, negative outside.
+double depth_inside(const std::array<Vec2, 4> &corners, Vec2 p) {
+  double area = 0.0;  // its sign says which way round the corners go
+  for (std::size_t i = 0; i < corners.size(); ++i) {
+    const Vec2 &a = corners[i];
+    const Vec2 &b = corners[(i + 1) % corners.size()];
+    area += a.x * b.y - b.x * a.y;
+  }
+  double depth = INFINITY;
+  for (std::size_t i = 0; i < corners.size(); ++i) {
+    const Vec2 &a = corners[i];
+    const Vec2 &b = corners[(i + 1) % corners.size()];
+    const double cross = (b.x - a.x) * (p.y - a.y) - (b.y - a.y) * (p.x - a.x);
+    depth = std::min(depth, (area > 0.0 ? cross : -cross) / std::hypot(b.x - a.x, b.y - a.y));
+  }
+  return depth;
 }
 
 // Micrometres, so that a grid point's coordinates print as few digits as
@@ -92,6 +112,16 @@ std::vector<Point> lay_out_grid(const Settings &settings) {
   return points;
 }
 
+bool well_inside(const Settings &settings, const Point &point) {
+  for (const auto &[view, leg] : {std::pair{View::left, 0}, std::pair{View::right, 2}}) {
+    const std::optional<std::array<Vec2, 4>> corners = footprint(settings, view);
+    if (corners && depth_inside(*corners, {point.x, point.y}) >= settings.radius &&
+        from_rest_point(leg, point.x, point.y) <= foot_reach - settings.radius)
+      return true;
+  }
+  return false;
+}
+
 std::string world_text(const Settings &settings, const Point &point) {
   std::string text = "# One point of a reach map: a target disc at x = " + toml_number(point.x) +
                      " m, y = " + toml_number(point.y) + " m.\n";
@@ -101,7 +131,9 @@ std::string world_text(const Settings &settings, const Point &point) {
   text += "[camera]\nwidth = " + std::to_string(settings.camera_width) +
           "\nheight = " + std::to_string(settings.camera_height) + "\n\n";
   text += "[output]\ntrace = false\nstate = false\npictures = false\n";
-  if (settings.engine == EngineKind::physics) text += "video = false\nmodel = false\n";
+  if (settings.engine == EngineKind::physics)
+    text += "video = false\nmodel = false\n\n[robot]\ntorso = \"" +
+            std::string(torso_name(settings.torso)) + "\"\n";
   text += "\n[[target]]\nx = " + toml_number(point.x) + "\ny = " + toml_number(point.y) +
           "\nradius = " + toml_number(settings.radius) + "\n";
   return text;
@@ -110,6 +142,7 @@ std::string world_text(const Settings &settings, const Point &point) {
 std::string grid_json(const Settings &settings, const std::vector<Point> &points) {
   nlohmann::ordered_json grid;
   grid["engine"] = engine_name(settings.engine);
+  grid["torso"] = torso_name(settings.torso);
   grid["spacing_um"] = settings.spacing_um;
   grid["radius"] = settings.radius;
   grid["step_bound"] = settings.step_bound;
@@ -127,6 +160,10 @@ void read_grid_json(const std::string &text, Settings &settings, std::vector<Poi
     const std::optional<EngineKind> kind = engine_named(engine);
     if (!kind) throw MapError("grid.json names an unknown engine: " + engine);
     settings.engine = *kind;
+    const std::string torso = grid.value("torso", std::string("free"));
+    if (torso != "free" && torso != "fixed")
+      throw MapError("grid.json names an unknown torso: " + torso);
+    settings.torso = torso == "free" ? Torso::free : Torso::fixed;
     settings.spacing_um = grid.at("spacing_um").get<std::int64_t>();
     settings.radius = grid.at("radius").get<double>();
     settings.step_bound = grid.at("step_bound").get<std::int64_t>();

@@ -1,4 +1,5 @@
-// reacher_reach_map grid --out DIR [--engine physics|kinematic] [--spacing MM]
+// reacher_reach_map grid --out DIR [--engine physics|kinematic] [--torso free|fixed]
+//                        [--spacing MM]
 //                        [--radius MM] [--steps N]
 //   Lays out the grid: DIR/jobs/NNNNNN/world.toml for each point, DIR/jobs.txt
 //   listing those folders, and DIR/grid.json.
@@ -22,7 +23,8 @@ namespace fs = std::filesystem;
 using namespace sim::reach_map;
 
 constexpr const char *usage =
-    "usage: reacher_reach_map grid --out DIR [--engine physics|kinematic] [--spacing MM]\n"
+    "usage: reacher_reach_map grid --out DIR [--engine physics|kinematic] [--torso free|fixed]\n"
+    "                              [--spacing MM]\n"
     "                              [--radius MM] [--steps N]\n"
     "       reacher_reach_map collect --out DIR\n";
 
@@ -114,8 +116,10 @@ int collect(const fs::path &out) {
   read_grid_json(read_text(out / "grid.json"), settings, points);
   std::vector<Outcome> outcomes;
   outcomes.reserve(points.size());
-  for (std::size_t i = 0; i < points.size(); ++i)
+  for (std::size_t i = 0; i < points.size(); ++i) {
     outcomes.push_back(read_outcome(points[i], out / job_folder(i)));
+    outcomes.back().well_inside = well_inside(settings, points[i]);
+  }
   const Summary summary = summarise(outcomes);
   write_file(out / "reach_map.json", map_json(settings, summary, outcomes));
   if (!write_map_picture((out / "reach_map.png").string(), settings, summary, outcomes))
@@ -135,6 +139,7 @@ int main(int argc, char **argv) {
   try {
     Settings settings;
     fs::path out;
+    bool torso_given = false;
     for (std::size_t i = 1; i < args.size(); i += 2) {
       const std::string &option = args[i];
       if (i + 1 >= args.size()) throw MapError(option + " wants a value");
@@ -145,6 +150,11 @@ int main(int argc, char **argv) {
         const std::optional<sim::EngineKind> kind = sim::engine_named(value);
         if (!kind) throw MapError("--engine is physics or kinematic, not '" + value + "'");
         settings.engine = *kind;
+      } else if (option == "--torso") {
+        if (value != "free" && value != "fixed")
+          throw MapError("--torso is free or fixed, not '" + value + "'");
+        settings.torso = value == "free" ? sim::Torso::free : sim::Torso::fixed;
+        torso_given = true;
       } else if (option == "--spacing") {
         // Grid points are whole micrometres; a metre is wider than the ground
         // either view sees.
@@ -168,6 +178,8 @@ int main(int argc, char **argv) {
       }
     }
     if (out.empty()) throw MapError("--out is needed");
+    if (torso_given && settings.engine != sim::EngineKind::physics)
+      throw MapError("--torso means nothing to the kinematic engine, whose robot has no body");
     if (args[0] == "grid") return grid(out, settings);
     if (args[0] == "collect") return collect(out);
     throw MapError("unknown command " + args[0]);

@@ -38,6 +38,11 @@ std::string world_text(const Settings &settings, const Point &point);
 // The whole text of a file of the map's. Throws MapError naming the file.
 std::string read_text(const std::filesystem::path &path);
 
+// Whether the whole disc at point lies inside a view's footprint, and within
+// the foot's reach of that side's hip: a target the robot can see whole and
+// put its foot on anywhere.
+bool well_inside(const Settings &settings, const Point &point);
+
 // Reads one run's report.json; throws MapError naming the file
 // if the run left no usable report.
 Outcome read_outcome(const Point &point, const std::filesystem::path &job_folder);
