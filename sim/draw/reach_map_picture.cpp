@@ -138,7 +138,7 @@ std::string mm(const std::optional<double> &metres) {
   return text;
 }
 
-std::vector<std::string> summary_notes(const Summary &s) {
+std::vector<std::string> summary_notes(const Settings &settings, const Summary &s) {
   std::vector<std::string> notes;
   notes.push_back(count_text(s.points) + " grid points");
   for (const auto &[name, c] : {std::pair{"left", s.left}, std::pair{"right", s.right}})
@@ -154,6 +154,12 @@ std::vector<std::string> summary_notes(const Summary &s) {
   notes.push_back("miss: median " + mm(s.miss_median) + ", worst " + mm(s.miss_worst));
   notes.push_back("discs wholly in a view and the feet's reach: " + count_text(s.well_inside_hit) +
                   " of " + count_text(s.well_inside) + " hit");
+  if (settings.engine == EngineKind::physics && s.torso_tilt_worst && s.foot_force_worst) {
+    char cost[96];
+    std::snprintf(cost, sizeof cost, "torso tilt at most %.1f\u00b0, paw push at most %.1f N",
+                  *s.torso_tilt_worst * 180.0 / M_PI, *s.foot_force_worst);
+    notes.push_back(cost);
+  }
   return notes;
 }
 
@@ -193,7 +199,7 @@ bool write_map_picture(const std::string &path, const Settings &settings, const 
       {[](cairo_t *c, double x, double y) { draw_dot(c, x, y, 2.5, unreached_ink); },
        "nothing seen before the run's end"},
   };
-  const std::vector<std::string> notes = summary_notes(summary);
+  const std::vector<std::string> notes = summary_notes(settings, summary);
 
   // The side column's width, measured on a scratch canvas.
   double side_width = 0.0;

@@ -83,6 +83,31 @@ TEST(ReachMap, KinematicGridGivesTheSameMapWithOneJobOrTwoAndTheExpectedOutcomes
 }
 
 // Runs the map's tool; its exit status and what it said.
+std::pair<int, std::string> tool(const std::string &arguments);
+
+TEST(ReachMap, SummaryLineTellsTheMapsOwnCounts) {
+  const fs::path out = run_map("summary_line", 2);
+  ASSERT_FALSE(out.empty());
+  const nlohmann::json s = nlohmann::json::parse(read_file(out / "reach_map.json"))["summary"];
+  const auto [status, said] = tool("collect --out " + out.string());
+  EXPECT_EQ(status, 0) << said;
+  std::ostringstream expected;
+  expected << "reach map (kinematic engine, 25 mm grid, " << s["points"] << " points): ";
+  for (const char *side : {"left", "right"})
+    expected << side << " " << s[side]["seen"] << " seen, " << s[side]["reached"] << " reached, "
+             << s[side]["hit"] << " hit, " << s[side]["no_contact"]
+             << " never touched the ground; ";
+  EXPECT_NE(said.find(expected.str()), std::string::npos)
+      << said << "\nexpected " << expected.str();
+  std::ostringstream inside;
+  inside << "well inside a view and the feet's reach: " << s["well_inside"]["hit"] << " of "
+         << s["well_inside"]["points"] << " hit";
+  EXPECT_NE(said.find(inside.str()), std::string::npos) << said;
+  // A robot with no body of its own to tip has no tilt or push to tell.
+  EXPECT_EQ(said.find("torso tilt"), std::string::npos) << said;
+}
+
+// Runs the map's tool; its exit status and what it said.
 std::pair<int, std::string> tool(const std::string &arguments) {
   const std::string command =
       std::string(REACHER_BUILD_DIR) + "/bin/reacher_reach_map " + arguments + " 2>&1";

@@ -224,7 +224,10 @@ std::string map_json(const Settings &settings, const Summary &summary,
 std::string summary_line(const Settings &settings, const Summary &summary) {
   char head[160];
   std::snprintf(head, sizeof head,
-                "reach map (%s engine, %g mm grid, %d points): ", engine_name(settings.engine),
+                "reach map (%s engine%s, %g mm grid, %d points): ", engine_name(settings.engine),
+                settings.engine != EngineKind::physics ? ""
+                : settings.torso == Torso::fixed       ? ", robot on a stand"
+                                                       : ", robot on its feet",
                 settings.spacing() * 1000.0, summary.points);
   std::string line = head;
   for (const auto &[name, c] : {std::pair{"left", summary.left}, std::pair{"right", summary.right}})
@@ -243,6 +246,14 @@ std::string summary_line(const Settings &settings, const Summary &summary) {
   line += "; discs well inside a view and the feet's reach: " +
           std::to_string(summary.well_inside_hit) + " of " + std::to_string(summary.well_inside) +
           " hit";
+  // The physics robot's cost of reaching: how far it tipped and how hard a paw pressed.
+  if (settings.engine == EngineKind::physics && summary.torso_tilt_worst &&
+      summary.foot_force_worst) {
+    char cost[128];
+    std::snprintf(cost, sizeof cost, "; torso tilt at most %.1f deg, paw push at most %.1f N",
+                  *summary.torso_tilt_worst * 180.0 / M_PI, *summary.foot_force_worst);
+    line += cost;
+  }
   return line;
 }
 
