@@ -133,17 +133,27 @@ void play_a_cycle(sim::World &world, bool left) {
   for (int round = 0; round < 20; ++round) world.step(32);
 }
 
-// The physics engine under the controller's own rhythm: 16 substeps of 2 ms
-// a step, and the 160 x 160 camera redrawn whenever anything in its view
-// moved. Steps per second of wall-clock time.
-void SimPhysicsStepsPerSecond(benchmark::State &state) {
-  sim::World world(bench_world(sim::EngineKind::physics), "");
+// The physics engine under the controller's own rhythm: the robot standing
+// on its paws (or on a stand), 16 substeps of 2 ms a step, and the 160 x 160
+// camera redrawn whenever anything in its view moved. Steps per second of
+// wall-clock time.
+void physics_cycles(benchmark::State &state, sim::Torso torso) {
+  sim::WorldConfig config = bench_world(sim::EngineKind::physics);
+  config.torso = torso;
+  sim::World world(config, "");
   constexpr int cycle_steps = 119;
   std::int64_t cycles = 0;
   for (auto _ : state) play_a_cycle(world, ++cycles % 2 == 0);
   state.SetItemsProcessed(cycles * cycle_steps);
 }
+
+void SimPhysicsStepsPerSecond(benchmark::State &state) { physics_cycles(state, sim::Torso::free); }
 BENCHMARK(SimPhysicsStepsPerSecond)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void SimPhysicsStepsPerSecondOnAStand(benchmark::State &state) {
+  physics_cycles(state, sim::Torso::fixed);
+}
+BENCHMARK(SimPhysicsStepsPerSecondOnAStand)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // What the first look to a side costs: rendering a side view from scratch.
 void SimFirstSideViewRender(benchmark::State &state) {
