@@ -466,8 +466,9 @@ Map top_view_map(const WorldConfig &world, const std::vector<Spot> &spots,
 }  // namespace
 
 Vec2 top_view_pixel(const WorldConfig &world, const std::vector<Placement> &placements,
-                    const std::vector<Reach> &reaches, Vec2 ground) {
-  const Map map = top_view_map(world, spots_of(placements, reaches), {});
+                    const std::vector<Reach> &reaches, Vec2 ground,
+                    const std::vector<Vec2> &torso_footprint) {
+  const Map map = top_view_map(world, spots_of(placements, reaches), torso_footprint);
   return {map.column(ground.y), map.row(ground.x)};
 }
 

@@ -15,6 +15,7 @@
 #include "sim/draw/joint_plot.h"
 #include "sim/draw/reach_map_picture.h"
 #include "sim/draw/top_view.h"
+#include "sim/draw/video_caption.h"
 #include "tests/sim/draw/png_reader.h"
 
 namespace {
@@ -72,6 +73,90 @@ TEST(TopView, EachTargetsCentreShowsTheTargetsColourWhereTheMapPutsIt) {
   EXPECT_LT(ahead.y, behind.y);
   EXPECT_LT(left.x, ahead.x);
   EXPECT_EQ(testpng::ink_at_edges(picture, 3), 0);
+}
+
+int brightness(Rgb c) { return c[0] + c[1] + c[2]; }
+
+TEST(TopView, TheTorsoWhereItEndedIsShownWholeAndShadedInside) {
+  const sim::WorldConfig world = two_discs();
+  const std::vector<sim::Placement> placements{
+      {12, 0, {0.0, 0.06, -0.115}, std::nullopt, std::nullopt}};
+  // A torso that ended turned a little, reaching far behind the hips.
+  const std::vector<sim::Vec2> torso{{0.03, 0.05}, {-0.22, 0.06}, {-0.23, -0.03}, {0.02, -0.04}};
+  const testpng::Picture picture =
+      testpng::read(saved("top_view_torso.png", sim::top_view_png(world, placements, {}, torso)));
+  ASSERT_GT(picture.width, 0);
+  EXPECT_EQ(testpng::ink_at_edges(picture, 3), 0);
+  const auto pixel = [&](sim::Vec2 ground) {
+    const sim::Vec2 at = sim::top_view_pixel(world, placements, {}, ground, torso);
+    return picture.at(static_cast<int>(at.x), static_cast<int>(at.y));
+  };
+  // The targets are still where the map puts them, the torso's rear too.
+  for (const sim::Target &target : world.targets)
+    EXPECT_EQ(pixel({target.x, target.y}),
+              (Rgb{target.color[0], target.color[1], target.color[2]}));
+  // Behind the hips, away from every other mark: inside the outline is
+  // shaded, outside it is not, and the outline itself is dark.
+  const sim::Vec2 rear_inside{-0.2, 0.0};
+  const sim::Vec2 rear_outside{-0.2, -0.08};
+  EXPECT_LT(brightness(pixel(rear_inside)), brightness(pixel(rear_outside)));
+  const sim::Vec2 rear_edge_mid{-0.225, 0.015};
+  EXPECT_LT(brightness(pixel(rear_edge_mid)), brightness(pixel(rear_inside)) - 150);
+}
+
+TEST(VideoCaption, WritesOnlyTheBottomBandWhateverTheFrameOrTheText) {
+  constexpr int width = 200;
+  constexpr int height = 100;
+  const Rgb scene{10, 200, 30};
+  std::vector<unsigned char> frame;
+  const auto paint = [&](int w, int h) {
+    frame.assign(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 3u, 0);
+    for (std::size_t i = 0; i < frame.size(); i += 3)
+      frame[i] = scene[0], frame[i + 1] = scene[1], frame[i + 2] = scene[2];
+  };
+  const auto at = [&](int w, int x, int y) {
+    const std::size_t i =
+        (static_cast<std::size_t>(y) * static_cast<std::size_t>(w) + static_cast<std::size_t>(x)) *
+        3u;
+    return Rgb{frame[i], frame[i + 1], frame[i + 2]};
+  };
+
+  paint(width, height);
+  // A line far longer than the frame is wide is cut at its edge.
+  sim::caption_video_frame(frame, width, height,
+                           {"step 100000000, 3200000.00 s", std::string(400, 'W')});
+  int untouched_rows = 0;
+  while (untouched_rows < height) {
+    bool same = true;
+    for (int x = 0; x < width; ++x) same = same && at(width, x, untouched_rows) == scene;
+    if (!same) break;
+    ++untouched_rows;
+  }
+  // Two lines take a band of about 60 pixels; everything above it is the scene.
+  EXPECT_GT(untouched_rows, 30);
+  EXPECT_LT(untouched_rows, 50);
+  // The band is the scene darkened, with light text over it.
+  int darkened = 0;
+  int text = 0;
+  for (int y = untouched_rows; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      const Rgb c = at(width, x, y);
+      darkened += brightness(c) < brightness(scene) / 2 + 10;
+      text += c[0] > 150 && c[2] > 150;
+    }
+  const int band_pixels = (height - untouched_rows) * width;
+  EXPECT_GT(darkened, band_pixels * 7 / 10);
+  EXPECT_GT(text, 50);
+
+  // A frame lower than the band is captioned all over; nothing is written
+  // past it, which AddressSanitizer would see.
+  paint(40, 6);
+  sim::caption_video_frame(frame, 40, 6, {"a", "b", "c"});
+  EXPECT_NE(at(40, 0, 0), scene);
+  // A buffer too small for the size it is said to have is left alone.
+  paint(width, height);
+  sim::caption_video_frame(std::span(frame).first(100), width, height, {"step 1"});
+  EXPECT_EQ(at(width, 10, height - 10), scene);
 }
 
 TEST(CameraFrame, ShowsEachImagePixelInItsOwnColourAndTheWholeTitle) {
