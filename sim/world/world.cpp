@@ -362,6 +362,9 @@ void World::finish(const std::string &reason, bool interrupted) {
   const RunRecord record{config_, steps_done_,        interrupted, watch_.placements(),
                          reaches, sightings_.first(), footprint};
   for (const auto &recorder : recorders_) recorder->on_end(record);
+  // The outputs are complete: a controller that goes on calling after its
+  // run has ended is no longer recorded.
+  recorders_.clear();
   if (console_lost_)
     std::fprintf(stderr,
                  "sim: error: the controller's console on stdout was lost %s; its lines from "

@@ -129,6 +129,12 @@ TEST(World, WritesEveryOutputWholeAndTheFramesTheControllerDecidedOn) {
     world.set_position(leg_tag(0, 0), -0.3517099f);
     while (world.step(1)) {
     }
+    // A controller that goes on calling once its run has ended: enough
+    // lines to fill the trace's buffer many times, and new images.
+    for (int i = 0; i < 10'000; ++i) world.set_position(leg_tag(0, 0), rest_joint0);
+    world.set_position(pan_tag, -0.4f);
+    EXPECT_FALSE(world.step(1));
+    world.camera_image(camera_tag);
   }
   const std::string png_signature = "\x89PNG\r\n\x1a\n";
   for (const char *name :
@@ -136,8 +142,10 @@ TEST(World, WritesEveryOutputWholeAndTheFramesTheControllerDecidedOn) {
     EXPECT_EQ(read(folder / name).substr(0, 8), png_signature) << name;
   EXPECT_FALSE(fs::exists(folder / "frame_000001_left_look.png"));
   EXPECT_EQ(read(folder / "notes.txt"), "old");
-  for (const auto &entry : fs::directory_iterator(folder))
+  for (const auto &entry : fs::directory_iterator(folder)) {
     EXPECT_FALSE(entry.path().filename().string().ends_with(".partial")) << entry.path();
+    EXPECT_EQ(entry.path().filename().string().find("right"), std::string::npos) << entry.path();
+  }
   const std::string report = read(folder / "report.json");
   EXPECT_NE(report.find("\"steps\": 60,"), std::string::npos) << report;
   EXPECT_NE(report.find("\"search_step\":3,\"window\":{\"x\":"), std::string::npos) << report;
