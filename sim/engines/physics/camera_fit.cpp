@@ -9,18 +9,11 @@
 
 namespace sim::physics {
 
-namespace {
-int id_in(const mjModel *m, mjtObj type, const char *name) {
-  const int id = mj_name2id(m, type, name);
-  if (id < 0) throw std::runtime_error(std::string("robot.xml has no ") + name);
-  return id;
-}
-}  // namespace
-
 struct HeadModel::Parts {
   mjModel *model = nullptr;
   mjData *data = nullptr;
   int neck = -1, pan = -1, head = -1, eye = -1;
+  double floor_z = 0.0;
   int joints[3] = {-1, -1, -1};
   ~Parts() {
     mj_deleteData(data);
@@ -34,13 +27,14 @@ HeadModel::HeadModel(const std::string &robot_xml_path) : parts_(std::make_uniqu
   p.model = mj_loadXML(robot_xml_path.c_str(), nullptr, error, sizeof error);
   if (!p.model) throw std::runtime_error("cannot load " + robot_xml_path + ": " + error);
   p.data = mj_makeData(p.model);
-  p.neck = id_in(p.model, mjOBJ_BODY, "neck");
-  p.pan = id_in(p.model, mjOBJ_BODY, "head_pan");
-  p.head = id_in(p.model, mjOBJ_BODY, "head");
-  p.eye = id_in(p.model, mjOBJ_CAMERA, "eye");
-  p.joints[0] = id_in(p.model, mjOBJ_JOINT, "tete_coup");
-  p.joints[1] = id_in(p.model, mjOBJ_JOINT, "tourne_tete");
-  p.joints[2] = id_in(p.model, mjOBJ_JOINT, "coup_h");
+  p.neck = id_of(p.model, mjOBJ_BODY, "neck", "body");
+  p.pan = id_of(p.model, mjOBJ_BODY, "head_pan", "body");
+  p.head = id_of(p.model, mjOBJ_BODY, "head", "body");
+  p.eye = id_of(p.model, mjOBJ_CAMERA, "eye", "camera");
+  p.joints[0] = id_of(p.model, mjOBJ_JOINT, "tete_coup", "joint");
+  p.joints[1] = id_of(p.model, mjOBJ_JOINT, "tourne_tete", "joint");
+  p.joints[2] = id_of(p.model, mjOBJ_JOINT, "coup_h", "joint");
+  p.floor_z = p.model->geom_pos[3 * id_of(p.model, mjOBJ_GEOM, "floor", "geom") + 2];
 }
 
 HeadModel::~HeadModel() = default;
@@ -76,10 +70,7 @@ CameraPose HeadModel::pose(const HeadPose &look) {
 
 double HeadModel::fovy() const { return parts_->model->cam_fovy[parts_->eye]; }
 
-double HeadModel::floor_z() const {
-  const mjModel *m = parts_->model;
-  return m->geom_pos[3 * id_in(m, mjOBJ_GEOM, "floor") + 2];
-}
+double HeadModel::floor_z() const { return parts_->floor_z; }
 
 std::array<double, 4> HeadModel::camera_quat(const std::array<double, 3> &turn) {
   // Looking along the head's x axis with the image's up along its z axis,
