@@ -97,6 +97,7 @@ struct PhysicsEngine::Parts {
         overview(*model, *data, renderer) {
     for (int j = 0; j < joint_count; ++j) {
       const int joint = id_of(model.get(), mjOBJ_JOINT, joint_names[index(j)], "joint");
+      joint_id[index(j)] = joint;
       qpos_address[index(j)] = model->jnt_qposadr[joint];
       actuator[index(j)] = id_of(model.get(), mjOBJ_ACTUATOR, joint_names[index(j)], "actuator");
     }
@@ -107,8 +108,6 @@ struct PhysicsEngine::Parts {
     if (!free) foot_floor = id_of(model.get(), mjOBJ_GEOM, "foot_floor", "geom");
     torso = id_of(model.get(), mjOBJ_BODY, "torso", "body");
     torso_box = id_of(model.get(), mjOBJ_GEOM, "torso", "geom");
-    for (int j = 0; j < joint_count; ++j)
-      joint_id[index(j)] = id_of(model.get(), mjOBJ_JOINT, joint_names[index(j)], "joint");
     // The robot starts in the pose its first set-points give (the model's
     // keyframe), not with straight legs pushed into the floor.
     if (model->nkey > 0) mj_resetDataKeyframe(model.get(), data.get(), 0);
@@ -161,14 +160,6 @@ void PhysicsEngine::advance(const SetPoints &set_points) {
   Parts &p = *parts_;
   for (std::size_t i = 0; i < p.feet.size(); ++i) p.tips_before[i] = p.tip(reaching_legs[i]);
   p.largest_press = {};
-  if (!p.free) {
-    // On a stand the servos take their set-points as they come.
-    for (int j = 0; j < joint_count; ++j)
-      p.data->ctrl[p.actuator[index(j)]] =
-          set_points.given(j) ? set_points.value(j) : p.start[index(j)];
-    for (int s = 0; s < p.substeps; ++s) mj_step(p.model.get(), p.data.get());
-    return;
-  }
   std::array<double, joint_count> goals{};
   for (int j = 0; j < joint_count; ++j) {
     const int a = p.actuator[index(j)];
@@ -264,20 +255,14 @@ Foot PhysicsEngine::foot(int leg) const {
             std::hypot(now.x - before.x, now.y - before.y) < still_foot, p.largest_press[i]};
   }
   Foot result{now, false,
-              std::hypot(now.x - before.x, now.y - before.y, now.z - before.z) < still_foot, 0.0};
-  for (int c = 0; c < p.data->ncon; ++c) {
+              std::hypot(now.x - before.x, now.y - before.y, now.z - before.z) < still_foot,
+              p.largest_press[i]};
+  // The foot's sphere stands on a plane one radius below the visible floor,
+  // so its centre is where it touches the floor people see.
+  for (int c = 0; c < p.data->ncon && !result.on_ground; ++c) {
     const mjContact &contact = p.data->contact[c];
-    const bool foot_and_floor =
-        (contact.geom1 == p.feet[i].geom && contact.geom2 == p.foot_floor) ||
-        (contact.geom2 == p.feet[i].geom && contact.geom1 == p.foot_floor);
-    if (!foot_and_floor) continue;
-    // The foot's sphere stands on a plane one radius below the visible floor,
-    // so its centre is where it touches the floor people see.
-    result.on_ground = true;
-    // The contact's frame has its first axis along the normal.
-    mjtNum force[6];
-    mj_contactForce(p.model.get(), p.data.get(), c, force);
-    *result.force += std::abs(force[0]);
+    result.on_ground = (contact.geom1 == p.feet[i].geom && contact.geom2 == p.foot_floor) ||
+                       (contact.geom2 == p.feet[i].geom && contact.geom1 == p.foot_floor);
   }
   return result;
 }
