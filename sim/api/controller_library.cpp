@@ -102,7 +102,7 @@ auto guarded(Operation operation) {
   try {
     return operation(the_world());
   } catch (const sim::WorldFileError &error) {
-    fail(error.file + ": " + error.key + ": " + error.reason);
+    fail(error.what());
   } catch (const sim::RunError &error) {
     fail(error.what());
   } catch (const std::bad_alloc &) {

@@ -8,8 +8,6 @@ namespace {
 // Joint zero positions against the leg's angles.
 constexpr double hip_offset = 0.2;     // rad
 constexpr double knee_offset = 0.385;  // rad
-// A foot closer than this to its rest point came back to rest.
-constexpr double at_rest = 0.001;  // metres
 }  // namespace
 
 Vec3 foot_in_leg_frame(double joint0, double joint1, double joint2) {
@@ -30,10 +28,11 @@ Vec3 foot_in_body(int leg, double joint0, double joint1, double joint2) {
   return leg_to_body(leg, foot_in_leg_frame(joint0, joint1, joint2));
 }
 
-double from_rest_point(int leg, double x, double y) {
-  return std::hypot(x, y - (leg == 0 ? hip_y : -hip_y));
-}
+Vec3 rest_point(int leg) { return {0.0, leg == 0 ? hip_y : -hip_y, ground_z}; }
 
-bool at_rest_point(int leg, double x, double y) { return from_rest_point(leg, x, y) <= at_rest; }
+double from_rest_point(int leg, double x, double y) {
+  const Vec3 rest = rest_point(leg);
+  return std::hypot(x - rest.x, y - rest.y);
+}
 
 }  // namespace sim

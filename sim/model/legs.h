@@ -25,10 +25,11 @@ Vec3 foot_in_leg_frame(double joint0, double joint1, double joint2);
 // The foot of front leg 0 or 2 in the body frame, from its joint positions.
 Vec3 foot_in_body(int leg, double joint0, double joint1, double joint2);
 
-// How far (x, y) lies from the rest point of front leg 0 or 2's foot, right
-// under its hip, and whether that is within the millimetre that still counts
-// as at rest.
+// Where front leg 0 or 2's foot stands at rest: on the ground right under
+// its hip.
+Vec3 rest_point(int leg);
+
+// How far (x, y) lies from that rest point across the ground.
 double from_rest_point(int leg, double x, double y);
-bool at_rest_point(int leg, double x, double y);
 
 }  // namespace sim

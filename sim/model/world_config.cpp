@@ -14,4 +14,10 @@ std::optional<EngineKind> engine_named(std::string_view name) {
 
 const char *torso_name(Torso torso) { return torso == Torso::free ? "free" : "fixed"; }
 
+std::optional<Torso> torso_named(std::string_view name) {
+  for (const Torso torso : {Torso::free, Torso::fixed})
+    if (name == torso_name(torso)) return torso;
+  return std::nullopt;
+}
+
 }  // namespace sim

@@ -40,6 +40,8 @@ std::optional<EngineKind> engine_named(std::string_view name);
 // its torso fixed in space, on a stand.
 enum class Torso { free, fixed };
 const char *torso_name(Torso torso);
+// The torso a name stands for, if any.
+std::optional<Torso> torso_named(std::string_view name);
 
 struct WorldConfig {
   std::string file;  // where it came from, for messages

@@ -11,8 +11,6 @@ namespace sim {
 namespace {
 std::size_t slot(int leg) { return leg == 0 ? 0u : 1u; }
 
-Vec3 rest_point(int leg) { return {0.0, leg == 0 ? hip_y : -hip_y, ground_z}; }
-
 double distance(Vec3 a, Vec3 b) { return std::hypot(a.x - b.x, a.y - b.y, a.z - b.z); }
 }  // namespace
 

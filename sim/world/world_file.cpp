@@ -34,8 +34,6 @@ constexpr int max_camera_side = 1024;  // pixels
 // deepest a world needs is 3, a target's colour.
 constexpr std::size_t max_nesting = 32;
 constexpr std::int64_t max_steps = 100'000'000;
-// Far more than any world needs; a larger file is a mistake (or /dev/zero).
-constexpr std::uint64_t max_world_file_bytes = 16u << 20;
 // A joint slower than this would need over 400,000 steps for the smallest
 // head turn the controller makes (0.4 rad): nothing would visibly move.
 constexpr double min_joint_speed = 1e-6;  // rad per step
@@ -259,10 +257,10 @@ WorldConfig parse_world(std::string_view text, const std::string &file_name) {
       in.fail("robot", "means nothing to the kinematic engine (only to engine = \"physics\")");
     in.only_keys(*robot, "robot.", {"torso"});
     if (const toml::node *torso = robot->get("torso")) {
-      const std::optional<std::string_view> mount = torso->value<std::string_view>();
-      if (!mount || (*mount != "free" && *mount != "fixed"))
+      const std::optional<Torso> mount = torso_named(torso->value_or(std::string_view{}));
+      if (!mount)
         in.fail("robot.torso", "must be \"free\" (standing on its feet) or \"fixed\" (on a stand)");
-      world.torso = *mount == "free" ? Torso::free : Torso::fixed;
+      world.torso = *mount;
     }
   }
 
@@ -331,7 +329,7 @@ WorldConfig parse_world(std::string_view text, const std::string &file_name) {
 
 WorldConfig load_world_file(const std::string &path) {
   try {
-    return parse_world(read_file(path, "a world file", max_world_file_bytes), path);
+    return parse_world(read_file(path, "a world file"), path);
   } catch (const FileError &error) {
     throw WorldFileError(path, "(file)", error.reason);
   }

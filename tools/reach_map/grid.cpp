@@ -161,9 +161,9 @@ void read_grid_json(const std::string &text, Settings &settings, std::vector<Poi
     if (!kind) throw MapError("grid.json names an unknown engine: " + engine);
     settings.engine = *kind;
     const std::string torso = grid.value("torso", std::string("free"));
-    if (torso != "free" && torso != "fixed")
-      throw MapError("grid.json names an unknown torso: " + torso);
-    settings.torso = torso == "free" ? Torso::free : Torso::fixed;
+    const std::optional<Torso> mount = torso_named(torso);
+    if (!mount) throw MapError("grid.json names an unknown torso: " + torso);
+    settings.torso = *mount;
     settings.spacing_um = grid.at("spacing_um").get<std::int64_t>();
     settings.radius = grid.at("radius").get<double>();
     settings.step_bound = grid.at("step_bound").get<std::int64_t>();

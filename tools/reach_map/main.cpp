@@ -151,9 +151,9 @@ int main(int argc, char **argv) {
         if (!kind) throw MapError("--engine is physics or kinematic, not '" + value + "'");
         settings.engine = *kind;
       } else if (option == "--torso") {
-        if (value != "free" && value != "fixed")
-          throw MapError("--torso is free or fixed, not '" + value + "'");
-        settings.torso = value == "free" ? sim::Torso::free : sim::Torso::fixed;
+        const std::optional<sim::Torso> torso = sim::torso_named(value);
+        if (!torso) throw MapError("--torso is free or fixed, not '" + value + "'");
+        settings.torso = *torso;
         torso_given = true;
       } else if (option == "--spacing") {
         // Grid points are whole micrometres; a metre is wider than the ground
