@@ -77,20 +77,7 @@ std::string camera_frame_png(int width, int height, const unsigned char *rgb,
   set_colour(cr, muted_ink);
   text(cr, 16.0, 38.0, about, Align::left, Baseline::top);
 
-  cairo_surface_t *image = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
-  const int stride = cairo_image_surface_get_stride(image);
-  unsigned char *data = cairo_image_surface_get_data(image);
-  if (data != nullptr) {
-    for (int row = 0; row < height; ++row) {
-      auto *out =
-          reinterpret_cast<std::uint32_t *>(data + static_cast<std::ptrdiff_t>(row) * stride);
-      const unsigned char *in = rgb + static_cast<std::ptrdiff_t>(row) * width * 3;
-      for (int column = 0; column < width; ++column, in += 3)
-        out[column] = static_cast<std::uint32_t>(in[0]) << 16 |
-                      static_cast<std::uint32_t>(in[1]) << 8 | static_cast<std::uint32_t>(in[2]);
-    }
-    cairo_surface_mark_dirty(image);
-  }
+  cairo_surface_t *image = rgb_image(rgb, width, height);
   cairo_save(cr);
   clip_to(cr, box);
   cairo_translate(cr, box.x, box.y);

@@ -87,12 +87,6 @@ Canvas::~Canvas() {
   cairo_surface_destroy(surface_);
 }
 
-bool Canvas::write_png(const std::string &path) const {
-  if (cairo_status(cr_) != CAIRO_STATUS_SUCCESS) return false;
-  cairo_surface_flush(surface_);
-  return cairo_surface_write_to_png(surface_, path.c_str()) == CAIRO_STATUS_SUCCESS;
-}
-
 std::string Canvas::png() const {
   if (cairo_status(cr_) != CAIRO_STATUS_SUCCESS) return "";
   cairo_surface_flush(surface_);
@@ -104,6 +98,22 @@ std::string Canvas::png() const {
   if (cairo_surface_write_to_png_stream(surface_, append, &bytes) != CAIRO_STATUS_SUCCESS)
     return "";
   return bytes;
+}
+
+cairo_surface_t *rgb_image(const unsigned char *rgb, int width, int rows) {
+  cairo_surface_t *image = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, rows);
+  unsigned char *data = cairo_image_surface_get_data(image);
+  if (data == nullptr) return image;
+  const int stride = cairo_image_surface_get_stride(image);
+  for (int row = 0; row < rows; ++row) {
+    auto *out = reinterpret_cast<std::uint32_t *>(data + static_cast<std::ptrdiff_t>(row) * stride);
+    const unsigned char *in = rgb + static_cast<std::ptrdiff_t>(row) * width * 3;
+    for (int column = 0; column < width; ++column, in += 3)
+      out[column] = static_cast<std::uint32_t>(in[0]) << 16 |
+                    static_cast<std::uint32_t>(in[1]) << 8 | static_cast<std::uint32_t>(in[2]);
+  }
+  cairo_surface_mark_dirty(image);
+  return image;
 }
 
 void use_font(cairo_t *cr, double size, Weight weight) {

@@ -35,17 +35,19 @@ class Canvas {
 
   cairo_t *cr() const { return cr_; }
   cairo_surface_t *surface() const { return surface_; }
-  // PNG without a time chunk, so the same drawing gives the same bytes. False
-  // if the file cannot be written or anything drawn failed.
-  bool write_png(const std::string &path) const;
-  // The same PNG's bytes, for the caller to write where it will; none if
-  // anything drawn failed.
+  // The picture as PNG bytes, for the caller to write where it will: without
+  // a time chunk, so the same drawing gives the same bytes. None if anything
+  // drawn failed.
   std::string png() const;
 
  private:
   cairo_surface_t *surface_;
   cairo_t *cr_;
 };
+
+// A Cairo image of `rows` rows of `width` pixels copied from packed RGB
+// bytes, three a pixel. Its status says whether it could be made.
+cairo_surface_t *rgb_image(const unsigned char *rgb, int width, int rows);
 
 // Text is DejaVu Sans, at size pixels, unhinted so it is placed the same on
 // every machine that has the font. A Canvas is prepared so; another Cairo

@@ -276,6 +276,10 @@ std::string joint_plot_png(const JointHistory &history) {
     const std::optional<JointRange> range =
         panel.joint ? history.ranges()[*panel.joint] : std::nullopt;
     const std::optional<double> beyond = beyond_range(history, panel);
+    // The limit a set-point beyond the range drives the joint to, where the
+    // set-point is drawn.
+    double limit = 0.0;
+    if (beyond) limit = *beyond < range->low ? range->low : range->high;
 
     cairo_save(cr);
     clip_to(cr, box);
@@ -307,9 +311,6 @@ std::string joint_plot_png(const JointHistory &history) {
       cairo_set_dash(cr, nullptr, 0, 0.0);
     }
     if (beyond) {
-      // The limit a set-point beyond the range drives the joint to, where
-      // the set-point is drawn.
-      const double limit = *beyond < range->low ? range->low : range->high;
       set_colour(cr, limit_ink);
       cairo_set_line_width(cr, 1.0);
       const double dashes[] = {6.0, 3.0};
@@ -333,7 +334,6 @@ std::string joint_plot_png(const JointHistory &history) {
         },
         true, x_of_step, y, panel.scale, std::nullopt);
     if (beyond) {
-      const double limit = *beyond < range->low ? range->low : range->high;
       use_font(cr, 12.0, Weight::bold);
       haloed_text(cr, box.right() - 8.0, y(limit) + (limit == range->low ? -6.0 : 6.0),
                   "set-point " + number(*beyond) + " lies beyond the joint's limit, " +

@@ -165,8 +165,8 @@ std::vector<std::string> summary_notes(const Settings &settings, const Summary &
 
 }  // namespace
 
-bool write_map_picture(const std::string &path, const Settings &settings, const Summary &summary,
-                       const std::vector<Outcome> &outcomes) {
+std::string map_picture_png(const Settings &settings, const Summary &summary,
+                            const std::vector<Outcome> &outcomes) {
   // The ground shown: both views' footprints and both feet's reach.
   Map map;
   Extent &e = map.extent;
@@ -265,7 +265,7 @@ bool write_map_picture(const std::string &path, const Settings &settings, const 
     text(cr, side_x + 12.0, y, words, Align::left, Baseline::top);
     y += 19.0;
   }
-  return canvas.write_png(path);
+  return canvas.png();
 }
 
 }  // namespace sim::reach_map

@@ -9,8 +9,8 @@
 
 namespace sim::reach_map {
 
-// reach_map.png. False if it cannot be written.
-bool write_map_picture(const std::string &path, const Settings &settings, const Summary &summary,
-                       const std::vector<Outcome> &outcomes);
+// reach_map.png's bytes; none if the drawing failed.
+std::string map_picture_png(const Settings &settings, const Summary &summary,
+                            const std::vector<Outcome> &outcomes);
 
 }  // namespace sim::reach_map

@@ -25,7 +25,8 @@ void caption_video_frame(std::span<unsigned char> rgb, int width, int height,
   const int band = std::min(
       height, static_cast<int>(2.0 * padding + line_height * static_cast<double>(lines.size())));
   const int top = height - band;
-  cairo_surface_t *surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, band);
+  cairo_surface_t *surface = rgb_image(
+      &rgb[static_cast<std::size_t>(top) * static_cast<std::size_t>(width) * 3u], width, band);
   unsigned char *data = cairo_image_surface_get_data(surface);
   if (data == nullptr) {
     cairo_surface_destroy(surface);
@@ -37,15 +38,6 @@ void caption_video_frame(std::span<unsigned char> rgb, int width, int height,
                  static_cast<std::size_t>(x)) *
                 3u];
   };
-  for (int y = 0; y < band; ++y) {
-    auto *row = reinterpret_cast<std::uint32_t *>(data + static_cast<std::ptrdiff_t>(y) * stride);
-    for (int x = 0; x < width; ++x) {
-      const unsigned char *in = pixel(x, y);
-      row[x] = static_cast<std::uint32_t>(in[0]) << 16 | static_cast<std::uint32_t>(in[1]) << 8 |
-               static_cast<std::uint32_t>(in[2]);
-    }
-  }
-  cairo_surface_mark_dirty(surface);
   cairo_t *cr = cairo_create(surface);
   prepare_text(cr);
   set_colour(cr, {0.0, 0.0, 0.0, 0.55});

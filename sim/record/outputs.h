@@ -23,8 +23,6 @@ class OutputSink {
       : folder_(folder), failed_(std::move(failed)) {}
 
   const std::string &path() const { return folder_.path(); }
-  // Where an output is written until it is whole.
-  std::string partial(std::string_view name) const { return folder_.partial(name); }
   // The output's partial file made new for writing: a file descriptor, or -1
   // with errno set (see OutputFolder::create).
   int create(std::string_view name, int access) const { return folder_.create(name, access); }

@@ -32,24 +32,18 @@ RecordFile::~RecordFile() {
 }
 
 void RecordFile::write(const char *bytes, std::size_t size) {
+  if (file_ == nullptr) return;
   errno = 0;
-  if (std::fwrite(bytes, 1, size, file_) == size || failed_) return;
-  failed_ = true;
-  failure_ = errno;
+  if (std::fwrite(bytes, 1, size, file_) != size && failure_.empty())
+    failure_ = last_system_reason();
 }
 
 void RecordFile::complete() {
   if (file_ == nullptr) return;
   errno = 0;
-  const bool closed = std::fclose(file_) == 0;
-  const int close_failure = errno;
+  if (std::fclose(file_) != 0 && failure_.empty()) failure_ = last_system_reason();
   file_ = nullptr;
-  std::string reason;
-  if (failed_)
-    reason = failure_ != 0 ? system_reason(failure_) : "write error";
-  else if (!closed)
-    reason = close_failure != 0 ? system_reason(close_failure) : "write error";
-  outputs_.complete(name_, reason);
+  outputs_.complete(name_, failure_);
 }
 
 }  // namespace sim

@@ -29,8 +29,7 @@ class RecordFile {
   const OutputSink &outputs_;
   std::string name_;
   std::FILE *file_ = nullptr;
-  int failure_ = 0;  // errno of the first failed write
-  bool failed_ = false;
+  std::string failure_;  // why the first failed write or the close failed
 };
 
 }  // namespace sim

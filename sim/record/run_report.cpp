@@ -11,10 +11,6 @@ namespace sim {
 namespace {
 using nlohmann::ordered_json;
 
-ordered_json optional_metres(const std::optional<double> &value) {
-  return value ? ordered_json(report_metres(*value)) : ordered_json(nullptr);
-}
-
 ordered_json optional_index(const std::optional<int> &value) {
   return value ? ordered_json(*value) : ordered_json(nullptr);
 }
@@ -98,10 +94,9 @@ std::string report_json(const RunRecord &run) {
           window ? ordered_json({{"x", r.decided_on->window->x}, {"y", r.decided_on->window->y}})
                  : ordered_json(nullptr)},
          {"window_ground", std::move(window_ground)},
-         {"torso_tilt", std::round(r.torso_tilt * 1e6) / 1e6},
+         {"torso_tilt", report_radians(r.torso_tilt)},
          {"torso_shift", optional_metres(r.torso_shift)},
-         {"foot_force", r.foot_force ? ordered_json(std::round(*r.foot_force * 1e3) / 1e3)
-                                     : ordered_json(nullptr)}});
+         {"foot_force", rounded_or_null(r.foot_force, report_newtons)}});
   }
   report["reaches"] = std::move(reaches);
 

@@ -73,10 +73,6 @@ ReachOutcome outcome_at(const json &value) {
   throw MapError("outcome is " + value.dump() + ", which no run reports");
 }
 
-ordered_json optional_metres(const std::optional<double> &value) {
-  return value ? ordered_json(report_metres(*value)) : ordered_json(nullptr);
-}
-
 ordered_json counts_json(const SideCounts &c) {
   return {{"seen", c.seen}, {"reached", c.reached}, {"hit", c.hit}, {"no_contact", c.no_contact}};
 }
@@ -176,12 +172,8 @@ std::string map_json(const Settings &settings, const Summary &summary,
         {"error_worst", optional_metres(summary.clean_error_worst)},
         {"aim_offset_worst", optional_metres(summary.clean_aim_offset_worst)}}},
       {"well_inside", {{"points", summary.well_inside}, {"hit", summary.well_inside_hit}}},
-      {"torso_tilt_worst", summary.torso_tilt_worst
-                               ? ordered_json(std::round(*summary.torso_tilt_worst * 1e6) / 1e6)
-                               : ordered_json(nullptr)},
-      {"foot_force_worst", summary.foot_force_worst
-                               ? ordered_json(std::round(*summary.foot_force_worst * 1e3) / 1e3)
-                               : ordered_json(nullptr)}};
+      {"torso_tilt_worst", rounded_or_null(summary.torso_tilt_worst, report_radians)},
+      {"foot_force_worst", rounded_or_null(summary.foot_force_worst, report_newtons)}};
 
   // One point a line, so the file reads and greps as a table.
   std::string out = head.dump(2);

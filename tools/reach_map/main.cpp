@@ -122,8 +122,9 @@ int collect(const fs::path &out) {
   }
   const Summary summary = summarise(outcomes);
   write_file(out / "reach_map.json", map_json(settings, summary, outcomes));
-  if (!write_map_picture((out / "reach_map.png").string(), settings, summary, outcomes))
-    throw MapError((out / "reach_map.png").string() + ": cannot be written");
+  const std::string picture = map_picture_png(settings, summary, outcomes);
+  if (picture.empty()) throw MapError((out / "reach_map.png").string() + ": could not be drawn");
+  write_file(out / "reach_map.png", picture);
   std::cout << summary_line(settings, summary) << "\n";
   return 0;
 }

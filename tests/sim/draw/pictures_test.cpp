@@ -212,9 +212,8 @@ TEST(ReachMapPicture, APointsTileTakesTheColourOfItsMissAndNothingIsCutOff) {
     outcomes.push_back(o);
   }
   const sim::reach_map::Summary summary = sim::reach_map::summarise(outcomes);
-  const std::string path = (folder() / "reach_map.png").string();
-  ASSERT_TRUE(sim::reach_map::write_map_picture(path, settings, summary, outcomes));
-  const testpng::Picture picture = testpng::read(path);
+  const testpng::Picture picture = testpng::read(
+      saved("reach_map.png", sim::reach_map::map_picture_png(settings, summary, outcomes)));
   ASSERT_GT(picture.width, 0);
   // A miss of 0 is the darkest green of the scale, a hit's colour.
   int hit_green = 0;
