@@ -2,8 +2,10 @@
 #include "sim/draw/top_view.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <numbers>
 #include <set>
@@ -160,10 +162,23 @@ std::vector<Spot> spots_of(const std::vector<Placement> &placements,
         break;
     }
   }
+  // A leg's reaches follow one another in time, so the only one a placement
+  // can belong to is the last of its leg's that began before it.
+  std::array<std::vector<const Reach *>, 4> by_leg;
+  for (const Reach &r : reaches)
+    if (r.leg >= 0 && r.leg < 4) by_leg[static_cast<std::size_t>(r.leg)].push_back(&r);
   for (const Placement &p : placements) {
-    const bool in_a_reach = std::any_of(reaches.begin(), reaches.end(), [&](const Reach &r) {
-      return r.leg == p.leg && p.step > r.start_step && (!r.end_step || p.step <= *r.end_step);
-    });
+    bool in_a_reach = false;
+    if (p.leg >= 0 && p.leg < 4) {
+      const std::vector<const Reach *> &mine = by_leg[static_cast<std::size_t>(p.leg)];
+      const auto after = std::partition_point(mine.begin(), mine.end(), [&](const Reach *r) {
+        return r->start_step < p.step;
+      });
+      if (after != mine.begin()) {
+        const Reach &r = **std::prev(after);
+        in_a_reach = !r.end_step || p.step <= *r.end_step;
+      }
+    }
     if (!in_a_reach) spots.push_back({p.step, Mark::rest, {p.foot.x, p.foot.y}});
   }
   std::stable_sort(spots.begin(), spots.end(),
