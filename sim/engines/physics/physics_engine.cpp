@@ -19,12 +19,6 @@ namespace sim {
 
 namespace {
 
-// Joint j of the stand-in (sim/model/joints.h) is the model's joint and
-// position actuator of this name.
-constexpr std::array<const char *, joint_count> joint_names{
-    "leg0_hip",  "leg0_roll", "leg0_knee", "leg1_hip",    "leg1_roll",
-    "leg1_knee", "leg2_hip",  "leg2_roll", "leg2_knee",   "leg3_hip",
-    "leg3_roll", "leg3_knee", "tete_coup", "tourne_tete", "coup_h"};
 constexpr std::array<const char *, 2> foot_names{"leg0_foot", "leg2_foot"};
 
 // Physics substeps are at most this long, and a controller step is a whole

@@ -5,11 +5,13 @@
 #include <mujoco/mujoco.h>
 
 #include <algorithm>
+#include <array>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "sim/engines/physics/pinhole.h"
+#include "sim/model/joints.h"
 #include "sim/model/world_config.h"
 
 namespace sim {
@@ -19,6 +21,13 @@ namespace sim {
 // and robot_on_stand.xml, its torso fixed in space.
 extern const char *const robot_model_xml;
 extern const char *const robot_on_stand_xml;
+
+// Joint j of the stand-in (sim/model/joints.h) is the model's joint and
+// position actuator of this name.
+inline constexpr std::array<const char *, joint_count> joint_names{
+    "leg0_hip",  "leg0_roll", "leg0_knee", "leg1_hip",    "leg1_roll",
+    "leg1_knee", "leg2_hip",  "leg2_roll", "leg2_knee",   "leg3_hip",
+    "leg3_roll", "leg3_knee", "tete_coup", "tourne_tete", "coup_h"};
 
 // The free robot's paws: balls centred on the legs' foot points. A paw
 // resting on the floor touches it right below its centre, whatever the leg's

@@ -164,9 +164,9 @@ TEST(CameraFrame, ShowsEachImagePixelInItsOwnColourAndTheWholeTitle) {
   std::vector<unsigned char> image(3 * 20 * 10, 200);
   const std::size_t blue = (5 * 20 + 15) * 3;
   image[blue] = 10, image[blue + 1] = 20, image[blue + 2] = 230;
-  // The longest title a run can give: step 100,000,000 and every pixel of a
-  // 1024 x 1024 image red.
-  const std::string title = "step 100000000, right view: the search counted 1048576 red pixels";
+  // The longest title a run can give: a reach at step 100,000,000.
+  const std::string title =
+      "step 100000000, forward view: the image the right leg's reach was decided on";
   const testpng::Picture picture = testpng::read(
       saved("frame.png", sim::camera_frame_png(20, 10, image.data(), title, sim::Window{1, 1})));
   ASSERT_GT(picture.width, 0);

@@ -37,11 +37,8 @@ struct Model {
   // The qpos of the stand-in's joint j, found by its name: a free robot's
   // torso joint comes first.
   double &joint(int j) {
-    static constexpr const char *names[sim::joint_count] = {
-        "leg0_hip",  "leg0_roll", "leg0_knee", "leg1_hip",    "leg1_roll",
-        "leg1_knee", "leg2_hip",  "leg2_roll", "leg2_knee",   "leg3_hip",
-        "leg3_roll", "leg3_knee", "tete_coup", "tourne_tete", "coup_h"};
-    return data->qpos[model->jnt_qposadr[mj_name2id(model, mjOBJ_JOINT, names[j])]];
+    const char *name = sim::joint_names[static_cast<std::size_t>(j)];
+    return data->qpos[model->jnt_qposadr[mj_name2id(model, mjOBJ_JOINT, name)]];
   }
   double range_low(int j) {
     static_cast<void>(joint(j));
