@@ -108,10 +108,15 @@ bool HeadCamera::view_changed(const mjData &data) {
     std::copy_n(rotations + 9 * i, 9, pose.begin() + 3);
     return pose;
   };
+  // Only parts of the robot can move; the floor and the discs (the world
+  // body's) and hidden geoms never change the image.
+  const auto watched = [&](int g) {
+    return model_.geom_bodyid[g] != 0 && model_.geom_group[g] < 3;
+  };
   const std::array<double, 12> camera_now = pose_of(data.cam_xpos, data.cam_xmat, eye_);
   bool changed = !rendered_once_ || moved(camera_now.data(), camera_pose_);
   for (int g = 0; g < model_.ngeom && !changed; ++g) {
-    if (model_.geom_bodyid[g] == 0 || model_.geom_group[g] >= 3) continue;  // static or hidden
+    if (!watched(g)) continue;
     const std::array<double, 12> now = pose_of(data.geom_xpos, data.geom_xmat, g);
     changed =
         moved(now.data(), geom_poses_[index(g)]) && (geom_seen_[index(g)] || in_view(data, g));
@@ -119,6 +124,7 @@ bool HeadCamera::view_changed(const mjData &data) {
   if (!changed) return false;
   camera_pose_ = camera_now;
   for (int g = 0; g < model_.ngeom; ++g) {
+    if (!watched(g)) continue;
     geom_poses_[index(g)] = pose_of(data.geom_xpos, data.geom_xmat, g);
     geom_seen_[index(g)] = in_view(data, g);
   }
