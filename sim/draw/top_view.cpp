@@ -171,9 +171,8 @@ std::vector<Spot> spots_of(const std::vector<Placement> &placements,
     bool in_a_reach = false;
     if (p.leg >= 0 && p.leg < 4) {
       const std::vector<const Reach *> &mine = by_leg[static_cast<std::size_t>(p.leg)];
-      const auto after = std::partition_point(mine.begin(), mine.end(), [&](const Reach *r) {
-        return r->start_step < p.step;
-      });
+      const auto after = std::partition_point(
+          mine.begin(), mine.end(), [&](const Reach *r) { return r->start_step < p.step; });
       if (after != mine.begin()) {
         const Reach &r = **std::prev(after);
         in_a_reach = !r.end_step || p.step <= *r.end_step;
