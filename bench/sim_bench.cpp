@@ -11,7 +11,7 @@
 #include <string>
 
 #include "sim/engines/kinematic/kinematic_engine.h"
-#include "sim/world/camera.h"
+#include "sim/world/camera_device.h"
 #include "sim/world/world.h"
 #include "sim/world/world_file.h"
 
@@ -162,7 +162,7 @@ void SimFirstSideViewRender(benchmark::State &state) {
   set_points.set(sim::head_pan_joint, 0.4);
   for (auto _ : state) {
     sim::KinematicEngine engine(config);
-    sim::Camera camera(config);
+    sim::CameraDevice camera(config);
     engine.advance(set_points);
     engine.advance(set_points);
     camera.update(engine, set_points);

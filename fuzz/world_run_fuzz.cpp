@@ -19,7 +19,7 @@
 #include <string_view>
 
 #include "fuzz/fuzz_check.h"
-#include "sim/model/errors.h"
+#include "sim/core/errors.h"
 #include "sim/system/files.h"
 #include "sim/world/world.h"
 #include "sim/world/world_file.h"

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "controller_api/controller.h"
-#include "sim/model/errors.h"
+#include "sim/core/errors.h"
 #include "sim/system/signals.h"
 #include "sim/world/spelling.h"
 #include "sim/world/world.h"

@@ -5,8 +5,8 @@
 #include <numbers>
 #include <tuple>
 
-#include "sim/model/camera_calibration.h"
-#include "sim/model/legs.h"
+#include "sim/core/calibration_rule.h"
+#include "sim/core/legs.h"
 
 namespace sim::draw {
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "sim/core/geometry.h"
+#include "sim/core/legs.h"
 #include "sim/draw/canvas.h"
-#include "sim/model/geometry.h"
-#include "sim/model/legs.h"
 
 namespace sim::draw {
 

@@ -11,9 +11,9 @@
 #include <set>
 #include <tuple>
 
+#include "sim/core/geometry.h"
 #include "sim/draw/canvas.h"
 #include "sim/draw/ground_map.h"
-#include "sim/model/geometry.h"
 #include "sim/observe/placements.h"
 #include "sim/observe/reaches.h"
 

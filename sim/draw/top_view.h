@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "sim/model/geometry.h"
-#include "sim/model/world_config.h"
+#include "sim/core/geometry.h"
+#include "sim/core/world_config.h"
 #include "sim/observe/placements.h"
 #include "sim/observe/reaches.h"
 

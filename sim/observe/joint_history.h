@@ -7,7 +7,7 @@
 #include <optional>
 #include <vector>
 
-#include "sim/model/engine.h"
+#include "sim/core/engine.h"
 
 namespace sim {
 

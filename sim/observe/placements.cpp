@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "sim/model/legs.h"
+#include "sim/core/legs.h"
 
 namespace sim {
 

@@ -6,9 +6,9 @@
 #include <optional>
 #include <vector>
 
-#include "sim/model/engine.h"
-#include "sim/model/geometry.h"
-#include "sim/model/world_config.h"
+#include "sim/core/engine.h"
+#include "sim/core/geometry.h"
+#include "sim/core/world_config.h"
 
 namespace sim {
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "sim/model/joints.h"
-#include "sim/model/legs.h"
+#include "sim/core/joints.h"
+#include "sim/core/legs.h"
 
 namespace sim {
 

@@ -11,8 +11,8 @@
 #include <optional>
 #include <vector>
 
-#include "sim/model/engine.h"
-#include "sim/model/geometry.h"
+#include "sim/core/engine.h"
+#include "sim/core/geometry.h"
 #include "sim/observe/placements.h"
 #include "sim/observe/target_window.h"
 

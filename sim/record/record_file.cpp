@@ -5,7 +5,7 @@
 
 #include <cerrno>
 
-#include "sim/model/errors.h"
+#include "sim/core/errors.h"
 #include "sim/system/files.h"
 
 namespace sim {

@@ -13,9 +13,9 @@
 #include <variant>
 #include <vector>
 
-#include "sim/model/engine.h"
-#include "sim/model/geometry.h"
-#include "sim/model/world_config.h"
+#include "sim/core/engine.h"
+#include "sim/core/geometry.h"
+#include "sim/core/world_config.h"
 #include "sim/observe/placements.h"
 #include "sim/observe/reaches.h"
 #include "sim/observe/target_sightings.h"

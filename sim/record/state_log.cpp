@@ -3,7 +3,7 @@
 #include <array>
 #include <charconv>
 
-#include "sim/model/legs.h"
+#include "sim/core/legs.h"
 
 namespace sim {
 

@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/core/errors.h"
 #include "sim/draw/video_caption.h"
-#include "sim/model/errors.h"
 #include "sim/system/files.h"
 #include "sim/system/signals.h"
 

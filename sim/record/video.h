@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/model/third_person_view.h"
+#include "sim/core/third_person_view.h"
 #include "sim/record/outputs.h"
 #include "sim/record/recorder.h"
 

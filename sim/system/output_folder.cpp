@@ -10,7 +10,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "sim/model/errors.h"
+#include "sim/core/errors.h"
 #include "sim/system/files.h"
 
 namespace sim {

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string_view>
 
-#include "sim/model/joints.h"
+#include "sim/core/joints.h"
 
 namespace sim {
 
@@ -15,7 +15,7 @@ enum class DeviceKind { none, receiver, joint, camera };
 struct Device {
   std::string_view name;
   DeviceKind kind;
-  int joint;  // the joint index (sim/model/joints.h) for joints, else -1
+  int joint;  // the joint index (sim/core/joints.h) for joints, else -1
 };
 
 // Tag 0 means "no such device"; tag t > 0 is devices[t - 1].

@@ -9,9 +9,9 @@
 #include <cstring>
 #include <utility>
 
-#include "sim/model/camera_calibration.h"
+#include "sim/core/calibration_rule.h"
 #include "sim/observe/target_window.h"
-#include "sim/record/camera_frames.h"
+#include "sim/record/frames_recorder.h"
 #include "sim/record/model_file.h"
 #include "sim/record/run_pictures.h"
 #include "sim/record/run_report.h"

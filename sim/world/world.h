@@ -16,14 +16,14 @@
 #include <string_view>
 #include <vector>
 
-#include "sim/model/world_config.h"
+#include "sim/core/world_config.h"
 #include "sim/observe/placements.h"
 #include "sim/observe/reaches.h"
 #include "sim/observe/target_sightings.h"
 #include "sim/record/outputs.h"
 #include "sim/record/recorder.h"
 #include "sim/system/output_folder.h"
-#include "sim/world/camera.h"
+#include "sim/world/camera_device.h"
 #include "sim/world/devices.h"
 #include "sim/world/engine_choice.h"
 #include "sim/world/progress.h"
@@ -75,7 +75,7 @@ class World {
   std::int64_t steps_done() const { return steps_done_; }
   const Engine &engine() const { return *engine_.engine; }
   const SetPoints &set_points() const { return set_points_; }
-  const Camera &camera() const { return camera_; }
+  const CameraDevice &camera() const { return camera_; }
   const WorldConfig &config() const { return config_; }
   const std::vector<Placement> &placements() const { return watch_.placements(); }
 
@@ -103,7 +103,7 @@ class World {
   WorldConfig config_;
   SetPoints set_points_;
   ChosenEngine engine_;
-  Camera camera_;
+  CameraDevice camera_;
   Progress progress_;
   std::unique_ptr<OutputFolder> folder_;  // null: no outputs
   std::unique_ptr<OutputSink> outputs_;

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "sim/model/world_config.h"
+#include "sim/core/world_config.h"
 
 namespace sim {
 

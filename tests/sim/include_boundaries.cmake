@@ -56,7 +56,7 @@ endforeach()
 
 # Outside libraries whose headers sit on the system's own include path: the
 # build cannot hide them, so their includes are checked in the text.
-set(owners "mujoco/|sim/engines/physics/|tests/sim/engines/physics/"
+set(owners "mujoco/|sim/engines/physics/|tests/sim/engines/physics/|tools/fit_camera/"
            "EGL/|sim/engines/physics/"
            "GL/|sim/engines/physics/"
            "cairo|sim/draw/"

@@ -18,9 +18,9 @@
 #include <unsupported/Eigen/NumericalDiff>
 #include <vector>
 
-#include "sim/engines/physics/camera_fit.h"
+#include "sim/core/calibration_rule.h"
 #include "sim/engines/physics/pinhole.h"
-#include "sim/model/camera_calibration.h"
+#include "tools/fit_camera/head_model.h"
 
 namespace {
 

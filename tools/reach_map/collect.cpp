@@ -4,7 +4,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "sim/model/legs.h"
+#include "sim/core/legs.h"
 #include "sim/record/report_numbers.h"
 #include "sim/system/files.h"
 #include "tools/reach_map/reach_map.h"

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
-#include "sim/model/camera_calibration.h"
-#include "sim/model/legs.h"
+#include "sim/core/calibration_rule.h"
+#include "sim/core/legs.h"
 #include "tools/reach_map/reach_map.h"
 
 namespace sim::reach_map {

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "sim/draw/reach_map_picture.h"
 #include "tools/reach_map/reach_map.h"
+#include "tools/reach_map/reach_map_picture.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <optional>
 
-#include "sim/model/legs.h"
+#include "sim/core/legs.h"
 
 namespace sim {
 

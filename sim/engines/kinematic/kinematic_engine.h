@@ -6,10 +6,10 @@
 #include <array>
 #include <vector>
 
+#include "sim/core/calibration_rule.h"
+#include "sim/core/engine.h"
+#include "sim/core/world_config.h"
 #include "sim/engines/kinematic/ramped_joints.h"
-#include "sim/model/camera_calibration.h"
-#include "sim/model/engine.h"
-#include "sim/model/world_config.h"
 
 namespace sim {
 

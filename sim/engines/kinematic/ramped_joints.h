@@ -5,8 +5,8 @@
 
 #include <array>
 
-#include "sim/model/engine.h"
-#include "sim/model/joints.h"
+#include "sim/core/engine.h"
+#include "sim/core/joints.h"
 
 namespace sim {
 

@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-#include "sim/model/errors.h"
+#include "sim/core/errors.h"
 
 namespace sim {
 

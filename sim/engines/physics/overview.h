@@ -7,8 +7,8 @@
 #include <span>
 #include <vector>
 
+#include "sim/core/third_person_view.h"
 #include "sim/engines/physics/renderer.h"
-#include "sim/model/third_person_view.h"
 
 namespace sim {
 

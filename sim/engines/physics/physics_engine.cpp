@@ -8,12 +8,12 @@
 #include <cstdio>
 #include <string>
 
-#include "sim/engines/physics/head_camera.h"
+#include "sim/core/errors.h"
+#include "sim/core/legs.h"
 #include "sim/engines/physics/overview.h"
+#include "sim/engines/physics/rendered_head_camera.h"
 #include "sim/engines/physics/renderer.h"
 #include "sim/engines/physics/robot_model.h"
-#include "sim/model/errors.h"
-#include "sim/model/legs.h"
 
 namespace sim {
 
@@ -131,7 +131,7 @@ struct PhysicsEngine::Parts {
   ModelPointer model;
   std::unique_ptr<mjData, DataDeleter> data;
   Renderer renderer;
-  HeadCamera head;
+  RenderedHeadCamera head;
   Overview overview;
   std::array<int, joint_count> qpos_address{};
   std::array<int, joint_count> actuator{};

@@ -6,9 +6,9 @@
 #include <memory>
 #include <string>
 
-#include "sim/model/engine.h"
-#include "sim/model/third_person_view.h"
-#include "sim/model/world_config.h"
+#include "sim/core/engine.h"
+#include "sim/core/third_person_view.h"
+#include "sim/core/world_config.h"
 
 namespace sim {
 

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <optional>
 
-#include "sim/model/geometry.h"
+#include "sim/core/geometry.h"
 
 namespace sim::physics {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <utility>
 
-#include "sim/model/errors.h"
+#include "sim/core/errors.h"
 
 namespace sim {
 

@@ -4,8 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
-#include "sim/model/errors.h"
-#include "sim/model/geometry.h"
+#include "sim/core/errors.h"
+#include "sim/core/geometry.h"
 
 namespace sim {
 

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "sim/core/joints.h"
+#include "sim/core/world_config.h"
 #include "sim/engines/physics/pinhole.h"
-#include "sim/model/joints.h"
-#include "sim/model/world_config.h"
 
 namespace sim {
 
@@ -22,7 +22,7 @@ namespace sim {
 extern const char *const robot_model_xml;
 extern const char *const robot_on_stand_xml;
 
-// Joint j of the stand-in (sim/model/joints.h) is the model's joint and
+// Joint j of the stand-in (sim/core/joints.h) is the model's joint and
 // position actuator of this name.
 inline constexpr std::array<const char *, joint_count> joint_names{
     "leg0_hip",  "leg0_roll", "leg0_knee", "leg1_hip",    "leg1_roll",

@@ -11,9 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "sim/draw/camera_frame.h"
+#include "sim/draw/frame_picture.h"
 #include "sim/draw/joint_plot.h"
-#include "sim/draw/reach_map_picture.h"
 #include "sim/draw/top_view.h"
 #include "sim/draw/video_caption.h"
 #include "tests/sim/draw/png_reader.h"
@@ -168,7 +167,7 @@ TEST(CameraFrame, ShowsEachImagePixelInItsOwnColourAndTheWholeTitle) {
   const std::string title =
       "step 100000000, forward view: the image the right leg's reach was decided on";
   const testpng::Picture picture = testpng::read(
-      saved("frame.png", sim::camera_frame_png(20, 10, image.data(), title, sim::Window{1, 1})));
+      saved("frame.png", sim::frame_picture_png(20, 10, image.data(), title, sim::Window{1, 1})));
   ASSERT_GT(picture.width, 0);
   int blue_pixels = 0;
   int grey_pixels = 0;
@@ -198,31 +197,6 @@ TEST(JointPlot, NothingIsCutOffAtTheEdgeEvenForTheLongestRun) {
   EXPECT_EQ(testpng::ink_at_edges(picture, 3), 0);
 }
 
-TEST(ReachMapPicture, APointsTileTakesTheColourOfItsMissAndNothingIsCutOff) {
-  sim::reach_map::Settings settings;
-  settings.spacing_um = 10'000;
-  std::vector<sim::reach_map::Outcome> outcomes;
-  for (const double y : {-0.05, 0.05}) {
-    sim::reach_map::Outcome o;
-    o.point = {0.04, y};
-    o.leg = y > 0 ? 0 : 2;
-    o.seen = true;
-    o.reach = sim::ReachOutcome::on_target;
-    o.miss = 0.0;
-    outcomes.push_back(o);
-  }
-  const sim::reach_map::Summary summary = sim::reach_map::summarise(outcomes);
-  const testpng::Picture picture = testpng::read(
-      saved("reach_map.png", sim::reach_map::map_picture_png(settings, summary, outcomes)));
-  ASSERT_GT(picture.width, 0);
-  // A miss of 0 is the darkest green of the scale, a hit's colour.
-  int hit_green = 0;
-  for (int y = 0; y < picture.height; ++y)
-    for (int x = 0; x < picture.width; ++x) hit_green += picture.at(x, y) == Rgb{0, 102, 56};
-  EXPECT_GT(hit_green, 2 * 10);
-  EXPECT_EQ(testpng::ink_at_edges(picture, 3), 0);
-}
-
 TEST(Pictures, TargetsAndFeetFarOutsideTheGroundShownStillGiveAPicture) {
   sim::WorldConfig world = two_discs();
   world.targets.push_back({2e6, 0.0, 0.006, {214, 30, 30}});
@@ -241,8 +215,8 @@ TEST(Pictures, TargetsAndFeetFarOutsideTheGroundShownStillGiveAPicture) {
 
   std::vector<unsigned char> image(3 * 20 * 10, 200);
   for (const sim::Window window : {sim::Window{15, 5}, sim::Window{-2'000'000'000, 2'000'000'000}})
-    EXPECT_FALSE(sim::camera_frame_png(20, 10, image.data(), "step 1, left view", window).empty());
-  EXPECT_TRUE(sim::camera_frame_png(20, 10, nullptr, "step 1, left view", std::nullopt).empty());
+    EXPECT_FALSE(sim::frame_picture_png(20, 10, image.data(), "step 1, left view", window).empty());
+  EXPECT_TRUE(sim::frame_picture_png(20, 10, nullptr, "step 1, left view", std::nullopt).empty());
 }
 
 }  // namespace

@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "sim/core/joints.h"
 #include "sim/engines/kinematic/kinematic_engine.h"
-#include "sim/model/joints.h"
 
 namespace {
 

@@ -12,9 +12,9 @@
 #include <optional>
 #include <vector>
 
+#include "sim/core/joints.h"
+#include "sim/core/legs.h"
 #include "sim/engines/kinematic/kinematic_engine.h"
-#include "sim/model/joints.h"
-#include "sim/model/legs.h"
 #include "sim/observe/placements.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "sim/model/errors.h"
+#include "sim/core/errors.h"
 #include "sim/system/files.h"
 
 namespace {

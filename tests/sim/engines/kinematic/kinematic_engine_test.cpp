@@ -10,10 +10,10 @@
 #include <optional>
 #include <vector>
 
+#include "sim/core/calibration_rule.h"
+#include "sim/core/joints.h"
 #include "sim/engines/kinematic/ramped_joints.h"
-#include "sim/model/camera_calibration.h"
-#include "sim/model/joints.h"
-#include "tests/sim/calibration_rule.h"
+#include "tests/sim/calibration_oracle.h"
 
 namespace {
 

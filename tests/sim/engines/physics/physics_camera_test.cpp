@@ -8,8 +8,8 @@
 
 #include <vector>
 
+#include "sim/core/joints.h"
 #include "sim/engines/physics/physics_engine.h"
-#include "sim/model/joints.h"
 
 namespace {
 

@@ -13,12 +13,12 @@
 #include <fstream>
 #include <string>
 
+#include "sim/core/calibration_rule.h"
+#include "sim/core/errors.h"
+#include "sim/core/joints.h"
+#include "sim/core/legs.h"
 #include "sim/engines/physics/physics_engine.h"
 #include "sim/engines/physics/pinhole.h"
-#include "sim/model/camera_calibration.h"
-#include "sim/model/errors.h"
-#include "sim/model/joints.h"
-#include "sim/model/legs.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The camera calibration the tables were made from: the ground point each
 // pixel sees against the rule written out apart from the stand-in's code, its
 // inverse, and the controller's tables that were rounded from it.
-#include "sim/model/camera_calibration.h"
+#include "sim/core/calibration_rule.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include <optional>
 #include <utility>
 
-#include "tests/sim/calibration_rule.h"
+#include "tests/sim/calibration_oracle.h"
 #include "vision/target_tables.h"
 
 namespace {

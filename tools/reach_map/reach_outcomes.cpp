@@ -1,4 +1,4 @@
-#include "sim/observe/reach_outcomes.h"
+#include "tools/reach_map/reach_outcomes.h"
 
 #include <algorithm>
 #include <cmath>

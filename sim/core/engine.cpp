@@ -1,4 +1,4 @@
-#include "sim/model/engine.h"
+#include "sim/core/engine.h"
 
 #include <algorithm>
 #include <cmath>

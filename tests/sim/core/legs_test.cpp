@@ -1,7 +1,7 @@
 // The stand-in's legs against the controller's solver: the foot that the
 // solver's set-points put the leg at is the target it was given, over every
 // target the tables can hand it.
-#include "sim/model/legs.h"
+#include "sim/core/legs.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <string>
 
 #include "kinematics/leg_ik.h"
-#include "sim/model/geometry.h"
+#include "sim/core/geometry.h"
 #include "tests/controller/fake_controller.h"
 #include "vision/target_tables.h"
 

@@ -1,4 +1,4 @@
-#include "sim/engines/physics/head_camera.h"
+#include "sim/engines/physics/rendered_head_camera.h"
 
 #include <algorithm>
 #include <cmath>
@@ -17,8 +17,8 @@ constexpr double calibrated_centre = calibrated_side / 2.0;
 std::size_t index(int i) { return static_cast<std::size_t>(i); }
 }  // namespace
 
-HeadCamera::HeadCamera(mjModel &model, Renderer &renderer, int width, int height, double floor_z,
-                       double unmoved)
+RenderedHeadCamera::RenderedHeadCamera(mjModel &model, Renderer &renderer, int width, int height,
+                                       double floor_z, double unmoved)
     : model_(model),
       renderer_(renderer),
       width_(width),
@@ -54,9 +54,9 @@ HeadCamera::HeadCamera(mjModel &model, Renderer &renderer, int width, int height
   geom_seen_.resize(index(model.ngeom));
 }
 
-HeadCamera::~HeadCamera() { mjr_freeContext(&context_); }
+RenderedHeadCamera::~RenderedHeadCamera() { mjr_freeContext(&context_); }
 
-bool HeadCamera::render(mjData &data, std::span<unsigned char> image) {
+bool RenderedHeadCamera::render(mjData &data, std::span<unsigned char> image) {
   if (!view_changed(data)) return false;
   renderer_.draw(model_, data, context_, camera_, rendered_width_, rendered_height_, rendered_);
   const std::size_t row = static_cast<std::size_t>(width_) * 3u;
@@ -68,7 +68,7 @@ bool HeadCamera::render(mjData &data, std::span<unsigned char> image) {
   return true;
 }
 
-bool HeadCamera::in_view(const mjData &data, int geom) const {
+bool RenderedHeadCamera::in_view(const mjData &data, int geom) const {
   const mjtNum *camera_at = data.cam_xpos + 3 * eye_;
   const mjtNum *axes = data.cam_xmat + 9 * eye_;  // columns: right, up, backwards
   const mjtNum *centre = data.geom_xpos + 3 * geom;
@@ -88,7 +88,7 @@ bool HeadCamera::in_view(const mjData &data, int geom) const {
          std::abs(local[1]) - depth * tan_y <= radius * std::sqrt(1.0 + tan_y * tan_y);
 }
 
-bool HeadCamera::view_changed(const mjData &data) {
+bool RenderedHeadCamera::view_changed(const mjData &data) {
   // Rendering is most of a step's cost, and between the head's motions the
   // camera looks at ground where nothing moves: a new image is drawn only
   // when the camera moved, or a part of the robot moved in or out of view or
@@ -132,7 +132,7 @@ bool HeadCamera::view_changed(const mjData &data) {
   return true;
 }
 
-std::optional<Vec2> HeadCamera::ground_seen(const mjData &data, double u, double v) const {
+std::optional<Vec2> RenderedHeadCamera::ground_seen(const mjData &data, double u, double v) const {
   return physics::pixel_ground_point(camera_pose(data, eye_), model_.cam_fovy[eye_],
                                      rendered_width_, rendered_height_, u + crop_x_, v + crop_y_,
                                      floor_z_);

@@ -4,7 +4,7 @@
 
 #include <optional>
 
-#include "sim/model/geometry.h"
+#include "sim/core/geometry.h"
 
 namespace sim {
 

@@ -13,7 +13,7 @@ namespace sim {
 // A camera image enlarged so its pixels can be seen, with a title and, when a
 // window was found, its 7 x 7 pixels outlined. The PNG's bytes; none if the
 // drawing failed or there is no image.
-std::string camera_frame_png(int width, int height, const unsigned char *rgb,
-                             const std::string &title, std::optional<Window> window);
+std::string frame_picture_png(int width, int height, const unsigned char *rgb,
+                              const std::string &title, std::optional<Window> window);
 
 }  // namespace sim

@@ -1,10 +1,10 @@
-#include "sim/record/camera_frames.h"
+#include "sim/record/frames_recorder.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <string>
 
-#include "sim/draw/camera_frame.h"
+#include "sim/draw/frame_picture.h"
 #include "sim/system/files.h"
 
 namespace sim {
@@ -64,7 +64,7 @@ void FramesRecorder::save(std::int64_t step, View side, bool reach, const Camera
   std::snprintf(name, sizeof name, "frame_%06lld_%s_%s.png", static_cast<long long>(step),
                 view_name(side), reach ? "reach" : "look");
   outputs_.write_picture(
-      name, camera_frame_png(camera.width, camera.height, camera.pixels, title, window));
+      name, frame_picture_png(camera.width, camera.height, camera.pixels, title, window));
 }
 
 }  // namespace sim

@@ -1,6 +1,6 @@
 // reach_map.png: the ground from above, each grid point coloured by how far
 // the foot landed from the disc's centre.
-#include "sim/draw/reach_map_picture.h"
+#include "tools/reach_map/reach_map_picture.h"
 
 #include <algorithm>
 #include <cmath>

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/observe/reach_outcomes.h"
+#include "tools/reach_map/reach_outcomes.h"
 
 namespace sim::reach_map {
 

@@ -1,6 +1,6 @@
 // The image the controller reads: one buffer for the whole run, brought up to
 // date from the engine, with the world's scripted blocks painted over it.
-#include "sim/world/camera.h"
+#include "sim/world/camera_device.h"
 
 #include <gtest/gtest.h>
 
@@ -9,8 +9,8 @@
 #include <optional>
 #include <vector>
 
+#include "sim/core/calibration_rule.h"
 #include "sim/engines/kinematic/kinematic_engine.h"
-#include "sim/model/camera_calibration.h"
 
 namespace {
 
@@ -42,10 +42,10 @@ struct Rig {
   }
   sim::KinematicEngine engine;
   sim::SetPoints set_points;
-  sim::Camera camera;
+  sim::CameraDevice camera;
 };
 
-TEST(Camera, ScriptedBlocksFollowThePanSetPointsSign) {
+TEST(CameraDevice, ScriptedBlocksFollowThePanSetPointsSign) {
   sim::WorldConfig config;
   config.blocks.push_back({true, 10, 20, 7, 7, red});
   config.blocks.push_back({false, 100, 30, 7, 7, blue});
@@ -62,7 +62,7 @@ TEST(Camera, ScriptedBlocksFollowThePanSetPointsSign) {
   EXPECT_EQ(rig.camera.shown(), sim::View::right);
 }
 
-TEST(Camera, KeepsOneBufferWhateverTheViewAndTakesBlocksAwayAgain) {
+TEST(CameraDevice, KeepsOneBufferWhateverTheViewAndTakesBlocksAwayAgain) {
   // A disc in the left view, and a block that shows with the head turned left.
   sim::WorldConfig config;
   const std::optional<sim::Vec2> at = sim::ground_point(sim::View::left, 80, 120);

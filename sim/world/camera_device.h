@@ -6,15 +6,15 @@
 #include <cstdint>
 #include <vector>
 
-#include "sim/model/engine.h"
-#include "sim/model/geometry.h"
-#include "sim/model/world_config.h"
+#include "sim/core/engine.h"
+#include "sim/core/geometry.h"
+#include "sim/core/world_config.h"
 
 namespace sim {
 
-class Camera {
+class CameraDevice {
  public:
-  explicit Camera(const WorldConfig &world);
+  explicit CameraDevice(const WorldConfig &world);
 
   int width() const { return width_; }
   int height() const { return height_; }

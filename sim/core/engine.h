@@ -9,8 +9,8 @@
 #include <span>
 #include <vector>
 
-#include "sim/model/geometry.h"
-#include "sim/model/joints.h"
+#include "sim/core/geometry.h"
+#include "sim/core/joints.h"
 
 namespace sim {
 

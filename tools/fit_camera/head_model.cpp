@@ -1,4 +1,4 @@
-#include "sim/engines/physics/camera_fit.h"
+#include "tools/fit_camera/head_model.h"
 
 #include <mujoco/mujoco.h>
 

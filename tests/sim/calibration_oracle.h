@@ -3,7 +3,7 @@
 // there shows: (n0 + nu u + nv v) / (1 + du u + dv v) per coordinate.
 #pragma once
 
-#include "sim/model/geometry.h"
+#include "sim/core/geometry.h"
 
 namespace calibration {
 

@@ -1,4 +1,4 @@
-#include "sim/draw/camera_frame.h"
+#include "sim/draw/frame_picture.h"
 
 #include <algorithm>
 #include <cmath>
@@ -29,8 +29,8 @@ void draw_window_outline(cairo_t *cr, double x, double y, double side) {
 }
 }  // namespace
 
-std::string camera_frame_png(int width, int height, const unsigned char *rgb,
-                             const std::string &title, std::optional<Window> window) {
+std::string frame_picture_png(int width, int height, const unsigned char *rgb,
+                              const std::string &title, std::optional<Window> window) {
   if (rgb == nullptr || width < 1 || height < 1) return "";
   const double longer = std::max(width, height);
   const int zoom =

@@ -1,17 +1,17 @@
-#include "sim/world/camera.h"
+#include "sim/world/camera_device.h"
 
 #include <algorithm>
 
 namespace sim {
 
-Camera::Camera(const WorldConfig &world)
+CameraDevice::CameraDevice(const WorldConfig &world)
     : width_(world.camera_width),
       height_(world.camera_height),
       blocks_(world.blocks),
       rendered_(blocks_.empty() ? 0u : image_bytes()),
       pixels_(image_bytes()) {}
 
-void Camera::update(Engine &engine, const SetPoints &set_points) {
+void CameraDevice::update(Engine &engine, const SetPoints &set_points) {
   // Without blocks the engine draws straight into the controller's buffer;
   // with them it draws into a clean copy, so a block can be taken away again.
   if (blocks_.empty()) {
@@ -38,7 +38,7 @@ void Camera::update(Engine &engine, const SetPoints &set_points) {
   paint_blocks(blocks);
 }
 
-void Camera::paint_blocks(View view) {
+void CameraDevice::paint_blocks(View view) {
   if (view == View::forward) return;
   for (const Block &block : blocks_) {
     if (block.left != (view == View::left)) continue;

@@ -8,8 +8,8 @@
 #include <optional>
 #include <vector>
 
-#include "sim/model/geometry.h"
-#include "sim/model/world_config.h"
+#include "sim/core/geometry.h"
+#include "sim/core/world_config.h"
 #include "sim/observe/reaches.h"
 
 namespace sim::reach_map {

@@ -1,4 +1,4 @@
-#include "sim/model/geometry.h"
+#include "sim/core/geometry.h"
 
 namespace sim {
 

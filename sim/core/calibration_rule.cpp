@@ -1,4 +1,4 @@
-#include "sim/model/camera_calibration.h"
+#include "sim/core/calibration_rule.h"
 
 #include <cmath>
 

@@ -10,12 +10,12 @@
 #include <span>
 #include <vector>
 
+#include "sim/core/geometry.h"
 #include "sim/engines/physics/renderer.h"
-#include "sim/model/geometry.h"
 
 namespace sim {
 
-class HeadCamera {
+class RenderedHeadCamera {
  public:
   // A width x height image through the model's camera "eye". Widens the
   // model's field of view and sizes its offscreen buffer for what is
@@ -23,11 +23,11 @@ class HeadCamera {
   // `floor_z` is the height of the floor it sees the ground on, and a move
   // below `unmoved` (m or rad) of the camera or of what it sees leaves its
   // image as it was.
-  HeadCamera(mjModel &model, Renderer &renderer, int width, int height, double floor_z,
-             double unmoved);
-  ~HeadCamera();
-  HeadCamera(const HeadCamera &) = delete;
-  HeadCamera &operator=(const HeadCamera &) = delete;
+  RenderedHeadCamera(mjModel &model, Renderer &renderer, int width, int height, double floor_z,
+                     double unmoved);
+  ~RenderedHeadCamera();
+  RenderedHeadCamera(const RenderedHeadCamera &) = delete;
+  RenderedHeadCamera &operator=(const RenderedHeadCamera &) = delete;
 
   // Brings image (width x height x 3 bytes) up to date with the data's last
   // kinematics; false when nothing it shows moved since it was last drawn.

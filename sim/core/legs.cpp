@@ -1,4 +1,4 @@
-#include "sim/model/legs.h"
+#include "sim/core/legs.h"
 
 #include <cmath>
 

@@ -1,4 +1,4 @@
-#include "sim/model/world_config.h"
+#include "sim/core/world_config.h"
 
 namespace sim {
 
