@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "sim/record/report_numbers.h"
+#include "sim/system/signals.h"
 
 namespace sim {
 
@@ -49,6 +50,21 @@ std::vector<int> hits_per_target(const RunRecord &run) {
 }
 }  // namespace
 
+std::string describe(const ControllerEnd &end) {
+  const std::string at = " at step " + std::to_string(end.step);
+  switch (end.how) {
+    case ControllerEnd::How::killed:
+      return "the controller was killed by " + signal_name(end.code) + at;
+    case ControllerEnd::How::vanished:
+      return "the controller's process ended" + at +
+             " without saying how (it called _exit, or was killed by SIGKILL)";
+    case ControllerEnd::How::exited:
+      break;
+  }
+  return "the controller exited with status " + std::to_string(end.code) + at +
+         ", before its run was over";
+}
+
 std::string report_json(const RunRecord &run) {
   ordered_json report;
   report["world"] = run.world.file;
@@ -58,6 +74,21 @@ std::string report_json(const RunRecord &run) {
   report["time_step_ms"] = run.world.time_step_ms;
   report["steps"] = run.steps_done;
   report["interrupted"] = run.interrupted;
+  if (run.controller_end) {
+    const ControllerEnd &end = *run.controller_end;
+    ordered_json controller;
+    controller["ended"] = end.how == ControllerEnd::How::exited   ? "exited"
+                          : end.how == ControllerEnd::How::killed ? "killed"
+                                                                  : "unknown";
+    controller["exit_status"] =
+        end.how == ControllerEnd::How::exited ? ordered_json(end.code) : ordered_json(nullptr);
+    controller["signal"] = end.how == ControllerEnd::How::killed
+                               ? ordered_json(signal_name(end.code))
+                               : ordered_json(nullptr);
+    controller["step"] = end.step;
+    controller["reason"] = describe(end);
+    report["controller"] = std::move(controller);
+  }
 
   ordered_json placements = ordered_json::array();
   for (const Placement &p : run.placements)
@@ -150,6 +181,7 @@ std::string summary_line(const RunRecord &run) {
   if (!missed.empty())
     line += (missed.find(',') == std::string::npos ? "; target " : "; targets ") + missed +
             " never reached";
+  if (run.controller_end) line += "; " + describe(*run.controller_end);
   return line;
 }
 

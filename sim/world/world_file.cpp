@@ -44,6 +44,7 @@ constexpr double min_physics_step_ms = 0.1;
 // A step of more than a second is nothing a controller's loop meets, and
 // longer ones take a run's time (steps x step) past what a double counts.
 constexpr double max_step_ms = 1000.0;
+constexpr double max_stuck_after_s = 86400.0;  // a day: longer is no limit at all
 
 std::string number_text(double value) {
   std::ostringstream text;
@@ -219,7 +220,7 @@ WorldConfig parse_world(std::string_view text, const std::string &file_name) {
   world.file = file_name;
   in.only_keys(root, "",
                {"engine", "steps", "time_step_ms", "joint_speed", "run_calls", "stop_after_reaches",
-                "camera", "output", "robot", "target", "block"});
+                "stuck_after_s", "camera", "output", "robot", "target", "block"});
   if (const toml::node *engine = root.get("engine")) {
     const std::optional<EngineKind> kind = engine_named(engine->value_or(std::string_view()));
     if (!kind) in.fail("engine", "must be \"physics\" or \"kinematic\"");
@@ -250,6 +251,10 @@ WorldConfig parse_world(std::string_view text, const std::string &file_name) {
   world.run_calls = in.integer(root, "run_calls", "run_calls", 0, 0, 100'000'000);
   world.stop_after_reaches =
       in.integer(root, "stop_after_reaches", "stop_after_reaches", 0, 0, 100'000'000);
+  world.stuck_after_s = in.number(root, "stuck_after_s", "stuck_after_s", 0.0);
+  if (!(world.stuck_after_s >= 0.0 && world.stuck_after_s <= max_stuck_after_s))
+    in.fail("stuck_after_s", "must be between 0 (never) and 86400 seconds, not " +
+                                 number_text(world.stuck_after_s));
 
   if (const toml::table *robot = in.table(root, "robot", "robot")) {
     // The kinematic robot has joints and feet but no body to hold or free.
