@@ -20,6 +20,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -251,8 +253,13 @@ int inherited_link(const char *named) {
 }
 
 // Ends this process as the simulator asked, once the run is over. Called
-// without the lock held: exit handlers may call the library again.
+// without the lock held: exit handlers may call the library again. Of
+// threads that learn of the end at once, the first ends the process and the
+// others wait for it.
 [[noreturn]] void end_as_told() {
+  static std::atomic<bool> ending{false};
+  if (ending.exchange(true))
+    for (;;) ::pause();
   std::exit(the_link.block != nullptr ? the_link.block->exit_status.load() : 2);
 }
 
@@ -265,7 +272,8 @@ void connect() {
                         stdout_closed ? hello_stdout_closed : 0u};
   char answer = 0;
   int block_fd = -1;
-  if (!send_all(the_link.socket, &hello_byte, 1) || !send_all(the_link.socket, &hello, sizeof hello) ||
+  if (!send_all(the_link.socket, &hello_byte, 1) ||
+      !send_all(the_link.socket, &hello, sizeof hello) ||
       !receive_with_fd(the_link.socket, answer, block_fd))
     give_up("the simulator ended before the run began");
   // Refused: the simulator has said why.
@@ -314,17 +322,21 @@ class Call {
                   number,
                   static_cast<std::uint32_t>(text.size())};
     if (text.size() > UINT32_MAX / 2 || record.size > block.log_capacity / 2) {
-      // Too long for the log: on the socket, whole, after the log.
+      // Too long for the log: on the socket, whole, played after the log.
       const char big = static_cast<char>(Message::big);
-      if (!send_all(the_link.socket, &big, 1) || !send_all(the_link.socket, &record, sizeof record) ||
+      if (!send_all(the_link.socket, &big, 1) ||
+          !send_all(the_link.socket, &record, sizeof record) ||
           !send_all(the_link.socket, text.data(), text.size()))
         lost();
-      receive_answer();
+      char answer = 0;
+      do {
+        if (!receive_all(the_link.socket, &answer, 1)) lost();
+      } while (answer != static_cast<char>(Answer::big_played));
       return;
     }
     std::uint64_t end = block.log_end.load(std::memory_order_relaxed);
     if (end + record.size > block.log_capacity) {
-      sync();
+      request();
       end = block.log_end.load(std::memory_order_relaxed);
     }
     std::uint8_t *at = log_start(block) + end;
@@ -334,10 +346,16 @@ class Call {
   }
 
   // The simulator plays the log and answers: false once the run is over.
-  bool sync() {
-    const char byte = static_cast<char>(Message::sync);
-    if (!send_all(the_link.socket, &byte, 1)) lost();
-    return receive_answer();
+  bool request() {
+    Block &block = *the_link.block;
+    const std::uint64_t asked = block.requests.load(std::memory_order_relaxed) + 1;
+    block.requests.store(asked, std::memory_order_seq_cst);
+    if (block.simulator_sleeps.load(std::memory_order_seq_cst) != 0) {
+      const char wake = static_cast<char>(Message::wake);
+      if (!send_all(the_link.socket, &wake, 1)) lost();
+    }
+    await(asked);
+    return block.over.load(std::memory_order_acquire) == 0;
   }
 
   // Ends the process as the simulator said, after letting the lock go.
@@ -347,10 +365,31 @@ class Call {
   }
 
  private:
-  bool receive_answer() {
-    char answer = 0;
-    if (!receive_all(the_link.socket, &answer, 1)) lost();
-    return answer != static_cast<char>(Answer::run_over);
+  // Waits for the answer to request `asked`: watching the block for about as
+  // long as the last answer took (a kinematic step answers in about a
+  // microsecond, and waking a sleeping process takes far longer), then
+  // asleep on the socket until the simulator wakes it.
+  void await(std::uint64_t asked) {
+    Block &block = *the_link.block;
+    const auto answered = [&] { return block.answers.load(std::memory_order_acquire) >= asked; };
+    static std::int64_t watch_ns = 5'000;
+    const std::int64_t asked_at = now_ns();
+    if (!watch(answered, watch_ns)) {
+      for (;;) {
+        block.library_sleeps.store(1, std::memory_order_seq_cst);
+        if (answered()) break;
+        char byte = 0;
+        if (!receive_all(the_link.socket, &byte, 1)) {
+          block.library_sleeps.store(0, std::memory_order_relaxed);
+          if (answered()) break;
+          lost();
+        }
+        if (answered()) break;
+      }
+      block.library_sleeps.store(0, std::memory_order_relaxed);
+    }
+    const std::int64_t took = now_ns() - asked_at;
+    watch_ns = next_watch(watch_ns, took);
   }
 
   // The simulator closed the link: the run is over if it said so, and
@@ -381,7 +420,7 @@ SIM_EXPORT void robot_run(int (*step)(void)) {
     Call call("robot_run");
     if (!call) return;
     call.log(Op::run, step == nullptr ? 1 : 0);
-    if (!call.sync()) {
+    if (!call.request()) {
       if (the_link.block->exit_status.load() != 0) call.end();
       return;
     }
@@ -394,7 +433,7 @@ SIM_EXPORT void robot_run(int (*step)(void)) {
     // A run that went well returns to the controller, whose main then
     // returns; one that lost an output or was stopped ends here, with a
     // status that says so.
-    if (!call.sync()) {
+    if (!call.request()) {
       if (the_link.block->exit_status.load() != 0) call.end();
       return;
     }
@@ -407,7 +446,7 @@ SIM_EXPORT int robot_step(int32_t ms) {
   call.log(Op::step, ms);
   // The simulator ends the controller when its steps are done, as a real
   // one does when it stops.
-  if (!call.sync()) call.end();
+  if (!call.request()) call.end();
   return 0;
 }
 

@@ -4,8 +4,15 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <ctime>
 
 namespace sim::channel {
+
+std::int64_t now_ns() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
 
 bool send_all(int fd, const void *bytes, std::size_t count) {
   const auto *at = static_cast<const char *>(bytes);

@@ -6,14 +6,21 @@
 // when the controller says hello. It holds the camera image, refreshed in
 // place at every step; the device table, so device look-ups and camera sizes
 // are answered without a round trip; and the call log, where the library
-// writes every call as a record. A call that needs the simulator's answer
-// (a step, a step function's return) sends one byte on the socket; the
-// simulator then plays every record logged since, answers in the block and
-// sends one byte back. A record is committed (its end published) only when
-// whole, so after a crash the simulator still reads every call the
+// writes every call as a record. A record is committed (its end published)
+// only when whole, so after a crash the simulator still reads every call the
 // controller made.
+//
+// A call that needs the simulator's answer (a step, a step function's
+// return) is a request: the library counts it up in the block, the simulator
+// plays every record logged since and counts its answer up to match. Each
+// side waits for the other by watching the block for a moment (a step of the
+// kinematic engine takes well under a microsecond, and waking a sleeping
+// process many times that), then sleeps on the socket, having said so in the
+// block: the other side then sends one byte to wake it. The socket also
+// carries the hello, records too long for the log, and last words.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -68,7 +75,7 @@ inline constexpr std::size_t padded(std::size_t bytes) { return (bytes + 7u) & ~
 // message, with a fixed tail for some.
 enum class Message : char {
   hello = 'H',  // + HelloTail
-  sync = 'S',   // play the log and answer
+  wake = 'S',   // a request is waiting in the block
   big = 'B',    // + a Record whose text did not fit the log, sent whole on the socket
   // Last words, from the library's own handlers when the simulator is its
   // child and cannot see how it ends: + std::int32_t
@@ -84,11 +91,13 @@ struct HelloTail {
 // so its console is lost from the first line.
 inline constexpr std::uint32_t hello_stdout_closed = 1;
 
-// The simulator's answer: one byte.
+// The simulator's answer to the hello, and the byte that wakes a library
+// waiting for an answer (which is in the block).
 enum class Answer : char {
   go_on = 'g',
-  run_over = 'o',  // the run has ended; the block's exit_status says how
-  refused = 'r',   // the hello was refused: the simulator already said why on stderr
+  refused = 'r',  // the hello was refused: the simulator already said why on stderr
+  wake = 'a',
+  big_played = 'b',  // a record sent whole on the socket has been played
 };
 
 enum class DeviceKind : std::uint8_t { none = 0, receiver, joint, camera };
@@ -116,11 +125,16 @@ struct Block {
   std::uint32_t device_count;
   DeviceEntry devices[device_slots];  // tag t > 0 is devices[t - 1]
 
-  // Written by the library, read by the simulator.
-  std::atomic<std::uint64_t> log_end;  // bytes of whole records in the log
-  // Written by the simulator, read by the library after an answer or when
-  // the socket closes: the run is over, and the status the controller's
-  // process should end with.
+  // Written by the library: bytes of whole records in the log, the requests
+  // made, and whether it sleeps waiting for an answer.
+  alignas(64) std::atomic<std::uint64_t> log_end;
+  std::atomic<std::uint64_t> requests;
+  std::atomic<std::uint32_t> library_sleeps;
+  // Written by the simulator: the requests answered, whether it sleeps
+  // waiting for one, and once the run is over, that it is and the status the
+  // controller's process should end with.
+  alignas(64) std::atomic<std::uint64_t> answers;
+  std::atomic<std::uint32_t> simulator_sleeps;
   std::atomic<std::int32_t> over;
   std::atomic<std::int32_t> exit_status;
 };
@@ -148,6 +162,24 @@ inline DeviceKind kind_of(const Block &block, std::uint8_t tag) {
   return block.devices[tag - 1].kind;
 }
 
+// Watches `ready` for up to `budget_ns` nanoseconds, pausing the processor
+// between looks; true as soon as it holds.
+template <typename Ready>
+bool watch(Ready ready, std::int64_t budget_ns);
+
+// How long to watch next time, after a wait that took `took` ns: twice that
+// when it was short (at least 10 us, so that a hiccup does not send a side to
+// sleep), and after a long one half the last budget (at least 5 us), so that
+// a side whose answers take a millisecond, a physics step, soon watches next
+// to nothing.
+inline std::int64_t next_watch(std::int64_t last, std::int64_t took) {
+  if (took < 50'000) return std::clamp<std::int64_t>(2 * took, 10'000, 100'000);
+  return std::max<std::int64_t>(last / 2, 5'000);
+}
+
+// A monotonic clock, in nanoseconds.
+std::int64_t now_ns();
+
 // Writes all of `bytes` to a socket, retrying after signals. False when the
 // other side is gone.
 bool send_all(int fd, const void *bytes, std::size_t count);
@@ -158,5 +190,23 @@ bool receive_all(int fd, void *bytes, std::size_t count);
 bool send_with_fd(int socket, char byte, int fd);
 // Receives one byte and the file descriptor attached to it, if any (-1).
 bool receive_with_fd(int socket, char &byte, int &fd);
+
+template <typename Ready>
+bool watch(Ready ready, std::int64_t budget_ns) {
+  if (ready()) return true;
+  if (budget_ns <= 0) return false;
+  const std::int64_t until = now_ns() + budget_ns;
+  for (;;) {
+    for (int i = 0; i < 64; ++i) {
+#if defined(__x86_64__) || defined(__i386__)
+      __builtin_ia32_pause();
+#elif defined(__aarch64__)
+      asm volatile("yield");
+#endif
+      if (ready()) return true;
+    }
+    if (now_ns() >= until) return ready();
+  }
+}
 
 }  // namespace sim::channel

@@ -231,7 +231,13 @@ int main(int argc, char **argv) {
     peer.socket = args.channel;
     ::fcntl(peer.socket, F_SETFD, FD_CLOEXEC);
     peer.child = args.controller_pid;
-    peer.parent = args.controller_is_parent;
+    if (args.controller_is_parent) {
+      peer.parent = ::getppid();
+      // A parent that ends without a word, its link held open by a process
+      // it forked, is seen by this signal.
+      sim::wake_on(SIGUSR1);
+      ::prctl(PR_SET_PDEATHSIG, SIGUSR1);
+    }
     peer.name = "the controller";
   } else {
     if (refusal) {

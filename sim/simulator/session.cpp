@@ -30,17 +30,17 @@ namespace sim {
 namespace {
 
 using channel::Answer;
-using channel::Message;
-using channel::Op;
-using channel::Record;
-using channel::HelloTail;
-using channel::receive_all;
-using channel::send_all;
-using channel::DeviceEntry;
 using channel::device_name_bytes;
 using channel::device_slots;
+using channel::DeviceEntry;
 using channel::hello_stdout_closed;
+using channel::HelloTail;
+using channel::Message;
+using channel::Op;
 using channel::padded;
+using channel::receive_all;
+using channel::Record;
+using channel::send_all;
 using channel::send_with_fd;
 using Clock = std::chrono::steady_clock;
 
@@ -142,7 +142,9 @@ class Session {
   Next on_message();
   void play_log();
   void play(const Record &record, std::string_view text);
-  void answer();
+  bool request_waiting() const;
+  void serve_request();
+  void answer(std::uint64_t asked);
   // Reaps the controller if it has ended (a child only).
   bool reaped();
   // Waits up to `seconds` for the controller, a child, to end.
@@ -164,6 +166,10 @@ class Session {
   Clock::time_point last_call_ = Clock::now();
   std::uint64_t last_log_end_ = 0;
   std::optional<Clock::time_point> over_since_;
+  std::uint64_t answered_ = 0;    // the requests answered
+  std::int64_t answered_at_ = 0;  // when the last was (ns)
+  // How long to watch the block for the next request before sleeping.
+  std::int64_t watch_ns_ = 5'000;
 };
 
 bool Session::greet() {
@@ -306,16 +312,32 @@ void Session::play_log() {
   last_log_end_ = 0;
 }
 
-void Session::answer() {
+bool Session::request_waiting() const {
+  return shared_->block().requests.load(std::memory_order_acquire) > answered_;
+}
+
+void Session::serve_request() {
   channel::Block &block = shared_->block();
-  const bool over = world_->finished();
-  if (over) {
+  const std::uint64_t asked = block.requests.load(std::memory_order_acquire);
+  last_call_ = Clock::now();
+  play_log();
+  answer(asked);
+}
+
+void Session::answer(std::uint64_t asked) {
+  channel::Block &block = shared_->block();
+  if (world_->finished()) {
     block.exit_status.store(world_->exit_status(), std::memory_order_relaxed);
     block.over.store(1, std::memory_order_release);
     if (!over_since_) over_since_ = Clock::now();
   }
-  const char byte = static_cast<char>(over ? Answer::run_over : Answer::go_on);
-  send_all(peer_.socket, &byte, 1);
+  answered_ = asked;
+  answered_at_ = channel::now_ns();
+  block.answers.store(asked, std::memory_order_seq_cst);
+  if (block.library_sleeps.load(std::memory_order_seq_cst) != 0) {
+    const char wake = static_cast<char>(Answer::wake);
+    send_all(peer_.socket, &wake, 1);
+  }
 }
 
 Session::Next Session::on_message() {
@@ -323,9 +345,8 @@ Session::Next Session::on_message() {
   if (!receive_all(peer_.socket, &byte, 1)) return Next::gone;
   last_call_ = Clock::now();
   switch (static_cast<Message>(byte)) {
-    case Message::sync:
-      play_log();
-      answer();
+    case Message::wake:
+      // The request it rang for is in the block (and may be answered already).
       return Next::serve;
     case Message::big: {
       Record record{};
@@ -337,7 +358,8 @@ Session::Next Session::on_message() {
       if (!receive_all(peer_.socket, text.data(), text.size())) return Next::gone;
       play_log();
       play(record, text);
-      answer();
+      const char played = static_cast<char>(Answer::big_played);
+      send_all(peer_.socket, &played, 1);
       return Next::serve;
     }
     case Message::exiting:
@@ -356,6 +378,8 @@ Session::Next Session::on_message() {
 }
 
 bool Session::reaped() {
+  // A parent is gone when this process has another.
+  if (peer_.parent > 0 && !ended_ && ::getppid() != peer_.parent) ended_ = Ending{};
   if (peer_.child <= 0 || ended_) return ended_.has_value();
   int wait_status = 0;
   const pid_t got = ::waitpid(peer_.child, &wait_status, WNOHANG);
@@ -382,8 +406,9 @@ void Session::end_controller() {
   channel::Block &block = shared_->block();
   block.exit_status.store(status(), std::memory_order_relaxed);
   block.over.store(1, std::memory_order_release);
-  // A library waiting for an answer reads the end of the stream, finds the
-  // run over and ends its process with the status above.
+  // A library waiting for an answer gets one, or reads the end of the
+  // stream, finds the run over and ends its process with the status above.
+  block.answers.store(block.requests.load(std::memory_order_acquire), std::memory_order_seq_cst);
   ::shutdown(peer_.socket, SHUT_RDWR);
   if (peer_.child <= 0 || reaped_within(1.0)) return;
   ::kill(peer_.child, SIGTERM);
@@ -465,8 +490,27 @@ int Session::run() {
   }
   World &world = *world_;
   const double stuck_after = settings_.world.stuck_after_s;
+  channel::Block &block = shared_->block();
   try {
     for (;;) {
+      if (request_waiting()) {
+        serve_request();
+        continue;
+      }
+      // The controller's next request mostly follows its answer within
+      // microseconds: watched for, it is served at once; slept for, it
+      // waits for this process to be woken.
+      if (!over_since_) {
+        const bool came = channel::watch([&] { return request_waiting(); }, watch_ns_);
+        const std::int64_t gap = channel::now_ns() - answered_at_;
+        watch_ns_ = channel::next_watch(watch_ns_, came ? gap : std::int64_t{1} << 40);
+        if (came) continue;
+      }
+      block.simulator_sleeps.store(1, std::memory_order_seq_cst);
+      if (request_waiting()) {
+        block.simulator_sleeps.store(0, std::memory_order_relaxed);
+        continue;
+      }
       int timeout_ms = -1;
       const Clock::time_point now = Clock::now();
       if (over_since_) {
@@ -479,6 +523,7 @@ int Session::run() {
       }
       pollfd fds[2] = {{peer_.socket, POLLIN, 0}, {wake_fd(), POLLIN, 0}};
       const int ready = ::poll(fds, 2, timeout_ms);
+      block.simulator_sleeps.store(0, std::memory_order_relaxed);
       if (ready < 0 && errno != EINTR)
         throw RunError(std::string("waiting for the controller failed (") + std::strerror(errno) +
                        ")");

@@ -17,7 +17,7 @@ namespace sim {
 struct Peer {
   int socket = -1;
   pid_t child = 0;      // the controller's process, when it is this one's child
-  bool parent = false;  // the controller's process is this one's parent
+  pid_t parent = 0;     // the controller's process, when it is this one's parent
   std::string name;     // how messages name it
 };
 
