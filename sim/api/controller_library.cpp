@@ -189,6 +189,82 @@ void tell_simulator_how_this_process_ends() {
   }
 }
 
+// Reads of the camera's image. The controller may hold its pointer across
+// steps and read the buffer whenever it likes, so the simulator cannot know
+// from the calls which image it looked at. After each step that changed the
+// image, and once the controller has the pointer, the image's pages are
+// protected; the first read faults into this handler, which notes the read
+// in the block (which image, and where the log was) and lets the read go
+// on. The simulator then records the image as it was read.
+struct ImageWatch {
+  unsigned char *begin = nullptr;
+  std::size_t bytes = 0;  // whole pages
+  bool pointer_given = false;
+  std::uint64_t protected_generation = UINT64_MAX;  // none yet
+  struct sigaction previous {};
+};
+ImageWatch image_watch;
+
+void on_segv(int signal, siginfo_t *info, void *context) {
+  auto *at = static_cast<unsigned char *>(info->si_addr);
+  if (the_link.block != nullptr && at >= image_watch.begin &&
+      at < image_watch.begin + image_watch.bytes) {
+    ::mprotect(image_watch.begin, image_watch.bytes, PROT_READ);
+    Block &block = *the_link.block;
+    block.read_at.store(block.log_end.load(std::memory_order_relaxed), std::memory_order_relaxed);
+    block.read_generation.store(image_watch.protected_generation, std::memory_order_release);
+    return;
+  }
+  // A fault of the controller's own: the action that was there before.
+  const struct sigaction &previous = image_watch.previous;
+  if ((previous.sa_flags & SA_SIGINFO) != 0 && previous.sa_sigaction != nullptr) {
+    previous.sa_sigaction(signal, info, context);
+  } else if (previous.sa_handler != SIG_DFL && previous.sa_handler != SIG_IGN) {
+    previous.sa_handler(signal);
+  } else {
+    // Returning faults again, now with the default action: the crash it was.
+    sigaction(SIGSEGV, &previous, nullptr);
+  }
+}
+
+bool segv_handler_is_ours() {
+  struct sigaction current {};
+  return sigaction(SIGSEGV, nullptr, &current) == 0 && (current.sa_flags & SA_SIGINFO) != 0 &&
+         current.sa_sigaction == on_segv;
+}
+
+void watch_image_reads(Block &block) {
+  const std::size_t image_bytes = static_cast<std::size_t>(block.width) * block.height * 3u;
+  if (image_bytes == 0 || block.image_available == 0) return;
+  const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+  image_watch.begin = image_start(block);
+  image_watch.bytes = (image_bytes + page - 1) / page * page;
+  struct sigaction action {};
+  action.sa_sigaction = on_segv;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_SIGINFO | SA_RESTART | SA_NODEFER;
+  if (sigaction(SIGSEGV, &action, &image_watch.previous) != 0) return;
+  block.reads_watched.store(1, std::memory_order_release);
+}
+
+// After an answer: a new image is protected, so its first read is seen. A
+// controller that has put a SIGSEGV handler of its own in place is left
+// alone from then on, its reads no longer watched.
+void protect_new_image() {
+  Block &block = *the_link.block;
+  if (block.reads_watched.load(std::memory_order_relaxed) == 0 || !image_watch.pointer_given)
+    return;
+  const std::uint64_t generation = block.image_generation.load(std::memory_order_acquire);
+  if (generation == image_watch.protected_generation) return;
+  if (!segv_handler_is_ours()) {
+    ::mprotect(image_watch.begin, image_watch.bytes, PROT_READ);
+    block.reads_watched.store(0, std::memory_order_release);
+    return;
+  }
+  image_watch.protected_generation = generation;
+  ::mprotect(image_watch.begin, image_watch.bytes, PROT_NONE);
+}
+
 // A controller run on its own: the simulator is started here. With the
 // process single-threaded and not under a debugger, the process becomes the
 // simulator and the controller goes on in a child, so that the simulator
@@ -296,6 +372,7 @@ void connect() {
   ::mprotect(image_start(block), size - block.image_offset, PROT_READ);
   the_link.image = image_start(block);
   if (the_link.simulator != 0) tell_simulator_how_this_process_ends();
+  watch_image_reads(block);
   pthread_atfork(nullptr, nullptr, on_fork_in_child);
   the_link.ready = true;
 }
@@ -355,6 +432,7 @@ class Call {
       if (!send_all(the_link.socket, &wake, 1)) lost();
     }
     await(asked);
+    protect_new_image();
     return block.over.load(std::memory_order_acquire) == 0;
   }
 
@@ -487,8 +565,12 @@ SIM_EXPORT const unsigned char *camera_get_image(DeviceTag camera) {
   if (!call) return nullptr;
   call.log(Op::get_image, camera);
   const Block &block = *the_link.block;
-  return kind_of(block, camera) == DeviceKind::camera && block.image_available != 0 ? the_link.image
-                                                                                    : nullptr;
+  if (kind_of(block, camera) != DeviceKind::camera || block.image_available == 0) return nullptr;
+  if (!image_watch.pointer_given) {
+    image_watch.pointer_given = true;
+    protect_new_image();
+  }
+  return the_link.image;
 }
 
 SIM_EXPORT uint16_t camera_get_width(DeviceTag camera) {

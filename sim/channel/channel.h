@@ -137,6 +137,15 @@ struct Block {
   std::atomic<std::uint32_t> simulator_sleeps;
   std::atomic<std::int32_t> over;
   std::atomic<std::int32_t> exit_status;
+  // Counts the camera image's changes: equal counts, equal images.
+  std::atomic<std::uint64_t> image_generation;
+
+  // Reads of the camera's image, seen by the library through the image's
+  // page protection: whether it watches them, and the last image read (its
+  // generation) and where the log was when it was read.
+  alignas(64) std::atomic<std::uint32_t> reads_watched;
+  std::atomic<std::uint64_t> read_generation;
+  std::atomic<std::uint64_t> read_at;
 };
 static_assert(std::atomic<std::uint64_t>::is_always_lock_free);
 

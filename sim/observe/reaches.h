@@ -28,12 +28,12 @@ enum class ReachOutcome {
 };
 const char *outcome_name(ReachOutcome outcome);
 
-// The image a reach was decided on: the last one the controller fetched with
-// camera_get_image before the reach began, and what the stand-in's own
-// search found in it.
+// The image a reach was decided on: the last one the controller read before
+// the reach began (or, where reads are not seen, fetched with
+// camera_get_image), and what the stand-in's own search found in it.
 struct Fetch {
   std::int64_t step = 0;
-  View side = View::forward;          // the head pan's sign when it was fetched
+  View side = View::forward;          // the view it shows (fetched: the head pan's sign then)
   std::optional<Window> window;       // the window of exact target level, if the image held one
   std::optional<Vec2> window_ground;  // the ground point under that window's centre
 };

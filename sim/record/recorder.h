@@ -58,10 +58,12 @@ struct StepEvent {
   std::array<const Reach *, 2> reaches{};
 };
 
-// The controller fetched the camera's image (camera_get_image).
+// The controller fetched the camera's image (camera_get_image), or, where its
+// reads are watched, read an image for the first time.
 struct FetchEvent {
   const Fetch &fetch;
   CameraImage camera;  // the image as it was then
+  bool read = false;   // read, rather than fetched
 };
 
 // How the controller's process ended, when its end ended the run.

@@ -166,8 +166,9 @@ class Session {
   Clock::time_point last_call_ = Clock::now();
   std::uint64_t last_log_end_ = 0;
   std::optional<Clock::time_point> over_since_;
-  std::uint64_t answered_ = 0;    // the requests answered
-  std::int64_t answered_at_ = 0;  // when the last was (ns)
+  std::uint64_t answered_ = 0;     // the requests answered
+  std::uint64_t read_played_ = 0;  // the image generation whose read was played last
+  std::int64_t answered_at_ = 0;   // when the last was (ns)
   // How long to watch the block for the next request before sleeping.
   std::int64_t watch_ns_ = 5'000;
 };
@@ -217,6 +218,7 @@ bool Session::greet() {
     if ((hello.flags & hello_stdout_closed) != 0 || settings_.stdout_closed)
       world_->console_lost("stdout was closed");
     last_call_ = Clock::now();
+    shared_->block().image_generation.store(world_->camera().generation());
     return send_with_fd(peer_.socket, static_cast<char>(Answer::go_on), shared_->fd());
   }
 }
@@ -292,8 +294,17 @@ void Session::play_log() {
   if (end > block.log_capacity || end % 8 != 0)
     throw RunError("the controller's process wrote over the library's call log (its end, " +
                    std::to_string(end) + ", lies outside it)");
+  world_->watch_reads(block.reads_watched.load(std::memory_order_acquire) != 0);
+  // A read the library saw is played where the log was when it came.
+  const auto read_before = [&](std::uint64_t offset) {
+    const std::uint64_t read = block.read_generation.load(std::memory_order_acquire);
+    if (read == read_played_ || block.read_at.load(std::memory_order_relaxed) > offset) return;
+    read_played_ = read;
+    if (read == world_->camera().generation()) world_->image_read();
+  };
   std::uint64_t at = 0;
   while (at < end) {
+    read_before(at);
     Record record;
     if (end - at < sizeof record)
       throw RunError(
@@ -307,6 +318,7 @@ void Session::play_log() {
     play(record, {reinterpret_cast<const char *>(log + at + sizeof record), record.text_length});
     at += record.size;
   }
+  read_before(UINT64_MAX);
   // Emptied here, while the library waits: it writes from the start again.
   block.log_end.store(0, std::memory_order_release);
   last_log_end_ = 0;
@@ -331,6 +343,7 @@ void Session::answer(std::uint64_t asked) {
     block.over.store(1, std::memory_order_release);
     if (!over_since_) over_since_ = Clock::now();
   }
+  block.image_generation.store(world_->camera().generation(), std::memory_order_release);
   answered_ = asked;
   answered_at_ = channel::now_ns();
   block.answers.store(asked, std::memory_order_seq_cst);

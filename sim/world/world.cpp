@@ -246,13 +246,22 @@ void World::reaches_ended(std::int64_t finished) {
     for (const auto &recorder : recorders_) recorder->on_reach_end(done[i]);
 }
 
-void World::fetched() {
+void World::image_read() {
+  if (reads_watched_ && !finished_) fetched(true);
+}
+
+void World::fetched(bool read) {
   const CameraImage now = image();
   // An image unchanged since the last fetch holds what it held then.
   if (!last_fetch_ || camera_.generation() != fetched_generation_) {
     const double pan = engine_.engine->position(head_pan_joint);
     Fetch fetch;
-    fetch.side = pan > 0.0 ? View::left : pan < 0.0 ? View::right : View::forward;
+    // A read image is named for the view it shows; a fetched one, which may
+    // be read only later, for the way the head pointed then.
+    fetch.side = read        ? camera_.shown()
+                 : pan > 0.0 ? View::left
+                 : pan < 0.0 ? View::right
+                             : View::forward;
     fetch.window = find_target_level_window(now.pixels, now.width, now.height);
     if (fetch.window)
       fetch.window_ground = engine_.engine->ground_seen(fetch.window->x + window_side / 2,
@@ -262,7 +271,7 @@ void World::fetched() {
     fetched_generation_ = camera_.generation();
   }
   last_fetch_->step = steps_done_;
-  const FetchEvent event{*last_fetch_, now};
+  const FetchEvent event{*last_fetch_, now, read};
   for (const auto &recorder : recorders_) recorder->on_fetch(event);
 }
 
@@ -308,7 +317,7 @@ const unsigned char *World::camera_image(std::uint8_t tag) {
   record_call("camera_get_image", {{"tag", std::int64_t{tag}}});
   if (!check(tag, DeviceKind::camera, "camera_get_image")) return nullptr;
   if (!config_.camera_image) return nullptr;
-  fetched();
+  if (!reads_watched_) fetched(false);
   return camera_.image();
 }
 

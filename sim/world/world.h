@@ -78,6 +78,12 @@ class World {
   // number when a signal ended it; 2 when an output or the console was lost
   // (each was reported on stderr).
   int exit_status() const;
+  // Whether the controller's reads of the camera image are seen (a library
+  // watching its pages); then image_read() tells of each first read of an
+  // image, and the looks the records show are the images read. Otherwise a
+  // look is each camera_get_image, the image then.
+  void watch_reads(bool watched) { reads_watched_ = watched; }
+  void image_read();
   // The controller's console is already lost, e.g. stdout was closed at start.
   void console_lost(const std::string &reason);
   // The controller's process ended: a run still under way ends here, early,
@@ -107,8 +113,8 @@ class World {
   void warn(const std::string &message);
   // One step of the world's time. False once the run is over.
   bool advance();
-  // The controller fetched the camera's image.
-  void fetched();
+  // The controller fetched the camera's image, or read it.
+  void fetched(bool read);
   // Tells the recorders of the reaches that ended since `finished` were.
   void reaches_ended(std::int64_t finished);
   CameraImage image() const;
@@ -126,6 +132,7 @@ class World {
   std::int64_t step_function_calls_ = 0;
   std::int64_t steps_before_call_ = 0;  // steps done when the step function was last called
   std::optional<ControllerEnd> controller_end_;
+  bool reads_watched_ = false;
   std::array<char, 1024> text_{};
   std::set<std::string> warned_;
   PlacementWatch watch_;

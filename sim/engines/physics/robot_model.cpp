@@ -20,9 +20,8 @@ constexpr double disc_half_height = 0.00001;  // metres
 // MuJoCo's own parser, which wants a decimal point.
 std::string number(double value, int digits = 9) {
   char text[40];
-  const auto end = std::to_chars(text, text + sizeof text, value, std::chars_format::general,
-                                 digits)
-                       .ptr;
+  const auto end =
+      std::to_chars(text, text + sizeof text, value, std::chars_format::general, digits).ptr;
   return std::string(text, end);
 }
 
