@@ -62,8 +62,18 @@ char text_buffer[1024];
 // Set in a copy of the process made by fork(): its calls never reach the
 // simulator, which serves the controller's own process only.
 volatile sig_atomic_t forked_copy = 0;
+// Set while a thread tells a simulator started as this process's child how
+// the process ends: the process is on its way out, and another thread that
+// finds the simulator gone waits for that end rather than making one of its
+// own.
+volatile sig_atomic_t ending_told = 0;
+
+[[noreturn]] void wait_for_the_end() {
+  for (;;) ::pause();
+}
 
 [[noreturn]] void give_up(const std::string &message) {
+  if (ending_told != 0) wait_for_the_end();
   std::fprintf(stderr, "sim: error: %s\n", message.c_str());
   std::exit(2);
 }
@@ -152,6 +162,7 @@ void wait_for_simulator() {
 
 void on_exit_with_child_simulator(int status, void *) {
   if (forked_copy != 0 || !the_link.ready) return;
+  ending_told = 1;
   say_last_words(Message::exiting, status);
   wait_for_simulator();
 }
@@ -162,6 +173,7 @@ struct sigaction previous_actions[NSIG];
 
 void on_deadly_signal(int signal) {
   if (forked_copy == 0 && the_link.ready) {
+    ending_told = 1;
     say_last_words(Message::killed, signal);
     wait_for_simulator();
   }
@@ -334,8 +346,7 @@ int inherited_link(const char *named) {
 // others wait for it.
 [[noreturn]] void end_as_told() {
   static std::atomic<bool> ending{false};
-  if (ending.exchange(true))
-    for (;;) ::pause();
+  if (ending.exchange(true) || ending_told != 0) wait_for_the_end();
   std::exit(the_link.block != nullptr ? the_link.block->exit_status.load() : 2);
 }
 

@@ -27,7 +27,9 @@ class DriverAllocations {
   DriverAllocations() { __lsan_disable(); }
   ~DriverAllocations() { __lsan_enable(); }
 #else
-  DriverAllocations() = default;
+  // Written out, so a scope that holds one is no unused variable.
+  DriverAllocations() {}
+  ~DriverAllocations() {}
 #endif
   DriverAllocations(const DriverAllocations &) = delete;
   DriverAllocations &operator=(const DriverAllocations &) = delete;
