@@ -1,12 +1,10 @@
 // robot_front_foot, the datasheet's forward kinematics (controller/robot.h),
-// against both engines' own feet over the front legs' whole range: the
-// kinematic engine's foot once its joints have arrived, and the foot point of
-// both physics models for the same joint positions.
+// against the kinematic engine's foot once its joints have arrived, over the
+// front legs' whole range and beyond it, and what it refuses. The physics
+// models' half is in tests/sim/engines/physics/robot_front_foot_model_test.cpp.
 #include <gtest/gtest.h>
-#include <mujoco/mujoco.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -16,23 +14,9 @@
 #include "controller_api/robot.h"
 #include "sim/core/joints.h"
 #include "sim/engines/kinematic/kinematic_engine.h"
+#include "tests/sim/api/front_leg_range.h"
 
 namespace {
-
-constexpr double tolerance = 1e-9;  // metres
-
-// The front leg's set-points over its whole range and a little beyond, where
-// the joints stop at their limits.
-template <typename Visit>
-void over_the_range(double beyond, Visit visit) {
-  for (double hip = ROBOT_HIP_PITCH_MIN - beyond; hip <= ROBOT_HIP_PITCH_MAX + beyond + 1e-9;
-       hip += 0.25)
-    for (double roll = ROBOT_HIP_ROLL_MIN - beyond; roll <= ROBOT_HIP_ROLL_MAX + beyond + 1e-9;
-         roll += 0.2)
-      for (double knee = ROBOT_KNEE_MIN - beyond; knee <= ROBOT_KNEE_MAX + beyond + 1e-9;
-           knee += 0.2)
-        visit(static_cast<float>(hip), static_cast<float>(roll), static_cast<float>(knee));
-}
 
 TEST(RobotFrontFoot, IsTheKinematicEnginesFootOverTheWholeRangeAndBeyondIt) {
   sim::WorldConfig world;
@@ -41,7 +25,7 @@ TEST(RobotFrontFoot, IsTheKinematicEnginesFootOverTheWholeRangeAndBeyondIt) {
   sim::KinematicEngine engine(world);
   int compared = 0;
   for (const int leg : {ROBOT_LEFT_LEG, ROBOT_RIGHT_LEG})
-    over_the_range(0.3, [&](float hip, float roll, float knee) {
+    testrange::over_the_range(0.3, [&](float hip, float roll, float knee) {
       const float set_points[3] = {hip, roll, knee};
       sim::SetPoints commanded;
       for (int j = 0; j < 3; ++j) commanded.set(sim::leg_joint(leg, j), set_points[j]);
@@ -49,47 +33,15 @@ TEST(RobotFrontFoot, IsTheKinematicEnginesFootOverTheWholeRangeAndBeyondIt) {
       const sim::Vec3 want = engine.foot(leg).position;
       double got[3];
       ASSERT_EQ(robot_front_foot(leg, set_points, got), 0);
-      ASSERT_NEAR(got[0], want.x, tolerance) << leg << ": " << hip << " " << roll << " " << knee;
-      ASSERT_NEAR(got[1], want.y, tolerance) << leg << ": " << hip << " " << roll << " " << knee;
-      ASSERT_NEAR(got[2], want.z, tolerance) << leg << ": " << hip << " " << roll << " " << knee;
+      ASSERT_NEAR(got[0], want.x, testrange::tolerance)
+          << leg << ": " << hip << " " << roll << " " << knee;
+      ASSERT_NEAR(got[1], want.y, testrange::tolerance)
+          << leg << ": " << hip << " " << roll << " " << knee;
+      ASSERT_NEAR(got[2], want.z, testrange::tolerance)
+          << leg << ": " << hip << " " << roll << " " << knee;
       ++compared;
     });
   EXPECT_GT(compared, 10000);
-}
-
-TEST(RobotFrontFoot, IsWhereBothPhysicsModelsPutTheFootsPoint) {
-  for (const char *path : {REACHER_ROBOT_XML, REACHER_ROBOT_ON_STAND_XML}) {
-    char error[1000] = "";
-    mjModel *model = mj_loadXML(path, nullptr, error, sizeof error);
-    ASSERT_NE(model, nullptr) << error;
-    mjData *data = mj_makeData(model);
-    // A joint held at a position, which stays within its range: the float
-    // nearest a limit may lie a hair beyond it.
-    const auto hold = [&](const std::string &joint, double position) {
-      const int id = mj_name2id(model, mjOBJ_JOINT, joint.c_str());
-      data->qpos[model->jnt_qposadr[id]] =
-          std::clamp(position, model->jnt_range[2 * id], model->jnt_range[2 * id + 1]);
-    };
-    for (const int leg : {ROBOT_LEFT_LEG, ROBOT_RIGHT_LEG}) {
-      const std::string name = "leg" + std::to_string(leg);
-      const int foot = mj_name2id(model, mjOBJ_SITE, (name + "_foot").c_str());
-      ASSERT_GE(foot, 0);
-      over_the_range(0.0, [&](float hip, float roll, float knee) {
-        hold(name + "_hip_pitch", hip);
-        hold(name + "_hip_roll", roll);
-        hold(name + "_knee", knee);
-        mj_kinematics(model, data);
-        const float set_points[3] = {hip, roll, knee};
-        double got[3];
-        ASSERT_EQ(robot_front_foot(leg, set_points, got), 0);
-        for (int axis = 0; axis < 3; ++axis)
-          ASSERT_NEAR(got[axis], data->site_xpos[3 * foot + axis], tolerance)
-              << path << " leg " << leg << ": " << hip << " " << roll << " " << knee;
-      });
-    }
-    mj_deleteData(data);
-    mj_deleteModel(model);
-  }
 }
 
 TEST(RobotFrontFoot, RefusesOtherLegsNullPointersAndNotANumberWithoutStartingARun) {
