@@ -25,6 +25,7 @@ enum class ReachOutcome {
   on_target,   // the foot came to rest on a disc
   off_target,  // it came to rest off every disc
   no_contact,  // it never came to rest on the floor during the excursion
+  unfinished,  // it was still out when the run ended: no outcome yet
 };
 const char *outcome_name(ReachOutcome outcome);
 
@@ -54,6 +55,11 @@ struct Reach {
   double torso_tilt = 0.0;
   std::optional<double> torso_shift;
   std::optional<double> foot_force;
+  // The reaching foot after the last step taken while the reach was out
+  // (world frame), and whether it touched the floor then: for a reach the
+  // run's end cut off, where it was.
+  Vec3 end_foot;
+  bool end_on_ground = false;
 
   ReachOutcome outcome() const;
   // The foot's distance from the aimed point, across the ground: how well the

@@ -128,6 +128,11 @@ std::string report_json(const RunRecord &run) {
          {"torso_tilt", report_radians(r.torso_tilt)},
          {"torso_shift", optional_metres(r.torso_shift)},
          {"foot_force", rounded_or_null(r.foot_force, report_newtons)}});
+    // A reach the run's end cut off says where its foot was then.
+    if (r.outcome() == ReachOutcome::unfinished) {
+      reaches.back()["end_foot"] = metres_list(r.end_foot);
+      reaches.back()["end_on_ground"] = r.end_on_ground;
+    }
   }
   report["reaches"] = std::move(reaches);
 
@@ -153,7 +158,7 @@ void ReportRecorder::on_end(const RunRecord &run) {
 }
 
 std::string summary_line(const RunRecord &run) {
-  int counts[3] = {0, 0, 0};  // per outcome
+  int counts[4] = {0, 0, 0, 0};  // per outcome
   double total = 0.0;
   for (const Reach &reach : run.reaches) {
     ++counts[static_cast<int>(reach.outcome())];
@@ -168,6 +173,10 @@ std::string summary_line(const RunRecord &run) {
             std::to_string(counts[static_cast<int>(ReachOutcome::off_target)]) + " off target, " +
             std::to_string(counts[static_cast<int>(ReachOutcome::no_contact)]) +
             " never touched the ground";
+  // Said only when there is one, so that the line of a run that ended
+  // between reaches reads as it always did.
+  if (const int unfinished = counts[static_cast<int>(ReachOutcome::unfinished)]; unfinished > 0)
+    line += ", " + std::to_string(unfinished) + " still under way when the run ended";
   if (on_target > 0) {
     char mean[64];
     std::snprintf(mean, sizeof mean, "; %.1f mm from the centre on average",
