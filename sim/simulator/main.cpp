@@ -3,6 +3,7 @@
 // a process of its own that reaches it only through the controller library:
 //
 //   reacher-sim [WORLD.toml] [--out DIR] -- CONTROLLER [ARGS...]
+//   reacher-sim --batch FOLDER... -- CONTROLLER [ARGS...]
 //
 // The controller library starts it the same way for a controller run on its
 // own (SIM_WORLD=... ./controller), with a link the library already made.
@@ -24,6 +25,7 @@
 
 #include "sim/channel/channel.h"
 #include "sim/core/errors.h"
+#include "sim/simulator/batch.h"
 #include "sim/simulator/session.h"
 #include "sim/system/signals.h"
 #include "sim/world/spelling.h"
@@ -36,12 +38,18 @@ namespace {
 void usage(std::FILE *to) {
   std::fputs(
       "usage: reacher-sim [WORLD.toml] [--out DIR] -- CONTROLLER [ARGS...]\n"
+      "       reacher-sim --batch FOLDER... -- CONTROLLER [ARGS...]\n"
       "\n"
       "Runs CONTROLLER, a program linked against the controller library, as a process of\n"
       "its own in the simulated world, and writes the run's records.\n"
       "\n"
       "  WORLD.toml   the world (default: $SIM_WORLD, else the built-in default world)\n"
       "  --out DIR    where the outputs go (default: $SIM_OUTPUT; neither: nothing is written)\n"
+      "  --batch      run the world of each FOLDER in turn, in one process: FOLDER/world.toml,\n"
+      "               the outputs in FOLDER, the controller's console in FOLDER/console.txt and\n"
+      "               the messages about the run in FOLDER/stderr.txt, each as a run of its own\n"
+      "               in FOLDER would write them; stops at the first run that does not end\n"
+      "               with status 0, whose status is then the batch's\n"
       "  -h, --help   this text\n"
       "\n"
       "stdout carries the controller's console, stderr the simulator's messages. The exit\n"
@@ -112,6 +120,9 @@ struct Arguments {
   int channel = -1;
   pid_t controller_pid = 0;
   bool controller_is_parent = false;
+  // A batch: the folders whose worlds it runs.
+  bool batch = false;
+  std::vector<std::string> folders;
 };
 
 int number_argument(const char *option, const char *text) {
@@ -153,13 +164,24 @@ Arguments parse(int argc, char **argv) {
       args.controller_is_parent = true;
       continue;
     }
+    if (arg == "--batch") {
+      args.batch = true;
+      continue;
+    }
     if (arg.starts_with("-")) misuse("unknown option " + std::string(arg));
+    if (args.batch) {
+      args.folders.emplace_back(arg);
+      continue;
+    }
     if (args.world) misuse("one world at a time; the controller comes after --");
     args.world = std::string(arg);
   }
   for (; i < argc; ++i) args.controller.push_back(argv[i]);
   args.controller.push_back(nullptr);
   const bool started_by_library = args.channel >= 0;
+  if (args.batch && (started_by_library || args.out || args.world))
+    misuse("--batch takes folders, each with its world.toml and its outputs; no world or --out");
+  if (args.batch && args.folders.empty()) misuse("--batch wants at least one folder");
   if (started_by_library && args.controller_pid == 0 && !args.controller_is_parent)
     misuse("--channel wants --controller-pid or --controller-is-parent");
   if (!started_by_library && args.controller.size() < 2)
@@ -207,6 +229,7 @@ int main(int argc, char **argv) {
   sim::catch_stop_signals();
   sim::wake_on(SIGCHLD);
   warn_of_unread_variables();
+  if (args.batch) return sim::run_batch(args.folders, args.controller);
 
   sim::SessionSettings settings;
   std::optional<std::string> refusal;

@@ -33,6 +33,19 @@ OffscreenContext::OffscreenContext() {
 
 OffscreenContext::~OffscreenContext() { close(); }
 
+OffscreenContext &OffscreenContext::shared() {
+  // Never destroyed: the driver's own clean-up at exit runs after it.
+  static OffscreenContext *const context = new OffscreenContext();
+  context->make_current();
+  return *context;
+}
+
+void OffscreenContext::make_current() {
+  if (eglGetCurrentContext() == context_) return;
+  if (eglMakeCurrent(display_, EGL_NO_SURFACE, EGL_NO_SURFACE, context_) != EGL_TRUE)
+    unavailable("the context could not be made current");
+}
+
 void OffscreenContext::open() {
   const DriverAllocations driver;
   // Surfaceless: no X server, no GPU, no window; Mesa renders in software.

@@ -1,6 +1,7 @@
 // An OpenGL context with no window and no display: EGL on Mesa's surfaceless
-// platform, software-rendered, made once per run. Nothing else in the stand-in
-// includes EGL or GL.
+// platform, software-rendered, made once per process and kept: a batch of
+// worlds pays for loading the driver and compiling its shaders once. Nothing
+// else in the stand-in includes EGL or GL.
 #pragma once
 
 #include <string>
@@ -13,12 +14,17 @@ class OffscreenContext {
   // install, on a machine where it cannot.
   OffscreenContext();
   ~OffscreenContext();
+  // The process's context, made at the first call and current on the
+  // calling thread. Throws RunError as the constructor does; a later call
+  // tries again.
+  static OffscreenContext &shared();
   OffscreenContext(const OffscreenContext &) = delete;
   OffscreenContext &operator=(const OffscreenContext &) = delete;
 
  private:
   void open();
   void close();
+  void make_current();
   void *display_ = nullptr;  // EGLDisplay
   void *context_ = nullptr;  // EGLContext
 };

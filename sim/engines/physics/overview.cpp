@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "sim/engines/physics/driver_allocations.h"
-
 namespace sim {
 
 namespace {
@@ -37,27 +35,18 @@ Overview::Overview(mjModel &model, mjData &data, Renderer &renderer)
       robot_materials_.push_back(material);
 }
 
-Overview::~Overview() {
-  if (context_ready_) mjr_freeContext(&context_);
-}
+Overview::~Overview() = default;
 
 void Overview::film(int width, int height, std::span<unsigned char> frame) {
   width = std::min(width, largest_film);
   height = std::min(height, largest_film);
-  if (!context_ready_) {
+  if (!context_) {
     // A buffer of its own, so the head camera's stays small.
-    const int camera_width = model_.vis.global.offwidth;
-    const int camera_height = model_.vis.global.offheight;
+    const mjVisual camera_visual = model_.vis;
     model_.vis.global.offwidth = largest_film;
     model_.vis.global.offheight = largest_film;
-    {
-      const DriverAllocations driver;
-      mjr_defaultContext(&context_);
-      mjr_makeContext(&model_, &context_, mjFONTSCALE_100);
-    }
-    model_.vis.global.offwidth = camera_width;
-    model_.vis.global.offheight = camera_height;
-    context_ready_ = true;
+    context_ = std::make_unique<RenderContext>(model_);
+    model_.vis = camera_visual;
   }
   mjVisual &visual = model_.vis;
   const mjVisual flat = visual;
@@ -70,7 +59,7 @@ void Overview::film(int width, int height, std::span<unsigned char> frame) {
     visual.headlight.diffuse[c] = 0.6f;
     visual.headlight.specular[c] = 0.1f;
   }
-  renderer_.draw(model_, data_, context_, camera_, width, height, frame);
+  renderer_.draw(model_, data_, context_->get(), camera_, width, height, frame);
   // Back to the flat colours the head camera must see.
   visual = flat;
   std::copy(flat_emission_.begin(), flat_emission_.end(), model_.mat_emission);

@@ -4,6 +4,7 @@
 
 #include <mujoco/mujoco.h>
 
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -25,8 +26,7 @@ class Overview final : public ThirdPersonView {
   mjModel &model_;
   mjData &data_;
   Renderer &renderer_;
-  mjrContext context_{};  // made at the first frame
-  bool context_ready_ = false;
+  std::unique_ptr<RenderContext> context_;  // made at the first frame
   mjvCamera camera_{};
   std::vector<float> flat_emission_;  // the materials' own emission, for the head camera
   std::vector<int> robot_materials_;  // the robot's parts, lightened in the video

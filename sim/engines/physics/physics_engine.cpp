@@ -62,7 +62,7 @@ int substeps_of(const WorldConfig &world) {
 ModelPointer compiled(const std::string &xml, const WorldConfig &world) {
   mju_user_error = physics_error;
   mju_user_warning = physics_warning;
-  ModelPointer model = compile_model(xml);
+  ModelPointer model = world_model(world, xml);
   model->opt.timestep = world.time_step_ms / 1000.0 / substeps_of(world);
   return model;
 }

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "sim/engines/physics/driver_allocations.h"
 #include "sim/engines/physics/pinhole.h"
 #include "sim/engines/physics/robot_model.h"
 
@@ -43,12 +42,7 @@ RenderedHeadCamera::RenderedHeadCamera(mjModel &model, Renderer &renderer, int w
   // The same focal length in pixels over the taller rendered image.
   const double focal = physics::focal_pixels(model.cam_fovy[eye_], 2.0 * calibrated_centre);
   model.cam_fovy[eye_] = 360.0 / mjPI * std::atan(rendered_height_ / 2.0 / focal);
-  {
-    const DriverAllocations driver;
-    mjr_defaultContext(&context_);
-    mjr_makeContext(&model, &context_, mjFONTSCALE_100);
-    mjr_setBuffer(mjFB_OFFSCREEN, &context_);
-  }
+  context_ = std::make_unique<RenderContext>(model);
   mjv_defaultCamera(&camera_);
   camera_.type = mjCAMERA_FIXED;
   camera_.fixedcamid = eye_;
@@ -58,11 +52,12 @@ RenderedHeadCamera::RenderedHeadCamera(mjModel &model, Renderer &renderer, int w
   geom_seen_.resize(index(model.ngeom));
 }
 
-RenderedHeadCamera::~RenderedHeadCamera() { mjr_freeContext(&context_); }
+RenderedHeadCamera::~RenderedHeadCamera() = default;
 
 bool RenderedHeadCamera::render(mjData &data, std::span<unsigned char> image) {
   if (!view_changed(data)) return false;
-  renderer_.draw(model_, data, context_, camera_, rendered_width_, rendered_height_, rendered_);
+  renderer_.draw(model_, data, context_->get(), camera_, rendered_width_, rendered_height_,
+                 rendered_);
   const std::size_t row = static_cast<std::size_t>(width_) * 3u;
   const std::size_t rendered_row = static_cast<std::size_t>(rendered_width_) * 3u;
   for (int y = 0; y < height_; ++y)

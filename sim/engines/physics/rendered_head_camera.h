@@ -6,6 +6,7 @@
 #include <mujoco/mujoco.h>
 
 #include <array>
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
@@ -52,7 +53,7 @@ class RenderedHeadCamera {
   int eye_ = -1;
   double floor_z_;
   double unmoved_;
-  mjrContext context_{};
+  std::unique_ptr<RenderContext> context_;
   mjvCamera camera_{};
   std::vector<unsigned char> rendered_;  // the whole rendered image
   // What the last image was drawn from: the camera's pose, and each geom's

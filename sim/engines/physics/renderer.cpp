@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -23,8 +25,83 @@ constexpr double rank_pull = 0.0001;  // metres
 constexpr double most_pull = 0.002;  // metres
 }  // namespace
 
+namespace {
+
+// The contexts made so far, lent out or free. A context depends on the
+// model's visual settings and statistics (its buffer's size, the built-in
+// shapes' facets, fog and shadow ranges) and on its textures, meshes, height
+// fields and skins, which the robot has none of: a model with any gets a
+// context of its own.
+struct KeptContext {
+  mjVisual visual;
+  mjStatistic statistic;
+  std::unique_ptr<mjrContext> context;
+  bool lent = false;
+};
+std::vector<KeptContext> &kept_contexts() {
+  static std::vector<KeptContext> kept;
+  return kept;
+}
+// Free contexts kept at most; their buffers are a few megabytes each.
+constexpr std::size_t most_kept_free = 4;
+
+bool same_look(const KeptContext &kept, const mjModel &model) {
+  return std::memcmp(&kept.visual, &model.vis, sizeof model.vis) == 0 &&
+         std::memcmp(&kept.statistic, &model.stat, sizeof model.stat) == 0;
+}
+
+bool shareable(const mjModel &model) {
+  return model.ntex == 0 && model.nmesh == 0 && model.nhfield == 0 && model.nskin == 0;
+}
+
+}  // namespace
+
+RenderContext::RenderContext(const mjModel &model) {
+  OffscreenContext::shared();
+  std::vector<KeptContext> &kept = kept_contexts();
+  if (shareable(model))
+    for (KeptContext &entry : kept)
+      if (!entry.lent && same_look(entry, model)) {
+        entry.lent = true;
+        context_ = entry.context.get();
+        return;
+      }
+  auto context = std::make_unique<mjrContext>();
+  {
+    const DriverAllocations driver;
+    mjr_defaultContext(context.get());
+    mjr_makeContext(&model, context.get(), mjFONTSCALE_100);
+  }
+  context_ = context.get();
+  if (!shareable(model)) {
+    context.release();
+    return;
+  }
+  kept.push_back({model.vis, model.stat, std::move(context), true});
+}
+
+RenderContext::~RenderContext() {
+  std::vector<KeptContext> &kept = kept_contexts();
+  const auto entry = std::find_if(
+      kept.begin(), kept.end(), [&](const KeptContext &k) { return k.context.get() == context_; });
+  if (entry == kept.end()) {
+    mjr_freeContext(context_);
+    delete context_;
+    return;
+  }
+  entry->lent = false;
+  if (std::count_if(kept.begin(), kept.end(), [](const KeptContext &k) { return !k.lent; }) >
+      static_cast<long>(most_kept_free)) {
+    const auto oldest_free =
+        std::find_if(kept.begin(), kept.end(), [](const KeptContext &k) { return !k.lent; });
+    mjr_freeContext(oldest_free->context.get());
+    kept.erase(oldest_free);
+  }
+}
+
 Renderer::Renderer(const mjModel &model, std::vector<int> disc_ranks)
     : disc_ranks_(std::move(disc_ranks)) {
+  OffscreenContext::shared();
   const int top =
       disc_ranks_.empty() ? 0 : *std::max_element(disc_ranks_.begin(), disc_ranks_.end());
   pull_per_rank_ = top > 0 ? std::min(rank_pull, most_pull / top) : 0.0;

@@ -12,9 +12,29 @@
 
 namespace sim {
 
+// A render context for a model (its offscreen buffer, fonts and built-in
+// shapes, made by mjr_makeContext on the process's offscreen context), lent
+// out and given back when its user goes. A context given back serves the
+// next model whose look it was made for, the same robot in the next world of
+// a batch, rather than being made anew: making one is most of what a world's
+// camera costs to start. Throws RunError when there is no offscreen
+// rendering.
+class RenderContext {
+ public:
+  explicit RenderContext(const mjModel &model);
+  ~RenderContext();
+  RenderContext(const RenderContext &) = delete;
+  RenderContext &operator=(const RenderContext &) = delete;
+  mjrContext &get() { return *context_; }
+
+ private:
+  mjrContext *context_ = nullptr;
+};
+
 class Renderer {
  public:
-  // Makes the context current and the scene. Throws RunError when there is
+  // Makes the process's context current (OffscreenContext::shared) and the
+  // scene. Throws RunError when there is
   // no offscreen rendering. disc_ranks: see disc_ranks in robot_model.h.
   Renderer(const mjModel &model, std::vector<int> disc_ranks);
   ~Renderer();
@@ -32,7 +52,6 @@ class Renderer {
   // Brings the discs of higher rank nearer the camera than those they overlap.
   void order_overlapping_discs();
 
-  OffscreenContext gl_;
   mjvScene scene_{};
   mjvOption options_{};
   std::vector<int> disc_ranks_;

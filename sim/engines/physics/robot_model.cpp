@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 #include "sim/core/errors.h"
 #include "sim/core/geometry.h"
@@ -103,6 +104,38 @@ ModelPointer compile_model(const std::string &xml) {
   mj_deleteVFS(files.get());
   if (model == nullptr) throw RunError(std::string("robot model: ") + error);
   return ModelPointer(model);
+}
+
+ModelPointer world_model(const WorldConfig &world, const std::string &xml) {
+  struct Kept {
+    std::string key;  // the world's model text with every disc at the origin
+    ModelPointer model;
+    std::vector<int> discs;  // the discs' geoms
+  };
+  static Kept kept;
+  WorldConfig placed_nowhere = world;
+  for (Target &t : placed_nowhere.targets) t.x = t.y = 0.0;
+  std::string key = world_model_xml(placed_nowhere);
+  if (!kept.model || key != kept.key) {
+    kept.model.reset();
+    ModelPointer model = compile_model(xml);
+    std::vector<int> discs;
+    for (std::size_t i = 0; i < world.targets.size(); ++i)
+      discs.push_back(
+          id_of(model.get(), mjOBJ_GEOM, ("target" + std::to_string(i)).c_str(), "geom"));
+    kept = {std::move(key), std::move(model), std::move(discs)};
+    return ModelPointer(mj_copyModel(nullptr, kept.model.get()));
+  }
+  ModelPointer model(mj_copyModel(nullptr, kept.model.get()));
+  for (std::size_t i = 0; i < world.targets.size(); ++i) {
+    // Each coordinate as the compiler reads it from the text.
+    mjtNum *at = model->geom_pos + 3 * kept.discs[i];
+    for (const auto &[k, value] : {std::pair{0, world.targets[i].x}, {1, world.targets[i].y}}) {
+      const std::string text = number(value);
+      std::from_chars(text.data(), text.data() + text.size(), at[k]);
+    }
+  }
+  return model;
 }
 
 int id_of(const mjModel *model, mjtObj type, const char *name, const char *what) {

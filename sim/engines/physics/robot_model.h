@@ -61,6 +61,13 @@ using ModelPointer = std::unique_ptr<mjModel, ModelDeleter>;
 // Compiles MJCF text. Throws RunError with MuJoCo's message when it cannot.
 ModelPointer compile_model(const std::string &xml);
 
+// The model of a world whose text is `xml` (world_model_xml(world)). The
+// worlds of a sweep mostly differ only in where their discs lie, so the
+// model compiled last is kept: a world that differs from it only there gets
+// a copy of it with its discs moved, which is the model its text compiles
+// to, byte for byte. Throws RunError as compile_model does.
+ModelPointer world_model(const WorldConfig &world, const std::string &xml);
+
 // Where camera `camera` is, in the data's last computed kinematics.
 inline physics::CameraPose camera_pose(const mjData &data, int camera) {
   physics::CameraPose pose{};
