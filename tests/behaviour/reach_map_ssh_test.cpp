@@ -230,7 +230,9 @@ Map make_map(const fs::path &out, const std::string &options = "") {
 }
 
 // How many runs went to each host, from parallel's job log: tab-separated,
-// the sshlogin second, a header line first. ':' is this machine.
+// the sshlogin second, the command ninth, a header line first. ':' is this
+// machine. A job is a batch of runs, its folders the words of its command
+// between --batch and --.
 std::map<std::string, int> runs_per_host(const fs::path &out) {
   std::ifstream joblog(out / "joblog.txt");
   std::map<std::string, int> runs;
@@ -238,10 +240,18 @@ std::map<std::string, int> runs_per_host(const fs::path &out) {
   std::getline(joblog, line);
   while (std::getline(joblog, line)) {
     std::istringstream fields(line);
-    std::string seq, login;
-    std::getline(fields, seq, '\t');
-    std::getline(fields, login, '\t');
-    ++runs[login.substr(login.find_last_of(' ') + 1)];
+    std::string field, login, command;
+    for (int column = 1; column <= 9 && std::getline(fields, field, '\t'); ++column) {
+      if (column == 2) login = field;
+      if (column == 9) command = field;
+    }
+    const std::size_t from = command.find("--batch ");
+    const std::size_t to = command.find(" -- ", from);
+    if (from == std::string::npos || to == std::string::npos) continue;
+    std::istringstream folders(command.substr(from + 8, to - from - 8));
+    int count = 0;
+    for (std::string folder; folders >> folder;) ++count;
+    runs[login.substr(login.find_last_of(' ') + 1)] += count;
   }
   return runs;
 }
