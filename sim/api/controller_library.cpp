@@ -10,6 +10,7 @@
 // its end, and completes the run's records.
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
@@ -204,27 +205,52 @@ void tell_simulator_how_this_process_ends() {
 // Reads of the camera's image. The controller may hold its pointer across
 // steps and read the buffer whenever it likes, so the simulator cannot know
 // from the calls which image it looked at. After each step that changed the
-// image, and once the controller has the pointer, the image's pages are
-// protected; the first read faults into this handler, which notes the read
-// in the block (which image, and where the log was) and lets the read go
-// on. The simulator then records the image as it was read.
+// image, or left it older than the world, and once the controller has the
+// pointer, the image's pages are protected; the first read faults into this
+// handler, which has an outdated image drawn first, notes the read in the
+// block (which image, and where the log was) and lets the read go on. The
+// simulator then records the image as it was read.
 struct ImageWatch {
   unsigned char *begin = nullptr;
   std::size_t bytes = 0;  // whole pages
   bool pointer_given = false;
   std::uint64_t protected_generation = UINT64_MAX;  // none yet
+  volatile sig_atomic_t pages_protected = 0;
   struct sigaction previous {};
 };
 ImageWatch image_watch;
+
+// Asks the simulator to draw the image as the world is now, and waits for
+// it. Safe in a signal handler: atomics, send, poll and a futex only. A
+// simulator that has ended the run, or gone, draws no more.
+void have_image_drawn(Block &block) {
+  const std::uint32_t asked = block.draws_asked.fetch_add(1, std::memory_order_seq_cst) + 1;
+  if (block.simulator_sleeps.load(std::memory_order_seq_cst) != 0) {
+    const char wake = static_cast<char>(Message::wake);
+    [[maybe_unused]] const ssize_t sent = ::send(the_link.socket, &wake, 1, MSG_NOSIGNAL);
+  }
+  // A draw takes a millisecond or more: the wait sleeps.
+  for (;;) {
+    const std::uint32_t done = block.draws_done.load(std::memory_order_acquire);
+    if (static_cast<std::int32_t>(done - asked) >= 0) return;
+    if (block.over.load(std::memory_order_acquire) != 0) return;
+    pollfd link{the_link.socket, POLLRDHUP, 0};
+    if (::poll(&link, 1, 0) > 0 && (link.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0) return;
+    sleep_while(block.draws_done, done, 50);
+  }
+}
 
 void on_segv(int signal, siginfo_t *info, void *context) {
   auto *at = static_cast<unsigned char *>(info->si_addr);
   if (the_link.block != nullptr && at >= image_watch.begin &&
       at < image_watch.begin + image_watch.bytes) {
-    ::mprotect(image_watch.begin, image_watch.bytes, PROT_READ);
     Block &block = *the_link.block;
+    if (block.image_outdated.load(std::memory_order_acquire) != 0) have_image_drawn(block);
+    ::mprotect(image_watch.begin, image_watch.bytes, PROT_READ);
+    image_watch.pages_protected = 0;
     block.read_at.store(block.log_end.load(std::memory_order_relaxed), std::memory_order_relaxed);
-    block.read_generation.store(image_watch.protected_generation, std::memory_order_release);
+    block.read_generation.store(block.image_generation.load(std::memory_order_acquire),
+                                std::memory_order_release);
     return;
   }
   // A fault of the controller's own: the action that was there before.
@@ -259,21 +285,28 @@ void watch_image_reads(Block &block) {
   block.reads_watched.store(1, std::memory_order_release);
 }
 
-// After an answer: a new image is protected, so its first read is seen. A
-// controller that has put a SIGSEGV handler of its own in place is left
-// alone from then on, its reads no longer watched.
+// After an answer: a new or outdated image is protected, so its first read
+// is seen (and an outdated one drawn). A controller that has put a SIGSEGV
+// handler of its own in place is left alone from then on, its reads no
+// longer watched, and the image is brought up to date first: from then on
+// the simulator draws it at every step.
 void protect_new_image() {
   Block &block = *the_link.block;
   if (block.reads_watched.load(std::memory_order_relaxed) == 0 || !image_watch.pointer_given)
     return;
   const std::uint64_t generation = block.image_generation.load(std::memory_order_acquire);
-  if (generation == image_watch.protected_generation) return;
+  const bool outdated = block.image_outdated.load(std::memory_order_acquire) != 0;
+  if (generation == image_watch.protected_generation && !outdated) return;
   if (!segv_handler_is_ours()) {
+    if (outdated) have_image_drawn(block);
     ::mprotect(image_watch.begin, image_watch.bytes, PROT_READ);
+    image_watch.pages_protected = 0;
     block.reads_watched.store(0, std::memory_order_release);
     return;
   }
   image_watch.protected_generation = generation;
+  if (image_watch.pages_protected != 0) return;
+  image_watch.pages_protected = 1;
   ::mprotect(image_watch.begin, image_watch.bytes, PROT_NONE);
 }
 

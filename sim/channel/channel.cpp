@@ -1,9 +1,12 @@
 #include "sim/channel/channel.h"
 
+#include <linux/futex.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <ctime>
 
 namespace sim::channel {
@@ -12,6 +15,17 @@ std::int64_t now_ns() {
   timespec now{};
   ::clock_gettime(CLOCK_MONOTONIC, &now);
   return static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
+void sleep_while(const std::atomic<std::uint32_t> &word, std::uint32_t seen, int timeout_ms) {
+  static_assert(sizeof word == sizeof(std::uint32_t));
+  const timespec timeout{timeout_ms / 1000, static_cast<long>(timeout_ms % 1000) * 1'000'000};
+  // Not FUTEX_PRIVATE: the word lives in memory another process maps.
+  ::syscall(SYS_futex, &word, FUTEX_WAIT, seen, &timeout, nullptr, 0);
+}
+
+void wake_sleepers(const std::atomic<std::uint32_t> &word) {
+  ::syscall(SYS_futex, &word, FUTEX_WAKE, INT32_MAX, nullptr, nullptr, 0);
 }
 
 bool send_all(int fd, const void *bytes, std::size_t count) {

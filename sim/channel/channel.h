@@ -32,7 +32,7 @@
 namespace sim::channel {
 
 inline constexpr std::uint32_t magic = 0x52454331;  // "REC1"
-inline constexpr std::uint32_t version = 1;
+inline constexpr std::uint32_t version = 2;
 
 // The environment variable through which a simulator tells the library it
 // started, which socket to talk on.
@@ -146,6 +146,16 @@ struct Block {
   alignas(64) std::atomic<std::uint32_t> reads_watched;
   std::atomic<std::uint64_t> read_generation;
   std::atomic<std::uint64_t> read_at;
+
+  // Where reads are watched, the simulator draws the camera's image only
+  // when it is read: with each answer it says whether the image in the block
+  // is older than the world (the robot moved since it was drawn). The first
+  // read of such an image asks for a draw: the library counts its asks up,
+  // the simulator its draws to match, and the library sleeps on draws_done
+  // (a futex word) meanwhile.
+  std::atomic<std::uint32_t> image_outdated;
+  std::atomic<std::uint32_t> draws_asked;
+  std::atomic<std::uint32_t> draws_done;
 };
 static_assert(std::atomic<std::uint64_t>::is_always_lock_free);
 
@@ -188,6 +198,13 @@ inline std::int64_t next_watch(std::int64_t last, std::int64_t took) {
 
 // A monotonic clock, in nanoseconds.
 std::int64_t now_ns();
+
+// Sleeps while `word`, in memory shared between processes, still holds
+// `seen`, for at most `timeout_ms`; returns early on a signal or a wake. Safe
+// in a signal handler.
+void sleep_while(const std::atomic<std::uint32_t> &word, std::uint32_t seen, int timeout_ms);
+// Wakes every process sleeping on `word`.
+void wake_sleepers(const std::atomic<std::uint32_t> &word);
 
 // Writes all of `bytes` to a socket, retrying after signals. False when the
 // other side is gone.

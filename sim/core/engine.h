@@ -73,6 +73,12 @@ class Engine {
   // Brings the camera image up to date: width x height pixels of 3 bytes,
   // red first, rows top to bottom. False when it was already.
   virtual bool render(std::span<unsigned char> image) = 0;
+  // Whether render() would draw a new image now.
+  virtual bool image_outdated() const = 0;
+  // Images drawn only when they are wanted (the camera's image read, a video
+  // frame) are drawn exact to their moment: an engine that skips moves too
+  // small to see when it draws at every step no longer skips them.
+  virtual void draw_exactly() {}
   // The ground point (body frame) that pixel column u, row v of the current
   // image sees; nothing where it sees no ground.
   virtual std::optional<Vec2> ground_seen(double u, double v) const = 0;

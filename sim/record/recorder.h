@@ -92,6 +92,9 @@ class Recorder {
   virtual ~Recorder() = default;
   virtual void on_call(const CallEvent & /*call*/) {}
   virtual void on_step(const StepEvent & /*step*/) {}
+  // Whether on_step of this step (steps done, this one included) looks at
+  // the camera's pixels: a camera drawn on demand is drawn for it.
+  virtual bool wants_camera_image(std::int64_t /*step*/) const { return false; }
   virtual void on_fetch(const FetchEvent & /*fetch*/) {}
   // A reach began (its step not yet taken), or ended.
   virtual void on_reach_start(const Reach & /*reach*/) {}

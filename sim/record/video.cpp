@@ -302,6 +302,10 @@ VideoRecorder::VideoRecorder(const OutputSink &outputs, ThirdPersonView &view, d
   frame_.resize(static_cast<std::size_t>(video_width) * video_height * 3u);
 }
 
+bool VideoRecorder::wants_camera_image(std::int64_t step) const {
+  return video_.is_open() && step % steps_per_frame_ == 0;
+}
+
 void VideoRecorder::on_step(const StepEvent &step) {
   if (!video_.is_open() || step.step % steps_per_frame_ != 0) return;
   view_.film(video_width, video_height, frame_);

@@ -79,6 +79,7 @@ class VideoRecorder final : public Recorder {
   VideoRecorder(const OutputSink &outputs, ThirdPersonView &view, double time_step_ms);
 
   void on_step(const StepEvent &step) override;
+  bool wants_camera_image(std::int64_t step) const override;
   void on_end(const RunRecord &run) override;
 
  private:

@@ -144,6 +144,12 @@ class Session {
   void play(const Record &record, std::string_view text);
   bool request_waiting() const;
   void serve_request();
+  // A read of an outdated image waits for it to be drawn.
+  bool draw_waiting() const;
+  void serve_draw();
+  // Tells the library about the image: its generation, and whether it is
+  // older than the world.
+  void publish_image();
   void answer(std::uint64_t asked);
   // Reaps the controller if it has ended (a child only).
   bool reaped();
@@ -218,7 +224,7 @@ bool Session::greet() {
     if ((hello.flags & hello_stdout_closed) != 0 || settings_.stdout_closed)
       world_->console_lost("stdout was closed");
     last_call_ = Clock::now();
-    shared_->block().image_generation.store(world_->camera().generation());
+    publish_image();
     return send_with_fd(peer_.socket, static_cast<char>(Answer::go_on), shared_->fd());
   }
 }
@@ -328,6 +334,28 @@ bool Session::request_waiting() const {
   return shared_->block().requests.load(std::memory_order_acquire) > answered_;
 }
 
+bool Session::draw_waiting() const {
+  const channel::Block &block = shared_->block();
+  return block.draws_asked.load(std::memory_order_acquire) !=
+         block.draws_done.load(std::memory_order_relaxed);
+}
+
+void Session::serve_draw() {
+  channel::Block &block = shared_->block();
+  const std::uint32_t asked = block.draws_asked.load(std::memory_order_acquire);
+  last_call_ = Clock::now();
+  world_->draw_camera();
+  publish_image();
+  block.draws_done.store(asked, std::memory_order_release);
+  channel::wake_sleepers(block.draws_done);
+}
+
+void Session::publish_image() {
+  channel::Block &block = shared_->block();
+  block.image_generation.store(world_->camera().generation(), std::memory_order_release);
+  block.image_outdated.store(world_->camera().outdated() ? 1u : 0u, std::memory_order_release);
+}
+
 void Session::serve_request() {
   channel::Block &block = shared_->block();
   const std::uint64_t asked = block.requests.load(std::memory_order_acquire);
@@ -343,7 +371,7 @@ void Session::answer(std::uint64_t asked) {
     block.over.store(1, std::memory_order_release);
     if (!over_since_) over_since_ = Clock::now();
   }
-  block.image_generation.store(world_->camera().generation(), std::memory_order_release);
+  publish_image();
   answered_ = asked;
   answered_at_ = channel::now_ns();
   block.answers.store(asked, std::memory_order_seq_cst);
@@ -422,6 +450,9 @@ void Session::end_controller() {
   // A library waiting for an answer gets one, or reads the end of the
   // stream, finds the run over and ends its process with the status above.
   block.answers.store(block.requests.load(std::memory_order_acquire), std::memory_order_seq_cst);
+  block.draws_done.store(block.draws_asked.load(std::memory_order_acquire),
+                         std::memory_order_release);
+  channel::wake_sleepers(block.draws_done);
   ::shutdown(peer_.socket, SHUT_RDWR);
   if (peer_.child <= 0 || reaped_within(1.0)) return;
   ::kill(peer_.child, SIGTERM);
@@ -506,6 +537,10 @@ int Session::run() {
   channel::Block &block = shared_->block();
   try {
     for (;;) {
+      if (draw_waiting()) {
+        serve_draw();
+        continue;
+      }
       if (request_waiting()) {
         serve_request();
         continue;
@@ -514,13 +549,14 @@ int Session::run() {
       // microseconds: watched for, it is served at once; slept for, it
       // waits for this process to be woken.
       if (!over_since_) {
-        const bool came = channel::watch([&] { return request_waiting(); }, watch_ns_);
+        const bool came =
+            channel::watch([&] { return request_waiting() || draw_waiting(); }, watch_ns_);
         const std::int64_t gap = channel::now_ns() - answered_at_;
         watch_ns_ = channel::next_watch(watch_ns_, came ? gap : std::int64_t{1} << 40);
         if (came) continue;
       }
       block.simulator_sleeps.store(1, std::memory_order_seq_cst);
-      if (request_waiting()) {
+      if (request_waiting() || draw_waiting()) {
         block.simulator_sleeps.store(0, std::memory_order_relaxed);
         continue;
       }

@@ -15,30 +15,55 @@ CameraDevice::CameraDevice(const WorldConfig &world, std::span<unsigned char> me
 }
 
 void CameraDevice::update(Engine &engine, const SetPoints &set_points) {
+  engine_view_ = engine.view();
+  if (!blocks_.empty()) {
+    // Scripted blocks follow the pan joint's last command, so a test image
+    // appears exactly when the controller has asked to look at that side.
+    block_view_ = View::forward;
+    if (set_points.given(head_pan_joint)) {
+      const double pan = set_points.value(head_pan_joint);
+      if (pan > 0.0) block_view_ = View::left;
+      if (pan < 0.0) block_view_ = View::right;
+    }
+  }
+  if (!on_demand_) {
+    draw(engine);
+    return;
+  }
+  outdated_ = behind(engine);
+}
+
+bool CameraDevice::behind(const Engine &engine) const {
+  return (!blocks_.empty() && (first_ || painted_view_ != block_view_)) || engine.image_outdated();
+}
+
+void CameraDevice::draw_on_demand(Engine &engine, bool on) {
+  if (on == on_demand_) return;
+  on_demand_ = on;
+  if (on) {
+    engine.draw_exactly();
+    outdated_ = behind(engine);
+  } else if (outdated_) {
+    draw(engine);
+  }
+}
+
+void CameraDevice::draw(Engine &engine) {
+  outdated_ = false;
   // Without blocks the engine draws straight into the controller's buffer;
   // with them it draws into a clean copy, so a block can be taken away again.
   if (blocks_.empty()) {
     if (engine.render(pixels_)) ++generation_;
-    engine_view_ = engine.view();
     return;
   }
   const bool rendered = engine.render(rendered_);
-  engine_view_ = engine.view();
-  // Scripted blocks follow the pan joint's last command, so a test image
-  // appears exactly when the controller has asked to look at that side.
-  View blocks = View::forward;
-  if (set_points.given(head_pan_joint)) {
-    const double pan = set_points.value(head_pan_joint);
-    if (pan > 0.0) blocks = View::left;
-    if (pan < 0.0) blocks = View::right;
-  }
-  if (!rendered && blocks == block_view_ && !first_) return;
+  if (!rendered && painted_view_ == block_view_ && !first_) return;
   first_ = false;
   ++generation_;
-  block_view_ = blocks;
+  painted_view_ = block_view_;
   // Copied into the one buffer: the controller keeps reading its first pointer.
   std::copy(rendered_.begin(), rendered_.end(), pixels_.begin());
-  paint_blocks(blocks);
+  paint_blocks(painted_view_);
 }
 
 void CameraDevice::paint_blocks(View view) {

@@ -26,13 +26,25 @@ class CameraDevice {
   // The side the image shows: the engine's view, or else that of the blocks.
   View shown() const { return engine_view_ != View::forward ? engine_view_ : block_view_; }
 
-  // Brings the image up to date after a step.
+  // After a step: brings the image up to date, or, drawing on demand, notes
+  // whether it is now older than the world.
   void update(Engine &engine, const SetPoints &set_points);
+  // Draws the image only when asked to (draw()), exact to that moment,
+  // rather than after every step. Turned off, the image is brought up to
+  // date at once.
+  void draw_on_demand(Engine &engine, bool on);
+  // Brings the image up to date now.
+  void draw(Engine &engine);
+  // The image is older than the world: drawing on demand, the robot moved
+  // since it was drawn.
+  bool outdated() const { return outdated_; }
   // Counts the changes of the image: equal counts, equal images.
   std::uint64_t generation() const { return generation_; }
 
  private:
   void paint_blocks(View view);
+  // Whether a draw now would change the image.
+  bool behind(const Engine &engine) const;
   std::size_t image_bytes() const {
     return static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_) * 3u;
   }
@@ -44,8 +56,11 @@ class CameraDevice {
   std::vector<unsigned char> own_;       // the image, unless memory was given
   std::span<unsigned char> pixels_;
   View engine_view_ = View::forward;
-  View block_view_ = View::forward;
+  View block_view_ = View::forward;    // the side the blocks show after the last step
+  View painted_view_ = View::forward;  // and in the image
   bool first_ = true;
+  bool on_demand_ = false;
+  bool outdated_ = false;
   std::uint64_t generation_ = 0;
 };
 

@@ -221,6 +221,11 @@ bool World::advance() {
   for (std::size_t i = placed; i < watch_.placements().size(); ++i)
     reaches_.placed(watch_.placements()[i]);
   if (!recorders_.empty()) {
+    if (camera_.outdated() &&
+        std::any_of(recorders_.begin(), recorders_.end(), [&](const auto &recorder) {
+          return recorder->wants_camera_image(steps_done_);
+        }))
+      draw_camera();
     const StepEvent event{steps_done_,
                           static_cast<double>(steps_done_) * config_.time_step_ms / 1000.0,
                           *engine_.engine,
@@ -245,6 +250,13 @@ void World::reaches_ended(std::int64_t finished) {
   for (auto i = static_cast<std::size_t>(finished); i < done.size(); ++i)
     for (const auto &recorder : recorders_) recorder->on_reach_end(done[i]);
 }
+
+void World::watch_reads(bool watched) {
+  reads_watched_ = watched;
+  camera_.draw_on_demand(*engine_.engine, watched);
+}
+
+void World::draw_camera() { camera_.draw(*engine_.engine); }
 
 void World::image_read() {
   if (reads_watched_ && !finished_) fetched(true);

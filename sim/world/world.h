@@ -81,9 +81,13 @@ class World {
   // Whether the controller's reads of the camera image are seen (a library
   // watching its pages); then image_read() tells of each first read of an
   // image, and the looks the records show are the images read. Otherwise a
-  // look is each camera_get_image, the image then.
-  void watch_reads(bool watched) { reads_watched_ = watched; }
+  // look is each camera_get_image, the image then. Watched reads let the
+  // camera draw its image only when it is read (draw_camera()), or a record
+  // wants it, exact to that moment; otherwise it is drawn after every step.
+  void watch_reads(bool watched);
   void image_read();
+  // Brings the camera's image up to date.
+  void draw_camera();
   // The controller's console is already lost, e.g. stdout was closed at start.
   void console_lost(const std::string &reason);
   // The controller's process ended: a run still under way ends here, early,

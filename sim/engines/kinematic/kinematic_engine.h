@@ -29,6 +29,7 @@ class KinematicEngine final : public Engine {
   double position(int joint) const override { return joints_.position(joint); }
   View view() const override { return view_of_pan(joints_.position(head_pan_joint)); }
   bool render(std::span<unsigned char> image) override;
+  bool image_outdated() const override { return !rendered_ || view() != rendered_view_; }
   std::optional<Vec2> ground_seen(double u, double v) const override {
     return ground_point(view(), u, v);
   }

@@ -223,6 +223,10 @@ bool PhysicsEngine::render(std::span<unsigned char> image) {
   return parts_->head.render(*parts_->data, image);
 }
 
+bool PhysicsEngine::image_outdated() const { return parts_->head.outdated(*parts_->data); }
+
+void PhysicsEngine::draw_exactly() { parts_->head.draw_exactly(); }
+
 std::optional<Vec2> PhysicsEngine::ground_seen(double u, double v) const {
   return parts_->head.ground_seen(*parts_->data, u, v);
 }

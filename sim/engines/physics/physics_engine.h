@@ -25,6 +25,8 @@ class PhysicsEngine final : public Engine {
   double position(int joint) const override;
   View view() const override { return view_of_pan(position(head_pan_joint)); }
   bool render(std::span<unsigned char> image) override;
+  bool image_outdated() const override;
+  void draw_exactly() override;
   std::optional<Vec2> ground_seen(double u, double v) const override;
   Foot foot(int leg) const override;
   TorsoPose torso() const override;

@@ -56,6 +56,7 @@ RenderedHeadCamera::~RenderedHeadCamera() = default;
 
 bool RenderedHeadCamera::render(mjData &data, std::span<unsigned char> image) {
   if (!view_changed(data)) return false;
+  note_drawn(data);
   renderer_.draw(model_, data, context_->get(), camera_, rendered_width_, rendered_height_,
                  rendered_);
   const std::size_t row = static_cast<std::size_t>(width_) * 3u;
@@ -87,48 +88,53 @@ bool RenderedHeadCamera::in_view(const mjData &data, int geom) const {
          std::abs(local[1]) - depth * tan_y <= radius * std::sqrt(1.0 + tan_y * tan_y);
 }
 
-bool RenderedHeadCamera::view_changed(const mjData &data) {
+namespace {
+// Position and rotation matrix of thing i, from the data's arrays of them.
+std::array<double, 12> pose_of(const mjtNum *positions, const mjtNum *rotations, int i) {
+  std::array<double, 12> pose{};
+  std::copy_n(positions + 3 * i, 3, pose.begin());
+  std::copy_n(rotations + 9 * i, 9, pose.begin() + 3);
+  return pose;
+}
+}  // namespace
+
+bool RenderedHeadCamera::watched(int geom) const {
+  // Only parts of the robot can move; the floor and the discs (the world
+  // body's) and hidden geoms never change the image.
+  return model_.geom_bodyid[geom] != 0 && model_.geom_group[geom] < 3;
+}
+
+bool RenderedHeadCamera::view_changed(const mjData &data) const {
   // Rendering is most of a step's cost, and between the head's motions the
   // camera looks at ground where nothing moves: a new image is drawn only
   // when the camera moved, or a part of the robot moved in or out of view or
   // within it. Moves far below a pixel's width leave the image as it is, so
   // a servo's last creep towards its set-point does not cost a frame per
   // step.
-  const auto moved = [&](const mjtNum *now, std::array<double, 12> &before) {
-    bool changed = false;
+  const auto moved = [&](const std::array<double, 12> &now, const std::array<double, 12> &before) {
     for (std::size_t i = 0; i < before.size(); ++i)
-      changed = changed || std::abs(now[i] - before[i]) > unmoved_;
-    return changed;
+      if (std::abs(now[i] - before[i]) > unmoved_) return true;
+    return false;
   };
-  // Position and rotation matrix of thing i, from the data's arrays of them.
-  const auto pose_of = [](const mjtNum *positions, const mjtNum *rotations, int i) {
-    std::array<double, 12> pose{};
-    std::copy_n(positions + 3 * i, 3, pose.begin());
-    std::copy_n(rotations + 9 * i, 9, pose.begin() + 3);
-    return pose;
-  };
-  // Only parts of the robot can move; the floor and the discs (the world
-  // body's) and hidden geoms never change the image.
-  const auto watched = [&](int g) {
-    return model_.geom_bodyid[g] != 0 && model_.geom_group[g] < 3;
-  };
-  const std::array<double, 12> camera_now = pose_of(data.cam_xpos, data.cam_xmat, eye_);
-  bool changed = !rendered_once_ || moved(camera_now.data(), camera_pose_);
-  for (int g = 0; g < model_.ngeom && !changed; ++g) {
+  if (!rendered_once_ || moved(pose_of(data.cam_xpos, data.cam_xmat, eye_), camera_pose_))
+    return true;
+  for (int g = 0; g < model_.ngeom; ++g) {
     if (!watched(g)) continue;
-    const std::array<double, 12> now = pose_of(data.geom_xpos, data.geom_xmat, g);
-    changed =
-        moved(now.data(), geom_poses_[index(g)]) && (geom_seen_[index(g)] || in_view(data, g));
+    if (moved(pose_of(data.geom_xpos, data.geom_xmat, g), geom_poses_[index(g)]) &&
+        (geom_seen_[index(g)] || in_view(data, g)))
+      return true;
   }
-  if (!changed) return false;
-  camera_pose_ = camera_now;
+  return false;
+}
+
+void RenderedHeadCamera::note_drawn(const mjData &data) {
+  camera_pose_ = pose_of(data.cam_xpos, data.cam_xmat, eye_);
   for (int g = 0; g < model_.ngeom; ++g) {
     if (!watched(g)) continue;
     geom_poses_[index(g)] = pose_of(data.geom_xpos, data.geom_xmat, g);
     geom_seen_[index(g)] = in_view(data, g);
   }
   rendered_once_ = true;
-  return true;
 }
 
 std::optional<Vec2> RenderedHeadCamera::ground_seen(const mjData &data, double u, double v) const {

@@ -33,12 +33,20 @@ class RenderedHeadCamera {
   // Brings image (width x height x 3 bytes) up to date with the data's last
   // kinematics; false when nothing it shows moved since it was last drawn.
   bool render(mjData &data, std::span<unsigned char> image);
+  // Whether render() would draw a new image now.
+  bool outdated(const mjData &data) const { return view_changed(data); }
+  // From now on every move, however small, counts.
+  void draw_exactly() { unmoved_ = 0.0; }
   // The ground point (body frame) that pixel column u, row v sees.
   std::optional<Vec2> ground_seen(const mjData &data, double u, double v) const;
 
  private:
   // Whether the camera's image may have changed since it was last drawn.
-  bool view_changed(const mjData &data);
+  bool view_changed(const mjData &data) const;
+  // Keeps what the image is drawn from now, for view_changed.
+  void note_drawn(const mjData &data);
+  // Whether a geom can move (a part of the robot that is drawn).
+  bool watched(int geom) const;
   // Whether a geom's bounding sphere reaches into the camera's view.
   bool in_view(const mjData &data, int geom) const;
 

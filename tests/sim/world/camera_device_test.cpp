@@ -82,4 +82,45 @@ TEST(CameraDevice, KeepsOneBufferWhateverTheViewAndTakesBlocksAwayAgain) {
   EXPECT_EQ(rig.camera.image(), buffer);
 }
 
+TEST(CameraDevice, DrawnOnDemandTheImageIsThatOfTheMomentItIsDrawn) {
+  // Drawn only when asked, the image waits out the steps and then shows
+  // what a camera drawn at every step shows then: the turned view, its disc
+  // and the block of that side.
+  sim::WorldConfig config;
+  const std::optional<sim::Vec2> at = sim::ground_point(sim::View::left, 80, 120);
+  ASSERT_TRUE(at);
+  config.targets.push_back({at->x, at->y, 0.004, red});
+  config.blocks.push_back({true, 0, 0, 7, 7, blue});
+  Rig every_step(config, 0.5);
+  Rig on_demand(config, 0.5);
+  on_demand.camera.draw_on_demand(on_demand.engine, true);
+  on_demand.camera.draw(on_demand.engine);
+  const std::uint64_t forward = on_demand.camera.generation();
+  for (Rig *rig : {&every_step, &on_demand}) {
+    rig->pan(0.4);
+    rig->step();
+    rig->step();
+  }
+  EXPECT_TRUE(on_demand.camera.outdated());
+  EXPECT_EQ(on_demand.camera.generation(), forward);
+  EXPECT_EQ(on_demand.count(red), 0u);
+  on_demand.camera.draw(on_demand.engine);
+  EXPECT_FALSE(on_demand.camera.outdated());
+  EXPECT_GT(on_demand.camera.generation(), forward);
+  EXPECT_GT(every_step.count(red), 0u);
+  EXPECT_EQ(on_demand.count(red), every_step.count(red));
+  EXPECT_EQ(on_demand.count(blue), 49u);
+  // Back to drawing at every step, an outdated image is brought up to date at once.
+  for (Rig *rig : {&every_step, &on_demand}) {
+    rig->pan(0.0);
+    rig->step();
+  }
+  EXPECT_TRUE(on_demand.camera.outdated());
+  on_demand.camera.draw_on_demand(on_demand.engine, false);
+  EXPECT_FALSE(on_demand.camera.outdated());
+  EXPECT_EQ(on_demand.count(red), 0u);
+  EXPECT_EQ(on_demand.count(blue), 0u);
+  EXPECT_EQ(on_demand.camera.shown(), every_step.camera.shown());
+}
+
 }  // namespace
