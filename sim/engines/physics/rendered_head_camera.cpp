@@ -50,6 +50,7 @@ RenderedHeadCamera::RenderedHeadCamera(mjModel &model, Renderer &renderer, int w
                    static_cast<std::size_t>(rendered_height_) * 3u);
   geom_poses_.resize(index(model.ngeom));
   geom_seen_.resize(index(model.ngeom));
+  shown_.resize(index(model.ngeom));
 }
 
 RenderedHeadCamera::~RenderedHeadCamera() = default;
@@ -57,8 +58,10 @@ RenderedHeadCamera::~RenderedHeadCamera() = default;
 bool RenderedHeadCamera::render(mjData &data, std::span<unsigned char> image) {
   if (!view_changed(data)) return false;
   note_drawn(data);
+  for (int g = 0; g < model_.ngeom; ++g)
+    shown_[index(g)] = model_.geom_rbound[g] <= 0.0 || in_view(data, g);  // a plane has no bound
   renderer_.draw(model_, data, context_->get(), camera_, rendered_width_, rendered_height_,
-                 rendered_);
+                 rendered_, &shown_);
   const std::size_t row = static_cast<std::size_t>(width_) * 3u;
   const std::size_t rendered_row = static_cast<std::size_t>(rendered_width_) * 3u;
   for (int y = 0; y < height_; ++y)

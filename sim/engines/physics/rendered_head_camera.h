@@ -70,6 +70,7 @@ class RenderedHeadCamera {
   std::array<double, 12> camera_pose_{};
   std::vector<std::array<double, 12>> geom_poses_;
   std::vector<bool> geom_seen_;
+  std::vector<bool> shown_;  // the geoms that can be in view now, by id
 };
 
 }  // namespace sim

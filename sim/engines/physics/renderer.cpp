@@ -121,10 +121,25 @@ Renderer::Renderer(const mjModel &model, std::vector<int> disc_ranks)
 Renderer::~Renderer() { mjv_freeScene(&scene_); }
 
 void Renderer::draw(const mjModel &model, mjData &data, mjrContext &context, mjvCamera &camera,
-                    int width, int height, std::span<unsigned char> image) {
+                    int width, int height, std::span<unsigned char> image,
+                    const std::vector<bool> *shown) {
   const mjrRect viewport{0, 0, width, height};
   const DriverAllocations driver;
   mjv_updateScene(&model, &data, &options_, nullptr, &camera, mjCAT_ALL, &scene_);
+  if (shown != nullptr) {
+    // The software renderer transforms every vertex of every geom it is
+    // given, seen or not: geoms out of view are most of a side view's cost.
+    int kept = 0;
+    for (int i = 0; i < scene_.ngeom; ++i) {
+      const mjvGeom &geom = scene_.geoms[i];
+      if (geom.objtype == mjOBJ_GEOM && geom.objid >= 0 &&
+          static_cast<std::size_t>(geom.objid) < shown->size() &&
+          !(*shown)[static_cast<std::size_t>(geom.objid)])
+        continue;
+      scene_.geoms[kept++] = geom;
+    }
+    scene_.ngeom = kept;
+  }
   order_overlapping_discs();
   mjr_setBuffer(mjFB_OFFSCREEN, &context);
   mjr_render(viewport, &scene_, &context);

@@ -42,9 +42,11 @@ class Renderer {
   Renderer &operator=(const Renderer &) = delete;
 
   // Draws the model's current state through camera into image (rows top to
-  // bottom), with context's buffer of at least width x height.
+  // bottom), with context's buffer of at least width x height. `shown`, if
+  // given, says by geom id which of the model's geoms can be in view; the
+  // others are left out of the scene, which changes no pixel.
   void draw(const mjModel &model, mjData &data, mjrContext &context, mjvCamera &camera, int width,
-            int height, std::span<unsigned char> image);
+            int height, std::span<unsigned char> image, const std::vector<bool> *shown = nullptr);
   // Objects a scene holds at most: the model's geoms and what MuJoCo adds.
   static constexpr int scene_capacity = 2000;
 
