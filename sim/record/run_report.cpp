@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "sim/core/factors.h"
 #include "sim/record/report_numbers.h"
 
 namespace sim {
@@ -40,6 +41,18 @@ ordered_json metres_list(Vec3 point) {
   return {report_metres(point.x), report_metres(point.y), report_metres(point.z)};
 }
 
+// Every factor of a real robot that means something to the world's engine,
+// with its value, and the seed: written only for a robot that is not the
+// model, so the model's runs report what they always did.
+ordered_json factors_json(const WorldConfig &world) {
+  ordered_json factors;
+  for (const FactorKey &key : factor_keys())
+    if (factor_meaningless(key, world.engine, world.torso).empty())
+      factors[std::string(key.path)] = world.factors.*key.field;
+  factors["seed"] = world.seed;
+  return factors;
+}
+
 std::vector<int> hits_per_target(const RunRecord &run) {
   std::vector<int> hits(run.world.targets.size(), 0);
   for (const Reach &reach : run.reaches)
@@ -55,6 +68,7 @@ std::string report_json(const RunRecord &run) {
   report["engine"] = engine_name(run.world.engine);
   if (run.world.engine == EngineKind::physics) report["torso"] = torso_name(run.world.torso);
   report["camera"] = {{"width", run.world.camera_width}, {"height", run.world.camera_height}};
+  if (!robot_is_the_model(run.world)) report["factors"] = factors_json(run.world);
   report["time_step_ms"] = run.world.time_step_ms;
   report["steps"] = run.steps_done;
   report["interrupted"] = run.interrupted;

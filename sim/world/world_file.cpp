@@ -9,11 +9,13 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <limits>
 #include <optional>
 #include <set>
 #include <sstream>
 #include <vector>
 
+#include "sim/core/factors.h"
 #include "sim/system/files.h"
 #include "sim/world/spelling.h"
 #include "sim/world/toml_depth.h"
@@ -178,6 +180,21 @@ class Reader {
     return out;
   }
 
+  // A factor of a real robot, if the table gives it: a number within the
+  // factor's range, on a world it means something to.
+  void factor(const toml::table &t, const FactorKey &key, WorldConfig &world) const {
+    const std::string name(key.name());
+    if (!t.contains(name)) return;
+    const std::string path(key.path);
+    if (const std::string why = factor_meaningless(key, world.engine, world.torso); !why.empty())
+      fail(path, why);
+    const double value = number(t, name, path, key.model());
+    if (!(value >= key.low && value <= key.high))
+      fail(path, "must be from " + factor_range_text(key) + " (" + std::string(key.what) +
+                     "), not " + exact_number(value));
+    world.factors.*key.field = value;
+  }
+
   // Each element of an array of tables, e.g. [[target]].
   template <typename Each>
   void each_table(const toml::table &root, const std::string &key, Each each) const {
@@ -219,7 +236,7 @@ WorldConfig parse_world(std::string_view text, const std::string &file_name) {
   world.file = file_name;
   in.only_keys(root, "",
                {"engine", "steps", "time_step_ms", "joint_speed", "run_calls", "stop_after_reaches",
-                "camera", "output", "robot", "target", "block"});
+                "seed", "camera", "output", "robot", "target", "block"});
   if (const toml::node *engine = root.get("engine")) {
     const std::optional<EngineKind> kind = engine_named(engine->value_or(std::string_view()));
     if (!kind) in.fail("engine", "must be \"physics\" or \"kinematic\"");
@@ -250,27 +267,39 @@ WorldConfig parse_world(std::string_view text, const std::string &file_name) {
   world.run_calls = in.integer(root, "run_calls", "run_calls", 0, 0, 100'000'000);
   world.stop_after_reaches =
       in.integer(root, "stop_after_reaches", "stop_after_reaches", 0, 0, 100'000'000);
+  world.seed = in.integer(root, "seed", "seed", 0, 0, std::numeric_limits<std::int64_t>::max());
 
   if (const toml::table *robot = in.table(root, "robot", "robot")) {
     // The kinematic robot has joints and feet but no body to hold or free.
-    if (world.engine == EngineKind::kinematic)
+    if (world.engine == EngineKind::kinematic) {
+      for (const FactorKey &key : factor_keys())
+        if (key.table() == "robot" && robot->contains(std::string(key.name())))
+          in.fail(std::string(key.path), factor_meaningless(key, world.engine, world.torso));
       in.fail("robot", "means nothing to the kinematic engine (only to engine = \"physics\")");
-    in.only_keys(*robot, "robot.", {"torso"});
+    }
+    in.only_keys(*robot, "robot.",
+                 {"torso", "friction", "servo_strength", "servo_latency_ms", "payload_kg"});
     if (const toml::node *torso = robot->get("torso")) {
       const std::optional<Torso> mount = torso_named(torso->value_or(std::string_view{}));
       if (!mount)
         in.fail("robot.torso", "must be \"free\" (standing on its feet) or \"fixed\" (on a stand)");
       world.torso = *mount;
     }
+    for (const FactorKey &key : factor_keys())
+      if (key.table() == "robot") in.factor(*robot, key, world);
   }
 
   if (const toml::table *camera = in.table(root, "camera", "camera")) {
-    in.only_keys(*camera, "camera.", {"width", "height", "image"});
+    in.only_keys(*camera, "camera.",
+                 {"width", "height", "image", "roll_error_deg", "pitch_error_deg", "yaw_error_deg",
+                  "fov_error_deg", "noise", "gain"});
     world.camera_width = static_cast<int>(
         in.integer(*camera, "width", "camera.width", world.camera_width, 1, max_camera_side));
     world.camera_height = static_cast<int>(
         in.integer(*camera, "height", "camera.height", world.camera_height, 1, max_camera_side));
     world.camera_image = in.boolean(*camera, "image", "camera.image", true);
+    for (const FactorKey &key : factor_keys())
+      if (key.table() == "camera") in.factor(*camera, key, world);
   }
 
   if (const toml::table *output = in.table(root, "output", "output")) {
