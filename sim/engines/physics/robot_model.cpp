@@ -1,11 +1,12 @@
 #include "sim/engines/physics/robot_model.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
-#include <cstdio>
 
 #include "sim/core/errors.h"
 #include "sim/core/geometry.h"
+#include "sim/engines/physics/robot_factors.h"
 
 namespace sim {
 
@@ -15,10 +16,13 @@ namespace {
 // overlap, the renderer settles which shows (see disc_ranks).
 constexpr double disc_half_height = 0.00001;  // metres
 
-std::string number(double value) {
+// Numbers in the model's text as printf's %.Ng writes them in the C locale,
+// whatever locale the controller's process has set: MuJoCo reads them so.
+std::string number(double value, int digits = 9) {
   char text[32];
-  std::snprintf(text, sizeof text, "%.9g", value);
-  return text;
+  const std::to_chars_result end =
+      std::to_chars(text, text + sizeof text, value, std::chars_format::general, digits);
+  return std::string(text, end.ptr);
 }
 
 // Red, green, blue bytes as MuJoCo's 0..1 colour, so a flat, unlit material
@@ -35,6 +39,7 @@ double floor_height(Torso torso) { return torso == Torso::free ? ground_z - paw_
 
 std::string world_model_xml(const WorldConfig &world) {
   std::string xml = world.torso == Torso::free ? robot_model_xml : robot_on_stand_xml;
+  write_factors(xml, world.factors);
   std::string assets;
   std::string discs;
   const std::size_t count = world.targets.size();
@@ -66,9 +71,7 @@ std::string with_timestep(const std::string &xml, double seconds) {
     return xml;
   const std::size_t value = at + std::string("timestep=\"").size();
   const std::size_t close = xml.find('"', value);
-  char text[32];
-  std::snprintf(text, sizeof text, "%.17g", seconds);
-  return xml.substr(0, value) + text + xml.substr(close);
+  return xml.substr(0, value) + number(seconds, 17) + xml.substr(close);
 }
 
 std::vector<int> disc_ranks(const mjModel &model, const WorldConfig &world) {
