@@ -247,7 +247,10 @@ void World::fetched() {
     if (fetch.window)
       fetch.window_ground = engine_.engine->ground_seen(fetch.window->x + window_side / 2,
                                                         fetch.window->y + window_side / 2);
-    sightings_.fetched(steps_done_, fetch.side, now.pixels, now.width, now.height, *engine_.engine);
+    // Whether the image showed a disc is the scene's to say: a sensor's noise
+    // or gain changes its colour, not what the camera looked at.
+    sightings_.fetched(steps_done_, fetch.side, camera_.scene(), now.width, now.height,
+                       *engine_.engine);
     last_fetch_ = fetch;
     fetched_generation_ = camera_.generation();
   }
