@@ -9,23 +9,9 @@
 #include <cstdint>
 #include <span>
 
+#include "sim/core/random_stream.h"
+
 namespace sim {
-
-// A 64-bit random stream (xoshiro256**, seeded through splitmix64): the same
-// numbers for the same seed on every machine, unlike the standard library's
-// distributions.
-class RandomStream {
- public:
-  explicit RandomStream(std::uint64_t seed);
-  std::uint64_t next();
-  // Uniform in (0, 1), never 0 or 1.
-  double uniform();
-  // Standard normal (ziggurat method): mean 0, sigma 1.
-  double normal();
-
- private:
-  std::array<std::uint64_t, 4> state_{};
-};
 
 class ImageSensor {
  public:
