@@ -307,4 +307,23 @@ TEST_F(ReachMapOverSsh, ThisMachineBesideALoginMakesTheSameMap) {
   EXPECT_GE(runs["127.0.0.1"], 1);
 }
 
+// A robustness map sends each run's world, with its robot's varied values,
+// and brings back its report as a plain map does.
+TEST_F(ReachMapOverSsh, ARobustnessMapWithAVariedKeyMadeThroughALoginIsThisMachinesOwn) {
+  const std::string vary = "--vary camera.gain=0.99:1.01 --samples 1 --seed 5";
+  const Map here = make_map(folder_ / "varied_here", vary);
+  ASSERT_TRUE(here.made) << here.output;
+  const fs::path file = folder_ / "sshlogins.txt";
+  std::ofstream(file) << "1/" + server_.login("127.0.0.1") + "\n";
+  const Map there =
+      make_map(folder_ / "varied_there", vary + " --sshloginfile " + quoted(file.string()));
+  ASSERT_TRUE(there.made) << there.output << "\nsshd:\n" << server_.log();
+  for (const char *name : {"robustness.json", "robustness.png", "sensitivity.png"}) {
+    EXPECT_FALSE(read_or_empty(here.out / name).empty()) << name;
+    EXPECT_TRUE(read_or_empty(there.out / name) == read_or_empty(here.out / name))
+        << name << " differs";
+  }
+  EXPECT_GE(runs_per_host(there.out)["127.0.0.1"], 1);
+}
+
 }  // namespace
