@@ -68,6 +68,62 @@ const char *side_name(const std::optional<int> &leg) {
   return !leg ? nullptr : *leg == 0 ? "left" : "right";
 }
 
+// The runs and hits of each bin, robot s counted in bin bin_of[s].
+struct Tally {
+  std::vector<int> runs, hits;
+  Tally(const std::vector<std::size_t> &bin_of, const std::vector<RobotRuns> &robots,
+        std::size_t bins)
+      : runs(bins, 0), hits(bins, 0) {
+    for (std::size_t s = 0; s < robots.size(); ++s) {
+      runs[bin_of[s]] += robots[s].runs;
+      hits[bin_of[s]] += robots[s].hits;
+    }
+  }
+  // What the other bins' runs would have hit at the best bin's rate.
+  double hits_lost() const {
+    double best = 0.0, lost = 0.0;
+    for (std::size_t b = 0; b < runs.size(); ++b)
+      if (runs[b] > 0) best = std::max(best, share(hits[b], runs[b]));
+    for (std::size_t b = 0; b < runs.size(); ++b)
+      if (runs[b] > 0) lost += best * runs[b] - hits[b];
+    return lost;
+  }
+  // How far the bins' hit rates spread about the whole's, each weighed by
+  // its runs.
+  double spread() const {
+    int all_runs = 0, all_hits = 0;
+    for (std::size_t b = 0; b < runs.size(); ++b) {
+      all_runs += runs[b];
+      all_hits += hits[b];
+    }
+    const double whole = share(all_hits, all_runs);
+    double sum = 0.0;
+    for (std::size_t b = 0; b < runs.size(); ++b)
+      if (runs[b] > 0) sum += runs[b] * std::pow(share(hits[b], runs[b]) - whole, 2);
+    return sum;
+  }
+};
+
+// How often chance alone spreads the bins as far: the share of 999 deals of
+// the key's values to the robots at random whose bins spread at least as
+// far as the map's (a permutation test). The deals come from the map's seed
+// and the key's place, so the same map gives the same figure.
+constexpr int chance_deals = 999;
+double chance_of(std::vector<std::size_t> bin_of, const std::vector<RobotRuns> &robots,
+                 std::size_t bins, std::uint64_t seed) {
+  const double seen = Tally(bin_of, robots, bins).spread();
+  RandomStream random(seed);
+  int as_far = 0;
+  for (int deal = 0; deal < chance_deals; ++deal) {
+    for (std::size_t i = bin_of.size(); i-- > 1;) {
+      const auto j = static_cast<std::size_t>(random.uniform() * static_cast<double>(i + 1));
+      std::swap(bin_of[i], bin_of[std::min(j, i)]);
+    }
+    as_far += Tally(bin_of, robots, bins).spread() >= seen * (1.0 - 1e-12);
+  }
+  return (as_far + 1.0) / (chance_deals + 1.0);
+}
+
 }  // namespace
 
 std::string key_label(const std::string &key) {
@@ -175,8 +231,9 @@ Robustness assess(const Settings &settings, const std::vector<Outcome> &outcomes
   const int bins = bin_count(static_cast<int>(robot_count));
   for (std::size_t k = 0; k < settings.vary.size(); ++k) {
     const Varied &v = settings.vary[k];
-    KeyEffect effect{v, std::vector<Bin>(static_cast<std::size_t>(v.high > v.low ? bins : 1)), 0,
-                     std::nullopt};
+    KeyEffect effect;
+    effect.varied = v;
+    effect.bins.resize(v.high > v.low ? static_cast<std::size_t>(bins) : 1u);
     // Edges rounded as the values are, so a value on an edge falls in the
     // bin above it whatever the arithmetic's last bit.
     const auto edge = [&](std::size_t b) {
@@ -190,10 +247,12 @@ Robustness assess(const Settings &settings, const std::vector<Outcome> &outcomes
       effect.bins[b].low = b == 0 ? v.low : edge(b);
       effect.bins[b].high = edge(b + 1);
     }
+    std::vector<std::size_t> bin_of(robot_count);
     for (std::size_t s = 0; s < robot_count; ++s) {
       const double value = settings.robots[s].values[k];
       std::size_t b = effect.bins.size() - 1;
       while (b > 0 && value < effect.bins[b].low) --b;
+      bin_of[s] = b;
       Bin &bin = effect.bins[b];
       const RobotRuns &robot = r.robots[s];
       ++bin.robots;
@@ -218,16 +277,25 @@ Robustness assess(const Settings &settings, const std::vector<Outcome> &outcomes
       if (effect.bins[b].rate() &&
           (!effect.best || *effect.bins[b].rate() > *effect.bins[*effect.best].rate()))
         effect.best = b;
-    if (effect.best) {
-      double lost = 0.0;
-      const double best = *effect.bins[*effect.best].rate();
-      for (const Bin &bin : effect.bins)
-        if (bin.rate()) lost += (best - *bin.rate()) * bin.runs;
-      effect.cost = static_cast<int>(std::lround(lost));
-    }
-    if (effect.cost > 0 && (!r.costliest || effect.cost > r.keys[*r.costliest].cost))
-      r.costliest = k;
+    effect.cost =
+        static_cast<int>(std::lround(Tally(bin_of, r.robots, effect.bins.size()).hits_lost()));
+    effect.chance = chance_of(bin_of, r.robots, effect.bins.size(),
+                              static_cast<std::uint64_t>(settings.seed) ^ (k + 1));
     r.keys.push_back(std::move(effect));
+  }
+  // The key that costs most hits beyond what chance gives; failing that,
+  // the one that costs most.
+  for (std::size_t k = 0; k < r.keys.size(); ++k) {
+    const KeyEffect &effect = r.keys[k];
+    if (effect.cost == 0) continue;
+    if (!r.costliest) {
+      r.costliest = k;
+      continue;
+    }
+    const KeyEffect &now = r.keys[*r.costliest];
+    if (effect.beyond_chance() != now.beyond_chance() ? effect.beyond_chance()
+                                                      : effect.cost > now.cost)
+      r.costliest = k;
   }
   return r;
 }
@@ -255,7 +323,9 @@ std::string robustness_json(const Settings &settings, const Robustness &r) {
   head["vary"] = std::move(vary);
   ordered_json costliest = nullptr;
   if (r.costliest)
-    costliest = {{"key", r.keys[*r.costliest].varied.key}, {"hits", r.keys[*r.costliest].cost}};
+    costliest = {{"key", r.keys[*r.costliest].varied.key},
+                 {"hits", r.keys[*r.costliest].cost},
+                 {"p", r.keys[*r.costliest].chance}};
   head["summary"] = {{"points", r.points.size()},
                      {"runs", r.runs},
                      {"hits", r.hits},
@@ -286,7 +356,10 @@ std::string robustness_json(const Settings &settings, const Robustness &r) {
                       {"well_inside_error",
                        bin.inside_error ? ordered_json(std::round(1e4 * *bin.inside_error) / 1e4)
                                         : ordered_json(nullptr)}});
-    keys.push_back({{"key", effect.varied.key}, {"cost", effect.cost}, {"bins", std::move(bins)}});
+    keys.push_back({{"key", effect.varied.key},
+                    {"cost", effect.cost},
+                    {"p", effect.chance},
+                    {"bins", std::move(bins)}});
   }
   append_lines(out, "keys", keys, false);
 
@@ -330,16 +403,25 @@ std::string robustness_summary_line(const Settings &settings, const Robustness &
                                                        : ", robot on its feet",
                 settings.spacing() * 1000.0, r.points.size(), settings.robots.size());
   std::string line = head;
-  line += percent(r.hits, r.runs) + " of " + std::to_string(r.runs) + " runs hit; discs well " +
-          "inside a view and the feet's reach: " + percent(r.inside_hits, r.inside_runs) + " of " +
-          std::to_string(r.inside_runs) + " runs hit; ";
+  line += percent(r.hits, r.runs) + " of " + std::to_string(r.runs) + " runs hit; ";
+  line += r.inside_runs == 0 ? std::string("no disc lies well inside a view and the feet's reach; ")
+                             : "discs well inside a view and the feet's reach: " +
+                                   percent(r.inside_hits, r.inside_runs) + " of " +
+                                   std::to_string(r.inside_runs) + " runs hit; ";
   if (!r.costliest) return line + "no varied key costs a hit";
   const KeyEffect &worst = r.keys[*r.costliest];
   const Bin &best = worst.bins[*worst.best];
   char range[96];
   std::snprintf(range, sizeof range, "%.6g to %.6g", best.low, best.high);
+  char chance[160];
+  std::snprintf(chance, sizeof chance,
+                worst.beyond_chance()
+                    ? "; p = %.3f: chance alone spreads its bins so far in %.1f %% of deals"
+                    : "; p = %.3f: chance alone spreads its bins as far in %.0f %% of deals, so "
+                      "no key is shown to cost hits",
+                worst.chance, 100.0 * worst.chance);
   return line + "the key that costs most hits: " + worst.varied.key + ", " +
-         std::to_string(worst.cost) + " hits against its best values (" + range + ")";
+         std::to_string(worst.cost) + " hits against its best values (" + range + ")" + chance;
 }
 
 std::vector<Vec2> well_inside_outline(const Settings &settings, View view) {

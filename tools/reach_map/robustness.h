@@ -73,6 +73,12 @@ struct KeyEffect {
   // Hits lost against the key's best bin: what the runs of the other bins
   // would have gained at that bin's hit rate.
   int cost = 0;
+  // The chance that the bins' hit rates spread as far as they do with the
+  // key's values dealt to the robots at random (a permutation test of 999
+  // deals): below 0.05, the key is shown to matter. With few robots a bin,
+  // or hits in few robots, chance alone spreads the bins far.
+  double chance = 1.0;
+  bool beyond_chance() const { return chance < 0.05; }
   std::optional<std::size_t> best;
 };
 
@@ -85,7 +91,9 @@ struct Robustness {
   int inside_runs = 0;
   int inside_hits = 0;
   std::vector<KeyEffect> keys;
-  std::optional<std::size_t> costliest;  // the key that costs most hits, if any costs one
+  // The key that costs most hits beyond chance, or failing any, the one that
+  // costs most; none when no key costs a hit.
+  std::optional<std::size_t> costliest;
 };
 
 // Counts a map's runs: outcomes[point * robots + robot], in grid order.

@@ -45,6 +45,12 @@ std::string percent(int part, int whole) {
   return text;
 }
 
+std::string chance_text(double p) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%.3f", p);
+  return text;
+}
+
 std::string range_text(const Varied &v) {
   const FactorKey *key = factor_key(v.key);
   const std::string unit = key && !key->unit.empty() ? " " + std::string(key->unit) : "";
@@ -107,7 +113,8 @@ void draw_colour_bar(cairo_t *cr, double x, double y) {
   }
 }
 
-constexpr const char *notes_title = "Summary; each key's hits lost against its best values";
+constexpr const char *notes_title =
+    "Summary; each key's hits lost against its best values, and the chance p of as wide a spread";
 
 std::vector<std::string> notes(const Settings &settings, const Robustness &r) {
   std::vector<std::string> lines;
@@ -120,7 +127,7 @@ std::vector<std::string> notes(const Settings &settings, const Robustness &r) {
       " of " + count_text(r.inside_runs) + " runs hit");
   for (const KeyEffect &effect : r.keys)
     lines.push_back(effect.varied.key + ", " + range_text(effect.varied) + ": costs " +
-                    count_text(effect.cost) + " hits");
+                    count_text(effect.cost) + " hits, p = " + chance_text(effect.chance));
   return lines;
 }
 
@@ -161,8 +168,15 @@ std::string robustness_picture_png(const Settings &settings, const Robustness &r
       {draw_outline_swatch, "where a disc lies wholly in a view and the reach"},
   };
   const std::vector<std::string> lines = notes(settings, r);
+  const std::string title =
+      std::string("Robustness map, ") + engine_name(settings.engine) + " engine" +
+      (settings.engine == EngineKind::physics
+           ? (settings.torso == Torso::free ? ", robot on its feet" : ", robot on a stand")
+           : "") +
+      ": the share of " + count_text(static_cast<std::int64_t>(settings.robots.size())) +
+      " robots unlike the model that hit a target at each point";
 
-  double side_width = 0.0, legend_height = 0.0;
+  double side_width = 0.0, legend_height = 0.0, title_width = 0.0;
   {
     const Canvas scratch(1, 1);
     const Box measured = legend_column(scratch.cr(), 0.0, 0.0, legend, 13.0);
@@ -173,26 +187,22 @@ std::string robustness_picture_png(const Settings &settings, const Robustness &r
       side_width = std::max(side_width, 12.0 + text_width(scratch.cr(), words));
     use_font(scratch.cr(), 13.0, Weight::bold);
     side_width = std::max(side_width, text_width(scratch.cr(), notes_title));
+    use_font(scratch.cr(), 20.0, Weight::bold);
+    title_width = text_width(scratch.cr(), title);
   }
   const double side_x = box.right() + 40.0;
   const double bar_y = box.y + 30.0;
   const double legend_y = bar_y + bar_length + 30.0;
   const double notes_y = legend_y + legend_height + 24.0;
   const double notes_bottom = notes_y + 22.0 + 19.0 * static_cast<double>(lines.size());
-  Canvas canvas(static_cast<int>(std::ceil(side_x + side_width + 24.0)),
-                static_cast<int>(std::ceil(std::max(box.bottom() + 64.0, notes_bottom + 24.0))));
+  Canvas canvas(
+      static_cast<int>(std::ceil(std::max(side_x + side_width, 24.0 + title_width) + 24.0)),
+      static_cast<int>(std::ceil(std::max(box.bottom() + 64.0, notes_bottom + 24.0))));
   cairo_t *cr = canvas.cr();
 
   set_colour(cr, ink);
   use_font(cr, 20.0, Weight::bold);
-  text(cr, 24.0, 14.0,
-       std::string("Robustness map, ") + engine_name(settings.engine) + " engine" +
-           (settings.engine == EngineKind::physics
-                ? (settings.torso == Torso::free ? ", robot on its feet" : ", robot on a stand")
-                : "") +
-           ": the share of " + count_text(static_cast<std::int64_t>(settings.robots.size())) +
-           " robots unlike the model that hit a target at each point",
-       Align::left, Baseline::top);
+  text(cr, 24.0, 14.0, title, Align::left, Baseline::top);
   use_font(cr, 13.0);
   set_colour(cr, muted_ink);
   text(cr, 24.0, 44.0,
@@ -241,9 +251,9 @@ std::string robustness_picture_png(const Settings &settings, const Robustness &r
 namespace {
 
 constexpr double panel_width = 400.0;
-constexpr double panel_height = 290.0;
+constexpr double panel_height = 302.0;
 constexpr double plot_left = 62.0;  // within a panel: room for the y labels
-constexpr double plot_top = 48.0;   // for the panel's title
+constexpr double plot_top = 60.0;   // for the panel's title
 constexpr double plot_width = 310.0;
 constexpr double plot_height = 180.0;
 
@@ -300,8 +310,9 @@ void draw_panel(cairo_t *cr, double left, double top, const Settings &settings, 
   use_font(cr, 12.0);
   set_colour(cr, muted_ink);
   text(cr, left + plot_left, top + 27.0,
-       "costs " + count_text(effect.cost) + " hits against its best bin" +
-           (r.costliest && *r.costliest == k ? ", the most of any key" : ""),
+       "costs " + count_text(effect.cost) +
+           " hits against its best bin, p = " + chance_text(effect.chance) +
+           (effect.beyond_chance() ? ": beyond chance" : ": within chance"),
        Align::left, Baseline::top);
 
   horizontal_grid(cr, plot, y, y_ticks);
@@ -309,12 +320,8 @@ void draw_panel(cairo_t *cr, double left, double top, const Settings &settings, 
   cairo_save(cr);
   clip_to(cr, {plot.x - 6.0, plot.y - 6.0, plot.width + 12.0, plot.height + 12.0});
   // The model's value, where the range holds it.
-  if (key && key->model() >= x.low && key->model() <= x.high) {
-    draw_model_line(cr, x(key->model()), plot.y, plot.bottom());
-    use_font(cr, 11.0);
-    haloed_text(cr, x(key->model()) + 3.0, plot.y + 3.0, "model", Align::left, Baseline::top,
-                model_ink);
-  }
+  const bool model_shown = key && key->model() >= x.low && key->model() <= x.high;
+  if (model_shown) draw_model_line(cr, x(key->model()), plot.y, plot.bottom());
   // Each robot's own well-inside hit rate, at its value.
   for (std::size_t s = 0; s < settings.robots.size(); ++s) {
     const RobotRuns &robot = r.robots[s];
@@ -338,6 +345,11 @@ void draw_panel(cairo_t *cr, double left, double top, const Settings &settings, 
   }
   cairo_restore(cr);
   frame(cr, plot);
+  if (model_shown) {
+    use_font(cr, 11.0);
+    set_colour(cr, model_ink);
+    text(cr, x(key->model()), plot.y - 3.0, "model", Align::centre, Baseline::bottom);
+  }
   use_font(cr, 12.0);
   bottom_ticks(cr, plot, x, x_ticks, true);
   left_ticks(cr, plot, y, y_ticks);

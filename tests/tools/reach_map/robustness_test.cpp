@@ -162,19 +162,52 @@ TEST(Robustness, RunsAreCountedPerPointRobotAndBinAndTheCostliestKeyIsTheOneThat
   EXPECT_EQ(noise.bins[0].hits, 2);
   EXPECT_NEAR(*noise.bins[0].inside_error, 0.5, 1e-12);
   EXPECT_EQ(noise.cost, 2);
+  // Four robots are too few to tell: dealt at random, the hitting robot
+  // lands alone in gain's small bin one time in four, and noise's bins part
+  // the same way whatever the deal.
+  EXPECT_NEAR(gain.chance, 0.25, 0.05);
+  EXPECT_EQ(noise.chance, 1.0);
   EXPECT_EQ(r.costliest, 0u);
 
   const std::string line = robustness_summary_line(runs.settings, r);
-  EXPECT_NE(line.find("4 points x 4 robots): 12.5 % of 16 runs hit; discs well inside a view and "
-                      "the feet's reach: 25.0 % of 8 runs hit; the key that costs most hits: "
-                      "camera.gain, 6 hits"),
-            std::string::npos)
+  EXPECT_NE(
+      line.find("4 points x 4 robots): 12.5 % of 16 runs hit; discs well inside a view and "
+                "the feet's reach: 25.0 % of 8 runs hit; the key that costs most hits: "
+                "camera.gain, 6 hits against its best values (1 to 1.1); p = 0.251: chance alone "
+                "spreads its bins as far in 25 % of deals, so no key is shown to cost hits"),
+      std::string::npos)
       << line;
   const nlohmann::json json = nlohmann::json::parse(robustness_json(runs.settings, r));
   EXPECT_EQ(json["summary"]["hit_rate"], 0.125);
   EXPECT_EQ(json["robots"][1]["values"]["camera.noise"], 0.4);
   EXPECT_EQ(json["points"][3]["side"], "left");
   EXPECT_EQ(json["keys"][0]["bins"][1]["well_inside_hits"], 2);
+}
+
+// Sixteen robots, of which those at gain 1 or more hit at every point and the
+// others at none: gain's bins part them, chance deals would not, and noise,
+// paired at random with gain, explains nothing.
+TEST(Robustness, AKeyThatDecidesCostsMoreThanChanceAndOneThatDoesNotNoMore) {
+  Settings settings;
+  settings.vary = {{"camera.gain", 0.9, 1.1}, {"camera.noise", 0.0, 1.0}};
+  std::vector<Outcome> outcomes;
+  for (int s = 0; s < 16; ++s)
+    settings.robots.push_back({{0.9 + 0.0125 * s, ((s * 7) % 16) / 16.0}, s});
+  for (int p = 0; p < 5; ++p)
+    for (const Robot &robot : settings.robots) {
+      Outcome o;
+      o.point = {0.01 * p, 0.05};
+      if (robot.values[0] >= 1.0) o.reach = sim::ReachOutcome::on_target;
+      outcomes.push_back(o);
+    }
+  const Robustness r = assess(settings, outcomes);
+  EXPECT_EQ(r.keys[0].cost, 40);  // half the runs, at the best bins' rate of 1
+  // Only the deals that pair the hitting robots as the map did spread as far.
+  EXPECT_LT(r.keys[0].chance, 0.02);
+  EXPECT_GT(r.keys[1].chance, 0.05) << r.keys[1].cost;
+  EXPECT_EQ(r.costliest, 0u);
+  EXPECT_NE(robustness_summary_line(settings, r).find("; p = 0.0"), std::string::npos)
+      << robustness_summary_line(settings, r);
 }
 
 TEST(Robustness, TheWellInsideOutlineHoldsExactlyTheWellInsidePoints) {
