@@ -250,7 +250,7 @@ std::string robustness_picture_png(const Settings &settings, const Robustness &r
 
 namespace {
 
-constexpr double panel_width = 400.0;
+constexpr double panel_width = 420.0;
 constexpr double panel_height = 302.0;
 constexpr double plot_left = 62.0;  // within a panel: room for the y labels
 constexpr double plot_top = 60.0;   // for the panel's title
@@ -348,7 +348,12 @@ void draw_panel(cairo_t *cr, double left, double top, const Settings &settings, 
   if (model_shown) {
     use_font(cr, 11.0);
     set_colour(cr, model_ink);
-    text(cr, x(key->model()), plot.y - 3.0, "model", Align::centre, Baseline::bottom);
+    // Over its line, kept within the plot's width at either end.
+    const double at = x(key->model());
+    const Align align = at < plot.x + 20.0         ? Align::left
+                        : at > plot.right() - 20.0 ? Align::right
+                                                   : Align::centre;
+    text(cr, at, plot.y - 3.0, "model", align, Baseline::bottom);
   }
   use_font(cr, 12.0);
   bottom_ticks(cr, plot, x, x_ticks, true);
@@ -399,7 +404,7 @@ std::string sensitivity_picture_png(const Settings &settings, const Robustness &
       "Each key's range cut into " +
       std::to_string(r.keys.empty() ? 0 : r.keys.front().bins.size()) +
       " bins; every robot ran at every grid point, with the other keys at its own sampled values.";
-  double width = 24.0 + panel_width * static_cast<double>(columns);
+  double width = 36.0 + panel_width * static_cast<double>(columns);
   {
     const Canvas scratch(1, 1);
     width = std::max(width, 48.0 + legend_row(scratch.cr(), 0.0, 0.0, legend, 12.0).width);
