@@ -32,6 +32,7 @@ constexpr Colour on_target_ink{0.05, 0.6, 0.25};
 constexpr Colour off_target_ink{0.05, 0.05, 0.05};
 constexpr Colour rest_ink{0.45, 0.45, 0.45};
 constexpr Colour no_contact_ink{0.55, 0.15, 0.65};
+constexpr Colour unfinished_ink{0.85, 0.45, 0.0};
 
 // A target as it can be drawn: the same inside the picture, but with bounded
 // numbers. A disc too large to draw is replaced by one of bounded radius that
@@ -132,12 +133,12 @@ void draw_torso(cairo_t *cr, const std::vector<Vec2> &corners) {
   cairo_stroke(cr);
 }
 
-enum class Mark { rest, on_target, off_target, no_contact };
-constexpr std::size_t mark_kinds = 4;
+enum class Mark { rest, on_target, off_target, no_contact, unfinished };
+constexpr std::size_t mark_kinds = 5;
 
 // What the map marks, in time order: each reach where its foot came to rest
-// (or, without a rest, where the leg was sent), and each rest of a foot
-// outside every reach.
+// (or, without a rest, where the leg was sent; cut off by the run's end,
+// where its foot was), and each rest of a foot outside every reach.
 struct Spot {
   std::int64_t step = 0;
   Mark mark = Mark::rest;
@@ -159,6 +160,9 @@ std::vector<Spot> spots_of(const std::vector<Placement> &placements,
         break;
       case ReachOutcome::no_contact:
         spots.push_back({r.start_step, Mark::no_contact, {r.aimed.x, r.aimed.y}});
+        break;
+      case ReachOutcome::unfinished:
+        spots.push_back({r.start_step, Mark::unfinished, {r.end_foot.x, r.end_foot.y}});
         break;
     }
   }
@@ -222,6 +226,20 @@ void draw_mark(cairo_t *cr, double x, double y, Mark mark) {
       cairo_set_line_width(cr, 4.5);
       cairo_stroke_preserve(cr);
       set_colour(cr, no_contact_ink);
+      cairo_set_line_width(cr, 2.0);
+      cairo_stroke(cr);
+      return;
+    case Mark::unfinished:
+      // A hollow diamond: the foot was there when the run ended.
+      cairo_move_to(cr, x, y - 6.5);
+      cairo_line_to(cr, x + 6.5, y);
+      cairo_line_to(cr, x, y + 6.5);
+      cairo_line_to(cr, x - 6.5, y);
+      cairo_close_path(cr);
+      set_colour(cr, {1.0, 1.0, 1.0});
+      cairo_set_line_width(cr, 4.5);
+      cairo_stroke_preserve(cr);
+      set_colour(cr, unfinished_ink);
       cairo_set_line_width(cr, 2.0);
       cairo_stroke(cr);
       return;
@@ -390,7 +408,7 @@ std::vector<std::string> target_notes(const WorldConfig &world,
   return notes;
 }
 
-std::vector<LegendEntry> top_view_legend(bool torso) {
+std::vector<LegendEntry> top_view_legend(bool torso, bool unfinished) {
   std::vector<LegendEntry> legend{
       {[](cairo_t *c, double x, double y) { draw_view_swatch(c, x, y, left_view_ink); },
        "ground the camera sees with the head turned left"},
@@ -417,6 +435,10 @@ std::vector<LegendEntry> top_view_legend(bool torso) {
        },
        "reaches numbered in time order, from 1"},
   };
+  if (unfinished)
+    legend.insert(legend.end() - 2,
+                  {[](cairo_t *c, double x, double y) { draw_mark(c, x, y, Mark::unfinished); },
+                   "a reach still under way when the run ended, where its foot was"});
   if (torso)
     legend.insert(legend.begin() + 4, {[](cairo_t *c, double x, double y) {
                                          draw_torso(c, {{x - 12.0, y - 6.0},
@@ -439,11 +461,16 @@ double draw_side_notes(cairo_t *cr, double x, double y, std::size_t reaches,
        Align::left, Baseline::top);
   use_font(cr, 13.0);
   y += 20.0;
-  for (const auto &[count, one, many] :
-       {std::tuple{counts[1], "on a target", "on a target"},
-        std::tuple{counts[2], "off target", "off target"},
-        std::tuple{counts[3], "never touched the ground", "never touched the ground"},
-        std::tuple{counts[0], "rest outside a reach", "rests outside a reach"}}) {
+  std::vector<std::tuple<std::int64_t, const char *, const char *>> lines{
+      {counts[1], "on a target", "on a target"},
+      {counts[2], "off target", "off target"},
+      {counts[3], "never touched the ground", "never touched the ground"}};
+  // Told only when the run ended mid-reach.
+  if (counts[4] > 0)
+    lines.emplace_back(counts[4], "still under way when the run ended",
+                       "still under way when the run ended");
+  lines.emplace_back(counts[0], "rest outside a reach", "rests outside a reach");
+  for (const auto &[count, one, many] : lines) {
     text(cr, x + 12.0, y, count_text(count) + " " + (count == 1 ? one : many), Align::left,
          Baseline::top);
     y += 18.0;
@@ -511,7 +538,8 @@ std::string top_view_png(const WorldConfig &world, const std::vector<Placement> 
   if (notes_left_out > 0) notes.push_back("and " + std::to_string(notes_left_out) + " more");
 
   // The side column's size, measured by drawing it on a scratch canvas.
-  const std::vector<LegendEntry> legend = top_view_legend(!torso_footprint.empty());
+  const std::vector<LegendEntry> legend =
+      top_view_legend(!torso_footprint.empty(), layout.counts[4] > 0);
   double side_width = 0.0;
   double side_height = 0.0;
   {
@@ -584,6 +612,7 @@ std::string top_view_png(const WorldConfig &world, const std::vector<Placement> 
     const Align align = left_side ? Align::right : Align::left;
     const Colour colour = on                                 ? on_target_ink
                           : cluster.mark == Mark::no_contact ? no_contact_ink
+                          : cluster.mark == Mark::unfinished ? unfinished_ink
                                                              : off_target_ink;
     use_font(cr, 12.0, Weight::bold);
     haloed_text(cr, x, cluster.y + (on ? -13.0 : 8.0), cluster.label(), align,

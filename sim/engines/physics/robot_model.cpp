@@ -16,13 +16,13 @@ namespace {
 // overlap, the renderer settles which shows (see disc_ranks).
 constexpr double disc_half_height = 0.00001;  // metres
 
-// Numbers in the model's text as printf's %.Ng writes them in the C locale,
-// whatever locale the controller's process has set: MuJoCo reads them so.
+// %.9g whatever the process's locale: the model's numbers are read back by
+// MuJoCo's own parser, which wants a decimal point.
 std::string number(double value, int digits = 9) {
-  char text[32];
-  const std::to_chars_result end =
-      std::to_chars(text, text + sizeof text, value, std::chars_format::general, digits);
-  return std::string(text, end.ptr);
+  char text[40];
+  const auto end =
+      std::to_chars(text, text + sizeof text, value, std::chars_format::general, digits).ptr;
+  return std::string(text, end);
 }
 
 // Red, green, blue bytes as MuJoCo's 0..1 colour, so a flat, unlit material

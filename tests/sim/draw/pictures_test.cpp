@@ -54,6 +54,7 @@ TEST(TopView, EachTargetsCentreShowsTheTargetsColourWhereTheMapPutsIt) {
   sim::Reach reach;
   reach.leg = 2;
   reach.start_step = 60;
+  reach.end_step = 90;
   reach.placement = placements[1];
   const std::vector<sim::Reach> reaches{reach};
   const testpng::Picture picture =
