@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <numbers>
 
+#include "sim/core/utf8.h"
+
 namespace sim::draw {
 
 namespace {
@@ -127,7 +129,8 @@ void use_font(cairo_t *cr, double size, Weight weight) {
 }
 
 double text_width(cairo_t *cr, std::string_view words) {
-  const std::string copy(words);
+  const std::string copy =
+      valid_utf8(words);  // Cairo draws nothing more after text that is not UTF-8
   cairo_text_extents_t extents;
   cairo_text_extents(cr, copy.c_str(), &extents);
   return extents.x_advance;
@@ -150,7 +153,7 @@ std::pair<double, double> pen(cairo_t *cr, double x, double y, double width, Ali
 
 double text(cairo_t *cr, double x, double y, std::string_view words, Align align,
             Baseline baseline) {
-  const std::string copy(words);
+  const std::string copy = valid_utf8(words);
   const double width = text_width(cr, copy);
   const auto [px, py] = pen(cr, x, y, width, align, baseline);
   cairo_move_to(cr, px, py);
@@ -169,7 +172,7 @@ void upward_text(cairo_t *cr, double x, double y, std::string_view words) {
 
 void haloed_text(cairo_t *cr, double x, double y, std::string_view words, Align align,
                  Baseline baseline, Colour colour) {
-  const std::string copy(words);
+  const std::string copy = valid_utf8(words);
   const auto [px, py] = pen(cr, x, y, text_width(cr, copy), align, baseline);
   cairo_save(cr);
   cairo_move_to(cr, px, py);
