@@ -13,7 +13,9 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <string>
+#include <vector>
 
 #include "tests/behaviour/sim_run.h"
 
@@ -114,6 +116,39 @@ TEST(Faults, OneSignalEndsARunWhoseFfmpegStalledWithWholeOutputs) {
   EXPECT_NE(run.err.find("cannot write run.mp4 there (ffmpeg"), std::string::npos) << run.err;
   EXPECT_FALSE(fs::exists(fs::path(run.folder) / "run.mp4"));
   fs::remove_all(bin);
+}
+
+TEST(Faults, AWorldOfTheMostDiscsOnTheLargestCameraStopsAtASignalAndNamesAFewMissedTargets) {
+  // 900 discs before the robot and 100 behind it, where no view sees them,
+  // seen by a 1024 x 1024 camera.
+  std::string world =
+      "engine = \"kinematic\"\nsteps = 100000000\n"
+      "[camera]\nwidth = 1024\nheight = 1024\n[output]\nstate = false\n";
+  for (int i = 0; i < 1000; ++i) {
+    const double x = i < 900 ? 0.01 + 0.004 * (i % 30) : -0.5 - 0.01 * (i % 10);
+    const double y = -0.12 + 0.008 * ((i / 30) % 30);
+    world += "[[target]]\nx = " + std::to_string(x) + "\ny = " + std::to_string(y) +
+             "\nradius = 0.002\n";
+  }
+  Options options;
+  options.signal = SIGTERM;
+  const auto start = std::chrono::steady_clock::now();
+  const RunResult run = simrun::run_reacher(world, options);
+  // Not a measure of speed: a world whose every view cost seconds per disc
+  // out of view took minutes here, deaf to the signal.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+  EXPECT_EQ(run.status, 128 + SIGTERM) << run.err;
+  EXPECT_TRUE(report_of(run)["interrupted"]);
+  // Five named, the rest counted, in the warnings and in the summary line.
+  const std::vector<std::string> warnings = run.warnings();
+  ASSERT_EQ(warnings.size(), 6u) << run.err;
+  EXPECT_TRUE(std::regex_match(
+      warnings[5],
+      std::regex("sim: warning: and \\d+ more targets lie where neither camera view can see them")))
+      << warnings[5];
+  EXPECT_TRUE(std::regex_search(
+      run.err, std::regex("; targets \\d+, \\d+, \\d+, \\d+, \\d+ and \\d+ more never reached\n")))
+      << run.err;
 }
 
 TEST(Faults, ASecondRunIntoAFolderInUseRefuses) {
