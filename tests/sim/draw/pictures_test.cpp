@@ -3,11 +3,8 @@
 // picture's edge; and inputs far outside the usual that must still give a
 // picture.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cmath>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -15,29 +12,12 @@
 #include "sim/draw/joint_plot.h"
 #include "sim/draw/top_view.h"
 #include "sim/draw/video_caption.h"
-#include "tests/sim/draw/png_reader.h"
+#include "tests/support/png_reader.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-using testpng::Rgb;
-
-fs::path folder() {
-  static const fs::path made = [] {
-    const fs::path path =
-        fs::path(testing::TempDir()) / ("sim_pictures_" + std::to_string(::getpid()));
-    fs::create_directories(path);
-    return path;
-  }();
-  return made;
-}
-
-// A picture's bytes as a file, to read back as a reader would.
-std::string saved(const std::string &name, const std::string &png) {
-  const std::string path = (folder() / name).string();
-  std::ofstream(path, std::ios::binary) << png;
-  return path;
-}
+using support::Rgb;
+using support::saved_picture;
 
 sim::WorldConfig two_discs() {
   sim::WorldConfig world;
@@ -56,8 +36,8 @@ TEST(TopView, EachTargetsCentreShowsTheTargetsColourWhereTheMapPutsIt) {
   reach.start_step = 60;
   reach.placement = placements[1];
   const std::vector<sim::Reach> reaches{reach};
-  const testpng::Picture picture =
-      testpng::read(saved("top_view.png", sim::top_view_png(world, placements, reaches)));
+  const support::Picture picture =
+      saved_picture("top_view.png", sim::top_view_png(world, placements, reaches));
   ASSERT_GT(picture.width, 0);
   for (const sim::Target &target : world.targets) {
     const sim::Vec2 at = sim::top_view_pixel(world, placements, reaches, {target.x, target.y});
@@ -71,7 +51,7 @@ TEST(TopView, EachTargetsCentreShowsTheTargetsColourWhereTheMapPutsIt) {
   const sim::Vec2 left = sim::top_view_pixel(world, placements, reaches, {0.0, 0.05});
   EXPECT_LT(ahead.y, behind.y);
   EXPECT_LT(left.x, ahead.x);
-  EXPECT_EQ(testpng::ink_at_edges(picture, 3), 0);
+  EXPECT_EQ(support::ink_at_edges(picture, 3), 0);
 }
 
 int brightness(Rgb c) { return c[0] + c[1] + c[2]; }
@@ -82,10 +62,10 @@ TEST(TopView, TheTorsoWhereItEndedIsShownWholeAndShadedInside) {
       {12, 0, {0.0, 0.06, -0.115}, std::nullopt, std::nullopt}};
   // A torso that ended turned a little, reaching far behind the hips.
   const std::vector<sim::Vec2> torso{{0.03, 0.05}, {-0.22, 0.06}, {-0.23, -0.03}, {0.02, -0.04}};
-  const testpng::Picture picture =
-      testpng::read(saved("top_view_torso.png", sim::top_view_png(world, placements, {}, torso)));
+  const support::Picture picture =
+      saved_picture("top_view_torso.png", sim::top_view_png(world, placements, {}, torso));
   ASSERT_GT(picture.width, 0);
-  EXPECT_EQ(testpng::ink_at_edges(picture, 3), 0);
+  EXPECT_EQ(support::ink_at_edges(picture, 3), 0);
   const auto pixel = [&](sim::Vec2 ground) {
     const sim::Vec2 at = sim::top_view_pixel(world, placements, {}, ground, torso);
     return picture.at(static_cast<int>(at.x), static_cast<int>(at.y));
@@ -166,8 +146,8 @@ TEST(CameraFrame, ShowsEachImagePixelInItsOwnColourAndTheWholeTitle) {
   // The longest title a run can give: a reach at step 100,000,000.
   const std::string title =
       "step 100000000, forward view: the image the right leg's reach was decided on";
-  const testpng::Picture picture = testpng::read(
-      saved("frame.png", sim::frame_picture_png(20, 10, image.data(), title, sim::Window{1, 1})));
+  const support::Picture picture = saved_picture(
+      "frame.png", sim::frame_picture_png(20, 10, image.data(), title, sim::Window{1, 1}));
   ASSERT_GT(picture.width, 0);
   int blue_pixels = 0;
   int grey_pixels = 0;
@@ -182,7 +162,7 @@ TEST(CameraFrame, ShowsEachImagePixelInItsOwnColourAndTheWholeTitle) {
   ASSERT_GT(zoom, 1);
   EXPECT_EQ(blue_pixels, zoom * zoom);
   EXPECT_GT(grey_pixels, 150 * zoom * zoom);
-  EXPECT_EQ(testpng::ink_at_edges(picture, 3), 0);
+  EXPECT_EQ(support::ink_at_edges(picture, 3), 0);
 }
 
 TEST(JointPlot, NothingIsCutOffAtTheEdgeEvenForTheLongestRun) {
@@ -192,9 +172,9 @@ TEST(JointPlot, NothingIsCutOffAtTheEdgeEvenForTheLongestRun) {
   history.add(1, sample, sample);
   history.add(50'000'000, sample, sample);
   history.mark_reach(7);
-  const testpng::Picture picture = testpng::read(saved("joints.png", sim::joint_plot_png(history)));
+  const support::Picture picture = saved_picture("joints.png", sim::joint_plot_png(history));
   ASSERT_GT(picture.width, 0);
-  EXPECT_EQ(testpng::ink_at_edges(picture, 3), 0);
+  EXPECT_EQ(support::ink_at_edges(picture, 3), 0);
 }
 
 TEST(Pictures, TargetsAndFeetFarOutsideTheGroundShownStillGiveAPicture) {

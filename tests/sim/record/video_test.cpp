@@ -16,6 +16,8 @@
 
 #include "sim/engines/kinematic/kinematic_engine.h"
 #include "sim/system/signals.h"
+#include "tests/support/folders.h"
+#include "tests/support/recording.h"
 
 namespace {
 
@@ -23,12 +25,7 @@ namespace fs = std::filesystem;
 
 // Puts a program called ffmpeg, running `script`, first on PATH.
 void fake_ffmpeg(const std::string &script) {
-  static const std::string path = std::getenv("PATH");
-  const fs::path folder = fs::path(testing::TempDir()) / ("ffmpeg_" + std::to_string(::getpid()));
-  fs::create_directories(folder);
-  std::ofstream(folder / "ffmpeg") << "#!/bin/sh\n" << script << "\n";
-  fs::permissions(folder / "ffmpeg", fs::perms::owner_all);
-  ::setenv("PATH", (folder.string() + ":" + path).c_str(), 1);
+  support::put_first_on_path(support::fake_program("ffmpeg", script));
 }
 
 class GreyView final : public sim::ThirdPersonView {
@@ -46,38 +43,29 @@ TEST(VideoRecorder, AVideoFfmpegDidNotFinishIsToldLostAndNeverPutInPlace) {
       // A full disk as ffmpeg meets it: its exit status says nothing.
       {"cat >/dev/null; echo 'Error writing trailer: No space left on device' >&2",
        "ffmpeg said: Error writing trailer: No space left on device"}};
-  const fs::path path = fs::path(testing::TempDir()) / ("video_lost_" + std::to_string(::getpid()));
   for (const auto &[script, reason] : cases) {
     fake_ffmpeg(script);
-    fs::remove_all(path);
-    std::vector<std::string> lost;
-    const sim::OutputFolder folder(path.string(), sim::is_stand_in_output);
-    const sim::OutputSink outputs(folder, [&](const std::string &name, const std::string &why) {
-      lost.push_back(name + ": " + why);
-    });
+    support::Outputs out("video_lost");
+    const std::vector<std::string> &lost = out.lost;
     GreyView view;
-    sim::VideoRecorder video(outputs, view, 32.0);
+    sim::VideoRecorder video(out.sink, view, 32.0);
     const sim::WorldConfig world;
     const sim::KinematicEngine engine(world);
     const sim::SetPoints set_points;
     const std::vector<unsigned char> pixels(3 * 4 * 4, 0);
     for (std::int64_t step = 1; step <= 6; ++step)
       video.on_step({step, 0.0, engine, set_points, {pixels.data(), 4, 4, sim::View::forward}});
-    const std::vector<sim::Placement> placements;
-    const std::vector<sim::Reach> reaches;
-    const std::vector<std::optional<sim::Sighting>> sightings;
-    const std::vector<sim::Vec2> footprint;
-    video.on_end({world, 6, false, placements, reaches, sightings, footprint});
+    video.on_end(support::RunData{}.record(6));
     ASSERT_EQ(lost.size(), 1u) << script;
     EXPECT_EQ(lost[0].rfind("run.mp4: ", 0), 0u) << lost[0];
     EXPECT_NE(lost[0].find(reason), std::string::npos) << lost[0];
-    EXPECT_FALSE(fs::exists(path / "run.mp4")) << script;
+    EXPECT_FALSE(fs::exists(out.path / "run.mp4")) << script;
   }
 }
 
 TEST(VideoWriter, AnFfmpegThatStallsIsStoppedOnceItsPatienceRunsOut) {
   const std::vector<unsigned char> frame(640 * 480 * 3, 7);  // far more than a pipe holds
-  const fs::path file = fs::path(testing::TempDir()) / ("stalled_" + std::to_string(::getpid()));
+  const fs::path file = support::fresh_folder("stalled") / "run.mp4";
   // One that never reads, and one that reads every frame but never ends.
   for (const auto &[script, reason] :
        {std::pair{"exec sleep 100000", "took no frame data"},

@@ -2,29 +2,15 @@
 #include "tools/reach_map/reach_map_picture.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
-#include "tests/sim/draw/png_reader.h"
+#include "tests/support/png_reader.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-using testpng::Rgb;
-
-// A picture's bytes as a file, to read back as a reader would.
-std::string saved(const std::string &name, const std::string &png) {
-  const fs::path folder =
-      fs::path(testing::TempDir()) / ("reach_map_picture_" + std::to_string(::getpid()));
-  fs::create_directories(folder);
-  const std::string path = (folder / name).string();
-  std::ofstream(path, std::ios::binary) << png;
-  return path;
-}
+using support::Rgb;
 
 TEST(ReachMapPicture, APointsTileTakesTheColourOfItsMissAndNothingIsCutOff) {
   sim::reach_map::Settings settings;
@@ -40,15 +26,15 @@ TEST(ReachMapPicture, APointsTileTakesTheColourOfItsMissAndNothingIsCutOff) {
     outcomes.push_back(o);
   }
   const sim::reach_map::Summary summary = sim::reach_map::summarise(outcomes);
-  const testpng::Picture picture = testpng::read(
-      saved("reach_map.png", sim::reach_map::map_picture_png(settings, summary, outcomes)));
+  const support::Picture picture = support::saved_picture(
+      "reach_map.png", sim::reach_map::map_picture_png(settings, summary, outcomes));
   ASSERT_GT(picture.width, 0);
   // A miss of 0 is the darkest green of the scale, a hit's colour.
   int hit_green = 0;
   for (int y = 0; y < picture.height; ++y)
     for (int x = 0; x < picture.width; ++x) hit_green += picture.at(x, y) == Rgb{0, 102, 56};
   EXPECT_GT(hit_green, 2 * 10);
-  EXPECT_EQ(testpng::ink_at_edges(picture, 3), 0);
+  EXPECT_EQ(support::ink_at_edges(picture, 3), 0);
 }
 
 }  // namespace
