@@ -29,6 +29,8 @@ class OutputSink {
   // Renames the output written under its partial name into place, or
   // reports why it is missing: `failure`, or the rename's own reason.
   void complete(const std::string &name, std::string failure) const;
+  // Removes the partial file of an output that was never begun after all.
+  void discard(const std::string &name) const { folder_.discard(name); }
   // Writes a whole output: partial, then renamed; or reports its loss.
   void write(const std::string &name, std::string_view content) const;
   // The same for a picture, whose drawing gives no bytes when it failed.

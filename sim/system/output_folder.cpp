@@ -115,6 +115,10 @@ std::string OutputFolder::commit(std::string_view name) const {
   return "";
 }
 
+void OutputFolder::discard(std::string_view name) const {
+  ::unlinkat(folder_, partial_name(name).c_str(), 0);
+}
+
 std::string OutputFolder::write(std::string_view name, std::string_view content) const {
   const int file = create(name, O_WRONLY);
   if (file < 0) return system_reason(errno);
@@ -128,7 +132,7 @@ std::string OutputFolder::write(std::string_view name, std::string_view content)
   }
   if (::close(file) != 0 && error == 0) error = errno;
   if (error != 0) {
-    ::unlinkat(folder_, partial_name(name).c_str(), 0);
+    discard(name);
     return system_reason(error);
   }
   return commit(name);

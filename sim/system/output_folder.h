@@ -39,6 +39,8 @@ class OutputFolder {
   // Renames the partial file to its own name. On failure, returns the
   // system's reason; empty on success.
   std::string commit(std::string_view name) const;
+  // Removes the partial file of an output that will never be whole.
+  void discard(std::string_view name) const;
   // Writes a whole file: partial, then renamed. Empty, or the reason it failed.
   std::string write(std::string_view name, std::string_view content) const;
 

@@ -74,6 +74,9 @@ World::World(WorldConfig config, std::string output_folder)
          " lies where neither camera view can see it; the controller will never find it");
   }
   if (output_folder.empty()) return;
+  // A video that cannot be made ends the run before its folder is touched:
+  // no output begun, no earlier one removed.
+  if (config_.write_video && engine_.view != nullptr) VideoRecorder::check_ffmpeg(output_folder);
   folder_ = std::make_unique<OutputFolder>(std::move(output_folder), is_stand_in_output);
   outputs_ = std::make_unique<OutputSink>(
       *folder_,
@@ -83,10 +86,13 @@ World::World(WorldConfig config, std::string output_folder)
 
 void World::make_recorders() {
   const OutputSink &out = *outputs_;
+  // The video first: should ffmpeg fail to start, no other output is begun.
+  std::unique_ptr<VideoRecorder> video;
+  if (config_.write_video && engine_.view != nullptr)
+    video = std::make_unique<VideoRecorder>(out, *engine_.view, config_.time_step_ms);
   if (config_.write_trace) recorders_.push_back(std::make_unique<TraceRecorder>(out));
   if (config_.write_state) recorders_.push_back(std::make_unique<StateRecorder>(out));
-  if (config_.write_video && engine_.view != nullptr)
-    recorders_.push_back(std::make_unique<VideoRecorder>(out, *engine_.view, config_.time_step_ms));
+  if (video) recorders_.push_back(std::move(video));
   if (config_.write_pictures) recorders_.push_back(std::make_unique<FramesRecorder>(out));
   if (config_.write_model && !engine_.model_xml.empty())
     recorders_.push_back(std::make_unique<ModelFileRecorder>(out, engine_.model_xml));
