@@ -21,7 +21,7 @@ constexpr std::size_t most_notes = 10;
 
 constexpr Colour on_target_ink{0.05, 0.6, 0.25};
 constexpr Colour off_target_ink{0.05, 0.05, 0.05};
-constexpr Colour rest_ink{0.45, 0.45, 0.45};
+constexpr Colour rest_ink{0.35, 0.35, 0.35};
 constexpr Colour no_contact_ink{0.55, 0.15, 0.65};
 constexpr Colour target_edge{0.25, 0.05, 0.05};
 constexpr Colour white{1.0, 1.0, 1.0};
@@ -50,38 +50,68 @@ void draw_torso(Canvas &canvas, const std::vector<Vec2> &corners) {
   canvas.fill_and_stroke(Path::polygon(corners), {0.3, 0.3, 0.35, 0.12}, {{0.3, 0.3, 0.35}, 1.5});
 }
 
-void draw_mark(Canvas &canvas, double x, double y, Mark mark) {
+// Each mark is a white halo, which sets it off from the ground, and its ink.
+// A hollow triangle: the foot hung in the air there.
+Path no_contact_triangle(double x, double y) {
+  return Path().move_to(x, y - 6.5).line_to(x + 6.0, y + 4.5).line_to(x - 6.0, y + 4.5).close();
+}
+
+void draw_halo(Canvas &canvas, double x, double y, Mark mark) {
   switch (mark) {
     case Mark::rest:
-      draw_disc(canvas, x, y, 3.0, rest_ink, white);
+      canvas.dot(x, y, 4.6, white);
       return;
     case Mark::on_target:
-      canvas.fill_and_stroke(Path().circle(x, y, 5.5), on_target_ink, {white, 1.8});
+      canvas.dot(x, y, 6.6, white);
       return;
     case Mark::off_target:
-      for (const auto &[width, colour] : {std::pair{5.0, white}, std::pair{2.4, off_target_ink}})
-        canvas.cross(x, y, 5.0, {colour, width, Cap::round});
+      canvas.cross(x, y, 5.0, {white, 5.0, Cap::round});
       return;
-    case Mark::no_contact: {
-      // A hollow triangle: the foot hung in the air there.
-      const Path triangle =
-          Path().move_to(x, y - 6.5).line_to(x + 6.0, y + 4.5).line_to(x - 6.0, y + 4.5).close();
-      canvas.stroke(triangle, {white, 4.5});
-      canvas.stroke(triangle, {no_contact_ink, 2.0});
+    case Mark::no_contact:
+      canvas.stroke(no_contact_triangle(x, y), {white, 4.5});
       return;
-    }
   }
 }
 
+void draw_ink(Canvas &canvas, double x, double y, Mark mark) {
+  switch (mark) {
+    case Mark::rest:
+      canvas.dot(x, y, 3.5, rest_ink);
+      return;
+    case Mark::on_target:
+      canvas.dot(x, y, 5.2, on_target_ink);
+      return;
+    case Mark::off_target:
+      canvas.cross(x, y, 5.0, {off_target_ink, 2.4, Cap::round});
+      return;
+    case Mark::no_contact:
+      canvas.stroke(no_contact_triangle(x, y), {no_contact_ink, 2.0});
+      return;
+  }
+}
+
+void draw_mark(Canvas &canvas, double x, double y, Mark mark) {
+  draw_halo(canvas, x, y, mark);
+  draw_ink(canvas, x, y, mark);
+}
+
+// Marks that share a spot all stay in sight: every halo goes under every
+// ink, and the filled marks under the open ones, so a triangle or a cross
+// shows over a dot and the dot around its lines.
 void draw_placements(Canvas &canvas, const PlacementLayout &layout) {
   // A mark drawn once per spot, however often a foot came back to it.
-  std::set<std::tuple<int, long, long>> drawn;
+  std::set<std::tuple<int, long, long>> seen;
+  std::vector<Shown> marks;
   for (const Shown &shown : layout.shown)
-    if (drawn
-            .insert({static_cast<int>(shown.mark), std::lround(shown.x * 2.0),
+    if (seen.insert({static_cast<int>(shown.mark), std::lround(shown.x * 2.0),
                      std::lround(shown.y * 2.0)})
             .second)
-      draw_mark(canvas, shown.x, shown.y, shown.mark);
+      marks.push_back(shown);
+  for (const Shown &mark : marks) draw_halo(canvas, mark.x, mark.y, mark.mark);
+  for (const bool filled : {true, false})
+    for (const Shown &mark : marks)
+      if ((mark.mark == Mark::rest || mark.mark == Mark::on_target) == filled)
+        draw_ink(canvas, mark.x, mark.y, mark.mark);
 }
 
 void draw_target_labels(Canvas &canvas, const Map &map, const WorldConfig &world,
@@ -114,6 +144,7 @@ void draw_cluster_labels(Canvas &canvas, const Map &map, const std::vector<Clust
   for (const Cluster &cluster : clusters) {
     const Colour colour = cluster.mark == Mark::on_target    ? on_target_ink
                           : cluster.mark == Mark::no_contact ? no_contact_ink
+                          : cluster.mark == Mark::rest       ? rest_ink
                                                              : off_target_ink;
     canvas.font(12.0, Weight::bold);
     const Anchor first = cluster_label(map, cluster);
@@ -147,7 +178,7 @@ std::vector<LegendEntry> top_view_legend(bool torso) {
       {[](Canvas &c, double x, double y) { draw_mark(c, x, y, Mark::no_contact); },
        "a reach whose foot never came down, where the leg was sent"},
       {[](Canvas &c, double x, double y) { draw_mark(c, x, y, Mark::rest); },
-       "rest: a foot put down outside a reach"},
+       "rest: a foot put down outside a reach, with how many beside"},
       {[](Canvas &c, double x, double y) {
          c.font(12.0, Weight::bold);
          c.haloed_text(x, y, "1, 2", Align::centre, Baseline::middle, ink);

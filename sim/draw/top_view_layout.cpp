@@ -163,6 +163,7 @@ EdgeArrow edge_arrow(const Map &map, Vec2 direction) {
 }
 
 std::string Cluster::label() const {
+  if (mark == Mark::rest) return count_text(count) + (count == 1 ? " rest" : " rests");
   if (count == 1) return count_text(first);
   if (count == 2) return count_text(first) + ", " + count_text(last);
   if (count == 3) return count_text(first) + ", " + count_text(second) + ", " + count_text(last);
@@ -170,16 +171,27 @@ std::string Cluster::label() const {
 }
 
 std::string Cluster::how_many() const {
-  return count > 3 ? "(" + count_text(count) + " reaches)" : "";
+  return mark != Mark::rest && count > 3 ? "(" + count_text(count) + " reaches)" : "";
 }
 
 Anchor cluster_label(const Map &map, const Cluster &cluster, int line) {
-  const bool on = cluster.mark == Mark::on_target;
   const bool left_side = cluster.x < map.column(0.0);
-  double y = cluster.y + (on ? -13.0 : 8.0);
-  if (line == 1) y += on ? -15.0 : 15.0;
-  return {cluster.x + (left_side ? -8.0 : 8.0), y, left_side ? Align::right : Align::left,
-          on ? Baseline::bottom : Baseline::top};
+  const auto beside = [&](double gap, double y, double next_line, Baseline baseline) {
+    return Anchor{cluster.x + (left_side ? -gap : gap), line == 1 ? y + next_line : y,
+                  left_side ? Align::right : Align::left, baseline};
+  };
+  switch (cluster.mark) {
+    case Mark::on_target:
+      return beside(8.0, cluster.y - 13.0, -15.0, Baseline::bottom);
+    case Mark::off_target:
+      return beside(8.0, cluster.y + 8.0, 15.0, Baseline::top);
+    case Mark::no_contact:
+      return beside(11.0, cluster.y, 14.0, Baseline::middle);
+    case Mark::rest:
+      break;
+  }
+  // Just outside the square of the hip a foot at rest stands under.
+  return beside(12.0, cluster.y, 14.0, Baseline::middle);
 }
 
 PlacementLayout lay_out(const Map &map, const std::vector<Spot> &spots,
@@ -210,7 +222,6 @@ PlacementLayout lay_out(const Map &map, const std::vector<Spot> &spots,
     const Shown shown{mark, mark == Mark::rest ? 0 : reaches, map.column(spot.at.y),
                       map.row(spot.at.x)};
     layout.shown.push_back(shown);
-    if (mark == Mark::rest) continue;
     const long cell_x = std::lround(std::floor(shown.x / cluster_pixels));
     const long cell_y = std::lround(std::floor(shown.y / cluster_pixels));
     Cluster *home = nullptr;
@@ -227,11 +238,11 @@ PlacementLayout lay_out(const Map &map, const std::vector<Spot> &spots,
       }
     if (home == nullptr) {
       cells[{static_cast<int>(mark), cell_x, cell_y}].push_back(layout.clusters.size());
-      layout.clusters.push_back({shown.x, shown.y, mark, reaches, 0, 0, 0});
+      layout.clusters.push_back({shown.x, shown.y, mark, shown.number, 0, 0, 0});
       home = &layout.clusters.back();
     }
-    if (home->count == 1) home->second = reaches;
-    home->last = reaches;
+    if (home->count == 1) home->second = shown.number;
+    home->last = shown.number;
     ++home->count;
   }
   return layout;

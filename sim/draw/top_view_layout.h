@@ -21,7 +21,9 @@
 namespace sim::draw {
 
 // How the map marks a spot: a reach by its outcome, or a foot put down
-// outside every reach.
+// outside every reach. A new kind of outcome gets a mark of its own: a value
+// here, its case in spots_of and cluster_label, and its look and legend line
+// in top_view.cpp.
 enum class Mark { rest, on_target, off_target, no_contact };
 inline constexpr std::size_t mark_kinds = 4;
 
@@ -76,21 +78,25 @@ EdgeArrow edge_arrow(const Map &map, Vec2 direction);
 // overflowing on huge coordinates.
 Vec2 direction_to(double x, double y, const Extent &extent);
 
-// Nearby reaches of one kind share one label listing their numbers.
+// Nearby spots of one kind share one label: reaches their numbers, rests
+// how many they were.
 struct Cluster {
-  double x = 0.0, y = 0.0;  // pixels, of its first reach
+  double x = 0.0, y = 0.0;  // pixels, of its first spot
   Mark mark = Mark::on_target;
-  int first = 0, second = 0, last = 0;
+  int first = 0, second = 0, last = 0;  // reach numbers
   std::int64_t count = 0;
-  // The reaches' numbers; past three, the first two and the last.
+  // The reaches' numbers (past three, the first two and the last), or "3 rests".
   std::string label() const;
   // How many reaches there were, for a second line past three.
   std::string how_many() const;
 };
-// A cluster's label, beside its mark, on the side away from the body's
-// midline so that the two legs' labels do not run into each other: above
-// the mark for reaches on a target, below it for the others; `line` 1 is
-// the second line.
+// A cluster's label, on the side of its mark away from the body's midline
+// so that the two legs' labels do not run into each other, and each kind on
+// a side of its own so that marks at one spot keep their labels apart: above
+// the mark for reaches on a target, below it for reaches off target, level
+// with it for reaches that never came down (whose target's own label lies
+// below) and for rests (beside the hip they stand under). `line` 1 is the
+// second line.
 Anchor cluster_label(const Map &map, const Cluster &cluster, int line = 0);
 
 // A spot as the map shows it.
@@ -104,7 +110,7 @@ struct PlacementLayout {
   std::vector<Cluster> clusters;                  // in order of their first reach
   std::array<std::int64_t, mark_kinds> counts{};  // per Mark, shown or not
 };
-// Places each spot, groups nearby reaches of one kind (within 12 pixels of a
+// Places each spot, groups nearby spots of one kind (within 12 pixels of a
 // cluster's first), and says through `note` why a spot is not shown.
 PlacementLayout lay_out(const Map &map, const std::vector<Spot> &spots,
                         const std::function<void(std::string)> &note);

@@ -39,4 +39,31 @@ Picture saved_picture(const std::string &name, std::string_view png);
 // marks cut off where the picture ends.
 int ink_at_edges(const Picture &picture, int margin);
 
+// What a reader finds in a picture, measured on its pixels alone. Positions
+// are in the picture's own continuous coordinates: pixel (i, j) covers
+// [i, i + 1] x [j, j + 1], so its centre is (i + 0.5, j + 0.5).
+struct Point {
+  double x = 0.0;
+  double y = 0.0;
+};
+// A rectangle of pixels: columns [left, right), rows [top, bottom).
+struct Area {
+  int left = 0, top = 0, right = 0, bottom = 0;
+};
+// The centre of the pixels of exactly `colour` within `area`, and how many
+// there are (0: none, and no centre).
+struct Found {
+  Point centre;
+  int pixels = 0;
+};
+Found find_colour(const Picture &picture, Rgb colour, Area area);
+// The frame of a plot: the box outlined by one-pixel lines of `colour`,
+// its sides at least `shortest` pixels long; its lines' pixels are its
+// edges. All 0 if there is none.
+Area find_frame(const Picture &picture, Rgb colour, int shortest = 200);
+// A scale bar as the ground pictures draw it (a dark line with a short tick
+// up at each end) whose left end lies within `area`: the distance between
+// its ticks' centres, in pixels, or 0 if there is none.
+double scale_bar_pixels(const Picture &picture, Area area);
+
 }  // namespace support
