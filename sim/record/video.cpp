@@ -102,12 +102,8 @@ void VideoRecorder::check_ffmpeg(const std::string &folder) {
                                                   "video = false under [output]"));
 }
 
-VideoRecorder::VideoRecorder(const OutputSink &outputs, ThirdPersonView &view, double time_step_ms,
-                             std::chrono::milliseconds patience)
-    : outputs_(outputs),
-      view_(view),
-      steps_per_frame_(steps_per_frame(time_step_ms)),
-      ffmpeg_(patience) {
+VideoRecorder::VideoRecorder(const OutputSink &outputs, ThirdPersonView &view, double time_step_ms)
+    : outputs_(outputs), view_(view), steps_per_frame_(steps_per_frame(time_step_ms)) {
   const double seconds_per_frame = steps_per_frame_ * time_step_ms / 1000.0;
   output_ = outputs_.create("run.mp4", O_RDWR);
   if (output_ < 0) throw RunError(cannot_write(outputs_.path(), system_reason(errno)));

@@ -3,7 +3,6 @@
 // finished it and it holds, as an MP4 file, every frame it was sent.
 #pragma once
 
-#include <chrono>
 #include <string>
 #include <vector>
 
@@ -22,8 +21,7 @@ class VideoRecorder final : public Recorder {
   // for a run to call before it makes or removes any file there.
   static void check_ffmpeg(const std::string &folder);
   // Starts ffmpeg. Throws RunError when it cannot, leaving no file behind.
-  VideoRecorder(const OutputSink &outputs, ThirdPersonView &view, double time_step_ms,
-                std::chrono::milliseconds patience = FfmpegPipe::default_patience);
+  VideoRecorder(const OutputSink &outputs, ThirdPersonView &view, double time_step_ms);
   ~VideoRecorder() override;
   VideoRecorder(const VideoRecorder &) = delete;
   VideoRecorder &operator=(const VideoRecorder &) = delete;

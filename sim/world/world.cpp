@@ -54,10 +54,18 @@ const char *signal_name(int signal) {
   }
 }
 
+// A run that would film with no ffmpeg to film with stops before anything
+// is made: no engine started, no output begun, no earlier output removed.
+WorldConfig ready_to_film(WorldConfig config, const std::string &output_folder) {
+  if (!output_folder.empty() && config.write_video && config.engine == EngineKind::physics)
+    VideoRecorder::check_ffmpeg(output_folder);
+  return config;
+}
+
 }  // namespace
 
 World::World(WorldConfig config, std::string output_folder)
-    : config_(std::move(config)),
+    : config_(ready_to_film(std::move(config), output_folder)),
       engine_(make_engine(config_)),
       camera_(config_),
       progress_(config_.steps),
@@ -74,9 +82,6 @@ World::World(WorldConfig config, std::string output_folder)
          " lies where neither camera view can see it; the controller will never find it");
   }
   if (output_folder.empty()) return;
-  // A video that cannot be made ends the run before its folder is touched:
-  // no output begun, no earlier one removed.
-  if (config_.write_video && engine_.view != nullptr) VideoRecorder::check_ffmpeg(output_folder);
   folder_ = std::make_unique<OutputFolder>(std::move(output_folder), is_stand_in_output);
   outputs_ = std::make_unique<OutputSink>(
       *folder_,
