@@ -23,6 +23,7 @@ constexpr Colour on_target_ink{0.05, 0.6, 0.25};
 constexpr Colour off_target_ink{0.05, 0.05, 0.05};
 constexpr Colour rest_ink{0.35, 0.35, 0.35};
 constexpr Colour no_contact_ink{0.55, 0.15, 0.65};
+constexpr Colour unfinished_ink{0.85, 0.45, 0.0};
 constexpr Colour target_edge{0.25, 0.05, 0.05};
 constexpr Colour white{1.0, 1.0, 1.0};
 
@@ -55,6 +56,15 @@ void draw_torso(Canvas &canvas, const std::vector<Vec2> &corners) {
 Path no_contact_triangle(double x, double y) {
   return Path().move_to(x, y - 6.5).line_to(x + 6.0, y + 4.5).line_to(x - 6.0, y + 4.5).close();
 }
+// A hollow diamond: the foot was there when the run ended.
+Path unfinished_diamond(double x, double y) {
+  return Path()
+      .move_to(x, y - 6.5)
+      .line_to(x + 6.5, y)
+      .line_to(x, y + 6.5)
+      .line_to(x - 6.5, y)
+      .close();
+}
 
 void draw_halo(Canvas &canvas, double x, double y, Mark mark) {
   switch (mark) {
@@ -69,6 +79,9 @@ void draw_halo(Canvas &canvas, double x, double y, Mark mark) {
       return;
     case Mark::no_contact:
       canvas.stroke(no_contact_triangle(x, y), {white, 4.5});
+      return;
+    case Mark::unfinished:
+      canvas.stroke(unfinished_diamond(x, y), {white, 4.5});
       return;
   }
 }
@@ -86,6 +99,9 @@ void draw_ink(Canvas &canvas, double x, double y, Mark mark) {
       return;
     case Mark::no_contact:
       canvas.stroke(no_contact_triangle(x, y), {no_contact_ink, 2.0});
+      return;
+    case Mark::unfinished:
+      canvas.stroke(unfinished_diamond(x, y), {unfinished_ink, 2.0});
       return;
   }
 }
@@ -144,6 +160,7 @@ void draw_cluster_labels(Canvas &canvas, const Map &map, const std::vector<Clust
   for (const Cluster &cluster : clusters) {
     const Colour colour = cluster.mark == Mark::on_target    ? on_target_ink
                           : cluster.mark == Mark::no_contact ? no_contact_ink
+                          : cluster.mark == Mark::unfinished ? unfinished_ink
                           : cluster.mark == Mark::rest       ? rest_ink
                                                              : off_target_ink;
     canvas.font(12.0, Weight::bold);
@@ -158,7 +175,7 @@ void draw_cluster_labels(Canvas &canvas, const Map &map, const std::vector<Clust
   }
 }
 
-std::vector<LegendEntry> top_view_legend(bool torso) {
+std::vector<LegendEntry> top_view_legend(bool torso, bool unfinished) {
   std::vector<LegendEntry> legend{
       {[](Canvas &c, double x, double y) { draw_view_swatch(c, x, y, left_view_ink); },
        "ground the camera sees with the head turned left"},
@@ -185,6 +202,10 @@ std::vector<LegendEntry> top_view_legend(bool torso) {
        },
        "reaches numbered in time order, from 1"},
   };
+  if (unfinished)
+    legend.insert(legend.end() - 2,
+                  {[](Canvas &c, double x, double y) { draw_mark(c, x, y, Mark::unfinished); },
+                   "a reach still under way when the run ended, where its foot was"});
   if (torso)
     legend.insert(legend.begin() + 4, {[](Canvas &c, double x, double y) {
                                          draw_torso(c, {{x - 12.0, y - 6.0},
@@ -208,11 +229,16 @@ double draw_side_notes(Canvas &canvas, double x, double y, std::size_t reaches,
       Align::left, Baseline::top);
   canvas.font(13.0);
   y += 20.0;
-  for (const auto &[count, one, many] :
-       {std::tuple{counts[1], "on a target", "on a target"},
-        std::tuple{counts[2], "off target", "off target"},
-        std::tuple{counts[3], "never touched the ground", "never touched the ground"},
-        std::tuple{counts[0], "rest outside a reach", "rests outside a reach"}}) {
+  std::vector<std::tuple<std::int64_t, const char *, const char *>> lines{
+      {counts[1], "on a target", "on a target"},
+      {counts[2], "off target", "off target"},
+      {counts[3], "never touched the ground", "never touched the ground"}};
+  // Told only when the run ended mid-reach.
+  if (counts[4] > 0)
+    lines.emplace_back(counts[4], "still under way when the run ended",
+                       "still under way when the run ended");
+  lines.emplace_back(counts[0], "rest outside a reach", "rests outside a reach");
+  for (const auto &[count, one, many] : lines) {
     canvas.text(x + 12.0, y, count_text(count) + " " + (count == 1 ? one : many), Align::left,
                 Baseline::top);
     y += 18.0;
@@ -249,7 +275,8 @@ std::string top_view_png(const WorldConfig &world, const std::vector<Placement> 
   const std::vector<std::string> notes = side_notes.lines();
 
   // The side column's size, measured by drawing it on a scratch canvas.
-  const std::vector<LegendEntry> legend = top_view_legend(!torso_footprint.empty());
+  const std::vector<LegendEntry> legend = top_view_legend(
+      !torso_footprint.empty(), layout.counts[static_cast<std::size_t>(Mark::unfinished)] > 0);
   double side_width = 0.0;
   double side_height = 0.0;
   {

@@ -30,6 +30,9 @@ std::vector<Spot> spots_of(const std::vector<Placement> &placements,
       case ReachOutcome::no_contact:
         spots.push_back({r.start_step, Mark::no_contact, {r.aimed.x, r.aimed.y}});
         break;
+      case ReachOutcome::unfinished:
+        spots.push_back({r.start_step, Mark::unfinished, {r.end_foot.x, r.end_foot.y}});
+        break;
     }
   }
   // A leg's reaches follow one another in time, so the only one a placement
@@ -187,6 +190,9 @@ Anchor cluster_label(const Map &map, const Cluster &cluster, int line) {
       return beside(8.0, cluster.y + 8.0, 15.0, Baseline::top);
     case Mark::no_contact:
       return beside(11.0, cluster.y, 14.0, Baseline::middle);
+    case Mark::unfinished:
+      return {cluster.x + (left_side ? 11.0 : -11.0), line == 1 ? cluster.y + 14.0 : cluster.y,
+              left_side ? Align::left : Align::right, Baseline::middle};
     case Mark::rest:
       break;
   }

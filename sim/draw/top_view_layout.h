@@ -24,11 +24,12 @@ namespace sim::draw {
 // outside every reach. A new kind of outcome gets a mark of its own: a value
 // here, its case in spots_of and cluster_label, and its look and legend line
 // in top_view.cpp.
-enum class Mark { rest, on_target, off_target, no_contact };
-inline constexpr std::size_t mark_kinds = 4;
+enum class Mark { rest, on_target, off_target, no_contact, unfinished };
+inline constexpr std::size_t mark_kinds = 5;
 
 // What the map marks: each reach where its foot came to rest (or, without a
-// rest, where the leg was sent), and each rest of a foot outside every reach.
+// rest, where the leg was sent; cut off by the run's end, where its foot was
+// then), and each rest of a foot outside every reach.
 struct Spot {
   std::int64_t step = 0;
   Mark mark = Mark::rest;
@@ -95,8 +96,9 @@ struct Cluster {
 // a side of its own so that marks at one spot keep their labels apart: above
 // the mark for reaches on a target, below it for reaches off target, level
 // with it for reaches that never came down (whose target's own label lies
-// below) and for rests (beside the hip they stand under). `line` 1 is the
-// second line.
+// below) and for rests (beside the hip they stand under), and level on the
+// midline's side for reaches the run's end cut off. `line` 1 is the second
+// line.
 Anchor cluster_label(const Map &map, const Cluster &cluster, int line = 0);
 
 // A spot as the map shows it.

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
+#include <cstdio>
 
 #include "sim/draw/canvas.h"
 
@@ -14,6 +16,17 @@ constexpr double font_size = 15.0;
 constexpr double line_height = 21.0;
 constexpr double padding = 8.0;
 }  // namespace
+
+std::vector<std::string> video_caption_lines(std::int64_t step, double seconds, LegState left_leg,
+                                             LegState right_leg, View inset) {
+  char time[64];
+  std::snprintf(time, sizeof time, "step %lld, %.2f s", static_cast<long long>(step), seconds);
+  const std::string view = inset == View::forward ? "looking ahead, between the side views"
+                                                  : std::string(view_name(inset)) + " view";
+  return {std::string(time) + "      inset: the head camera, " + view,
+          std::string("left leg (near side): ") + leg_state_name(left_leg) +
+              "      right leg (far side): " + leg_state_name(right_leg)};
+}
 
 void caption_video_frame(std::span<unsigned char> rgb, int width, int height,
                          const std::vector<std::string> &lines) {

@@ -67,9 +67,6 @@ void paste_inset(std::vector<unsigned char> &frame, int frame_width, int frame_h
     }
 }
 
-std::string leg_line(const char *name, LegState state) {
-  return std::string(name) + " leg: " + leg_state_name(state);
-}
 
 // Deterministic, widely playable H.264 from raw RGB frames: one encoder
 // thread, yuv420p, no metadata that changes from run to run.
@@ -135,12 +132,9 @@ void VideoRecorder::on_step(const StepEvent &step) {
     if (reach != nullptr && reach->decided_on && reach->decided_on->window)
       window = reach->decided_on->window;
   paste_inset(frame_, video_width, video_height, step.camera, window);
-  char time[64];
-  std::snprintf(time, sizeof time, "step %lld, %.2f s", static_cast<long long>(step.step),
-                step.seconds);
   caption_video_frame(
       frame_, video_width, video_height,
-      {time, leg_line("left", step.legs[0]) + "     " + leg_line("right", step.legs[1])});
+      video_caption_lines(step.step, step.seconds, step.legs[0], step.legs[1], step.camera.view));
   ffmpeg_.write_frame(frame_);
 }
 

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -202,19 +203,46 @@ RunResult run_in(const std::string &folder, const std::string &world_path, const
   posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                    0644);
   std::string exe = options.executable.empty() ? REACHER_EXE : options.executable;
-  char *argv[] = {exe.data(), nullptr};
+  std::vector<std::string> words;
+  if (options.through_simulator) {
+    words.push_back(REACHER_SIM_EXE);
+    if (!world_path.empty()) words.push_back(world_path);
+    words.push_back("--");
+  }
+  words.push_back(exe);
+  words.insert(words.end(), options.args.begin(), options.args.end());
+  std::vector<char *> argv;
+  for (std::string &word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
   pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv, env.data());
+  const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), env.data());
   posix_spawn_file_actions_destroy(&actions);
   if (pipe_ends[1] >= 0) ::close(pipe_ends[1]);
   if (spawned != 0) throw std::runtime_error("cannot start " + exe);
   if (options.signal != 0) {
-    wait_for_steps(folder);
+    if (options.signal_when.empty())
+      wait_for_steps(folder);
+    else
+      for (int tries = 0; tries < 6000 && !fs::exists(options.signal_when); ++tries) ::usleep(5000);
     ::kill(pid, options.signal);
   }
   int status = 0;
-  waitpid(pid, &status, 0);
+  if (options.timeout_s > 0.0) {
+    const auto until = std::chrono::steady_clock::now() +
+                       std::chrono::milliseconds(static_cast<long>(options.timeout_s * 1000));
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > until) {
+        ::kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        break;
+      }
+      ::usleep(10'000);
+    }
+  } else {
+    waitpid(pid, &status, 0);
+  }
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
   run.out = read_file(out_path);
   run.err = read_file(err_path);
   std::ifstream trace(folder + "/trace.jsonl");

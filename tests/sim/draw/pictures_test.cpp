@@ -12,6 +12,7 @@
 #include "sim/draw/joint_plot.h"
 #include "sim/draw/top_view.h"
 #include "sim/draw/video_caption.h"
+#include "tests/sim/draw/top_view_reading.h"
 #include "tests/support/png_reader.h"
 #include "tests/support/reaches.h"
 
@@ -19,6 +20,8 @@ namespace {
 
 using support::Rgb;
 using support::saved_picture;
+using topview::read_ground;
+using topview::Reading;
 
 // The marks' inks in 8-bit channels: on target (0.05, 0.6, 0.25), never
 // came down (0.55, 0.15, 0.65), a rest (0.35, 0.35, 0.35).
@@ -27,42 +30,6 @@ constexpr Rgb no_contact_purple{140, 38, 166};
 constexpr Rgb rest_grey{89, 89, 89};
 // The left front hip, and the rest point under it, 0.06 m left of the midline.
 constexpr double hip_y_for_test = 0.06;
-
-// The ground a top view shows when nothing grows it (see ground_map.h): its
-// top edge lies 0.16 m ahead of the hips' line, its left edge 0.17 m to the
-// robot's left, and its scale bar reads 0.05 m.
-constexpr double top_edge_x = 0.16;
-constexpr double left_edge_y = 0.17;
-constexpr double bar_metres = 0.05;
-constexpr Rgb frame_ink{97, 97, 97};
-
-// Where a reader of the picture finds a ground point: from the map's frame
-// and its scale bar, both found in the picture's pixels, never from the
-// mapping the drawing used.
-struct Reading {
-  support::Area frame;
-  double pixels_per_metre = 0.0;
-  support::Point at(sim::Vec2 ground) const {
-    return {frame.left + (left_edge_y - ground.y) * pixels_per_metre,
-            frame.top + (top_edge_x - ground.x) * pixels_per_metre};
-  }
-  // The pixels around a ground point, `half` each way.
-  support::Area around(sim::Vec2 ground, int half) const {
-    const support::Point p = at(ground);
-    return {static_cast<int>(p.x) - half, static_cast<int>(p.y) - half,
-            static_cast<int>(p.x) + half + 1, static_cast<int>(p.y) + half + 1};
-  }
-};
-
-Reading read_ground(const support::Picture &picture) {
-  Reading reading;
-  reading.frame = support::find_frame(picture, frame_ink);
-  const support::Area corner{reading.frame.left + 2, reading.frame.bottom - 40,
-                             (reading.frame.left + reading.frame.right) / 2,
-                             reading.frame.bottom - 1};
-  reading.pixels_per_metre = support::scale_bar_pixels(picture, corner) / bar_metres;
-  return reading;
-}
 
 // A red disc on the robot's right and a blue one ahead on its left.
 sim::WorldConfig two_discs() {
@@ -150,7 +117,7 @@ TEST(TopView, TheTorsoWhereItEndedIsShownWholeAndShadedInside) {
   ASSERT_GT(ground.pixels_per_metre, 0.0);
   // 0.01 m of ground beyond the torso's rear corner.
   EXPECT_NEAR((ground.frame.bottom - ground.frame.top) / ground.pixels_per_metre,
-              top_edge_x + 0.23 + 0.01, 0.003);
+              topview::top_edge_x + 0.23 + 0.01, 0.003);
   const auto pixel = [&](sim::Vec2 at) {
     const support::Point p = ground.at(at);
     return picture.at(static_cast<int>(p.x), static_cast<int>(p.y));

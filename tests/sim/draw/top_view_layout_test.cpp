@@ -31,13 +31,15 @@ TEST(TopViewLayout, AReachIsMarkedWhereItsFootRestedAndRestsOnlyOutsideReaches) 
       placed(10, 0, 0.0, 0.06),                 // before any reach: a rest
       {50, 0, {0.04, 0.05, -0.115}, 1, 0.002},  // during the left leg's reach: on target 1
       placed(90, 0, 0.0, 0.06),                 // after it ended: a rest again
-      placed(95, 2, 0.03, -0.05),  // during the right leg's reach, still out at the end
+      placed(95, 2, 0.03, -0.05),               // during a reach still out at the end
   };
+  sim::Reach cut_off = support::reach_of(2, 92, std::nullopt, std::nullopt);
+  cut_off.end_foot = {0.03, -0.05, -0.115};
   const std::vector<sim::Reach> reaches{
-      reach_of(0, 40, 80, placements[1]),
-      reach_of(2, 60, std::nullopt, std::nullopt, sim::Vec3{0.09, -0.07, -0.09})};
+      support::reach_of(0, 40, 80, placements[1]),
+      support::reach_of(2, 60, 85, std::nullopt, sim::Vec3{0.09, -0.07, -0.09}), cut_off};
   const std::vector<sim::draw::Spot> spots = sim::draw::spots_of(placements, reaches);
-  ASSERT_EQ(spots.size(), 4u);
+  ASSERT_EQ(spots.size(), 5u);
   // In time order: reaches at their start, rests at their step.
   EXPECT_EQ(spots[0].step, 10);
   EXPECT_EQ(spots[0].mark, Mark::rest);
@@ -49,6 +51,9 @@ TEST(TopViewLayout, AReachIsMarkedWhereItsFootRestedAndRestsOnlyOutsideReaches) 
   EXPECT_EQ(spots[2].at.x, 0.09);
   EXPECT_EQ(spots[3].step, 90);
   EXPECT_EQ(spots[3].mark, Mark::rest);
+  // One the run's end cut off, where its foot was then.
+  EXPECT_EQ(spots[4].mark, Mark::unfinished);
+  EXPECT_EQ(spots[4].at.x, 0.03);
 }
 
 TEST(TopViewLayout, GroundPointsLandWhereTheScaleSaysForwardUpAndLeftLeft) {

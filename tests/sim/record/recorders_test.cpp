@@ -84,6 +84,17 @@ TEST(StateRecorder, AHeaderThenARowPerStepWithNoMadeUpSetPoints) {
     return std::count(row.begin(), row.end(), ',') + 1;
   };
   for (const std::string &row : rows) EXPECT_EQ(columns(row), columns(rows[0])) << row;
+  // Each joint is named as everywhere else in the records: hip pitch, hip
+  // roll, knee.
+  EXPECT_EQ(rows[0].rfind("step,time_s,left_leg_hip_pitch_setpoint_rad,"
+                          "left_leg_hip_pitch_position_rad,left_leg_hip_roll_setpoint_rad,"
+                          "left_leg_hip_roll_position_rad,left_leg_knee_setpoint_rad,",
+                          0),
+            0u)
+      << rows[0];
+  EXPECT_NE(rows[0].find(",right_rear_leg_knee_position_rad,head_tilt_setpoint_rad,"),
+            std::string::npos)
+      << rows[0];
   // Step, time, then the first joint never commanded: an empty set-point cell.
   EXPECT_EQ(rows[1].rfind("1,0.032,,0,", 0), 0u) << rows[1];
   // The head looks left once the pan passes 0.2, and the kinematic robot's

@@ -157,7 +157,8 @@ TEST(RobotModel, FrontFeetStandWhereTheLegKinematicsPutThem) {
       ASSERT_GE(foot, 0);
       for (double hip = -2.0; hip <= 2.0; hip += 0.25)
         for (double roll = -1.6; roll <= 1.6; roll += 0.2)
-          for (double knee = 0.4; knee <= 3.0; knee += 0.2) {
+          // The knee's whole range, bent backwards past straight (0.385) too.
+          for (double knee = -0.6; knee <= 3.0; knee += 0.2) {
             robot.joint(sim::leg_joint(leg, 0)) = hip;
             robot.joint(sim::leg_joint(leg, 1)) = roll;
             robot.joint(sim::leg_joint(leg, 2)) = knee;
