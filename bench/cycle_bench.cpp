@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "bench/bench_images.h"
+#include "bench/library_world.h"
 #include "controller_api/controller.h"
 #include "kinematics/leg_ik.h"
 #include "reacher/reacher.h"
@@ -22,9 +23,9 @@
 
 namespace {
 
-constexpr int32_t side = 160;                 // pixels, the camera the tables were made for
-constexpr int32_t cycle_steps = 119;          // rest 14, search 43, head turn 21, reach 41
-constexpr int64_t world_steps = 100'000'000;  // the largest run the stand-in allows
+constexpr int32_t side = 160;         // pixels, the camera the tables were made for
+constexpr int32_t cycle_steps = 119;  // rest 14, search 43, head turn 21, reach 41
+constexpr int64_t world_steps = bench::library_world_steps;
 
 // What one cycle computes, in the order the step function does it: two rest
 // solves, the search's count, the reach's count of its square view, the window
@@ -49,23 +50,9 @@ void BM_controller_work_of_one_cycle(benchmark::State &state) {
 }
 BENCHMARK(BM_controller_work_of_one_cycle)->Unit(benchmark::kMicrosecond);
 
-// The stand-in builds its world from SIM_WORLD at the first library call, so
-// the world file is in place before main: the kinematic engine, red in both
-// views where each side's tables give a reachable target, so every call of
-// the step function is a whole cycle; no SIM_OUTPUT, so no trace is written.
-bool configure_stand_in() {
-  const std::filesystem::path folder =
-      std::filesystem::temp_directory_path() / ("reacher_bench_" + std::to_string(getpid()));
-  std::filesystem::create_directories(folder);
-  const std::string path = (folder / "world.toml").string();
-  std::ofstream(path) << "engine = \"kinematic\"\nsteps = " << world_steps << "\n"
-                      << "[[block]]\nview = \"right\"\nx = 77\ny = 77\n"
-                      << "[[block]]\nview = \"left\"\nx = 77\ny = 130\n";
-  setenv("SIM_WORLD", path.c_str(), 1);
-  unsetenv("SIM_OUTPUT");
-  return true;
-}
-const bool stand_in_configured = configure_stand_in();
+// The simulator is started before main, so that the library finds it at
+// its first call.
+const bool stand_in_configured = bench::library_simulator_started();
 
 // The stand-in prints the console on stdout; it goes to /dev/null while a
 // benchmark runs and comes back before the results are reported.

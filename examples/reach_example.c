@@ -4,10 +4,10 @@
  * The library calls init once, then step again and again until the
  * simulation ends; the process ends inside robot_step then, so step never
  * needs to know when to stop. */
+#include <controller.h>
+#include <controller/robot.h>
 #include <stdarg.h>
 #include <stdio.h>
-
-#include <controller.h>
 
 /* What each robot_step call asks for, in milliseconds: one step of the
  * default world (32 ms a step). */
@@ -20,34 +20,33 @@
 /* The size every controller library guarantees its text buffer. */
 #define CONSOLE_BUFFER_SIZE 1024
 
-/* A front leg's joints, in the order of their device names. */
-enum { HIP_PITCH, HIP_ROLL, KNEE };
-
-/* Set-points in radians. A larger hip pitch swings the foot forward, a
- * negative hip roll moves it towards the body's midline, a larger knee bends
- * the leg more. At rest the foot stands on the ground right under its hip. */
-static const float rest[3] = {-0.76679f, 0.0f, 1.476161f};
+/* Set-points in radians, hip pitch, hip roll, knee (controller/robot.h
+ * tells their signs and ranges). At rest the foot stands on the ground right
+ * under its hip. */
+static const float rest[3] = {(float)ROBOT_REST_HIP_PITCH, (float)ROBOT_REST_HIP_ROLL,
+                              (float)ROBOT_REST_KNEE};
 
 struct front_leg {
   const char *side;
+  int leg; /* ROBOT_LEFT_LEG or ROBOT_RIGHT_LEG */
   const char *joint_names[3];
-  float on_disc[3];     /* the foot on its side's disc */
-  float disc_x, disc_y; /* that disc's centre in the body frame, metres */
+  /* The foot on the centre of its side's disc at (0.038, +-0.050): the
+   * inverse of the leg's kinematics (writing-a-controller.md, "Kinematics");
+   * the two legs mirror each other. */
+  float on_disc[3];
   DeviceTag joints[3];
 };
 
 static struct front_leg legs[2] = {
     {"left",
-     {"PRM:/r2/c1-Joint2:21", "PRM:/r2/c1/c2-Joint2:22", "PRM:/r2/c1/c2/c3-Joint2:23"},
-     {-0.3517099f, -0.119698115f, 1.2720519f},
-     0.038f,
-     0.050f,
+     ROBOT_LEFT_LEG,
+     {ROBOT_LEFT_HIP_PITCH, ROBOT_LEFT_HIP_ROLL, ROBOT_LEFT_KNEE},
+     {-0.34222504f, -0.091946276f, 1.2711949f},
      {0, 0, 0}},
     {"right",
-     {"PRM:/r4/c1-Joint2:41", "PRM:/r4/c1/c2-Joint2:42", "PRM:/r4/c1/c2/c3-Joint2:43"},
-     {-0.3459053f, -0.05536889f, 1.2803061f},
-     0.038f,
-     -0.050f,
+     ROBOT_RIGHT_LEG,
+     {ROBOT_RIGHT_HIP_PITCH, ROBOT_RIGHT_HIP_ROLL, ROBOT_RIGHT_KNEE},
+     {-0.34222504f, -0.091946276f, 1.2711949f},
      {0, 0, 0}},
 };
 
@@ -79,8 +78,8 @@ static void wait_steps(int steps) {
 /* One joint at a time: knee, roll, hip pitch towards a target, the other
  * way round towards rest, so that the foot comes back the way it went. */
 static void move_leg(const struct front_leg *leg, const float pose[3], int to_rest) {
-  static const int outward[3] = {KNEE, HIP_ROLL, HIP_PITCH};
-  static const int homeward[3] = {HIP_PITCH, HIP_ROLL, KNEE};
+  static const int outward[3] = {ROBOT_KNEE, ROBOT_HIP_ROLL, ROBOT_HIP_PITCH};
+  static const int homeward[3] = {ROBOT_HIP_PITCH, ROBOT_HIP_ROLL, ROBOT_KNEE};
   for (int i = 0; i < 3; ++i) {
     const int joint = to_rest ? homeward[i] : outward[i];
     servo_set_position(leg->joints[joint], pose[joint]);
@@ -94,7 +93,7 @@ static void init(void) {
       legs[l].joints[j] = find_device(legs[l].joint_names[j]);
       servo_set_position(legs[l].joints[j], rest[j]);
     }
-  camera = find_device("PRM:/r1/c1/c2/c3/i1-FbkImageSensor:F1");
+  camera = find_device(ROBOT_CAMERA);
   camera_enable(camera, STEP_MS);
 }
 
@@ -120,8 +119,11 @@ static int step(void) {
 
   const struct front_leg *leg = &legs[reaches % 2];
   ++reaches;
-  console("reach %d: %s front leg to the disc at x %.3f m, y %.3f m\n", reaches, leg->side,
-          leg->disc_x, leg->disc_y);
+  /* Where the set-points put the foot, from the library's own kinematics. */
+  double foot[3] = {0.0, 0.0, 0.0};
+  robot_front_foot(leg->leg, leg->on_disc, foot);
+  console("reach %d: %s front leg to the disc at x %.3f m, y %.3f m\n", reaches, leg->side, foot[0],
+          foot[1]);
   move_leg(leg, leg->on_disc, 0);
   wait_steps(SETTLE_STEPS);
   move_leg(leg, rest, 1);

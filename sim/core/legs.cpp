@@ -18,9 +18,10 @@ Vec3 foot_in_leg_frame(double joint0, double joint1, double joint2) {
   const double b = lower_segment * std::sin(q3);
   const double reach = a * std::cos(q2);
   const double length = std::sqrt(reach * reach + b * b);
-  // A single-argument arctangent of the quotient, as the leg's angles are
-  // defined: a straight knee (b = 0) gives an infinite quotient and pi / 2.
-  const double phi = q1 - std::atan(reach / b);
+  // The leg's angle from the hip-to-foot line, whichever way the knee bends:
+  // a knee set below its straight position (q3 < 0) puts the foot below the
+  // hip like any other, as the physics model's joints do.
+  const double phi = q1 - std::atan2(reach, b);
   return {length * std::cos(phi), a * std::sin(q2), length * std::sin(phi)};
 }
 

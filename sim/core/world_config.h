@@ -63,6 +63,9 @@ struct WorldConfig {
   bool write_pictures = true;  // top view, joint plot and camera frames
   // >0: the run ends once this many reaches are over (for maps of many short runs).
   std::int64_t stop_after_reaches = 0;
+  // >0: seconds of wall-clock time the controller may go without calling the
+  // library before its run is ended as stuck; 0: it may take as long as it likes.
+  double stuck_after_s = 0.0;
   std::vector<Target> targets;
   std::vector<Block> blocks;
 };

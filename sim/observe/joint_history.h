@@ -16,9 +16,9 @@ namespace sim {
 inline constexpr std::array<int, 9> plotted_joints{0, 1, 2, 6, 7, 8, 12, 13, 14};
 // Their names for people, in the same order.
 inline constexpr std::array<const char *, plotted_joints.size()> plotted_joint_names{
-    "left leg, joint 1",  "left leg, joint 2",  "left leg, joint 3",
-    "right leg, joint 1", "right leg, joint 2", "right leg, joint 3",
-    "head tilt",          "head pan",           "head second tilt"};
+    "left leg, hip pitch", "left leg, hip roll", "left leg, knee", "right leg, hip pitch",
+    "right leg, hip roll", "right leg, knee",    "head tilt",      "head pan",
+    "head second tilt"};
 
 // A run's joint history at bounded memory. The run's length is known when it
 // starts, so each pixel column of the plot covers a fixed run of steps and

@@ -20,6 +20,8 @@ const char *outcome_name(ReachOutcome outcome) {
       return "on_target";
     case ReachOutcome::off_target:
       return "off_target";
+    case ReachOutcome::unfinished:
+      return "unfinished";
     default:
       return "no_contact";
   }
@@ -37,6 +39,9 @@ const char *leg_state_name(LegState state) {
 }
 
 ReachOutcome Reach::outcome() const {
+  // A foot still out may yet come down elsewhere, or leave the disc it rests
+  // on: only a reach that is over has an outcome.
+  if (!end_step) return ReachOutcome::unfinished;
   if (!placement) return ReachOutcome::no_contact;
   return placement->target ? ReachOutcome::on_target : ReachOutcome::off_target;
 }
@@ -91,7 +96,10 @@ void ReachWatch::after_step(const Engine &engine) {
     std::optional<Reach> &out = legs_[slot(leg)].out;
     if (!out) continue;
     out->torso_tilt = std::max(out->torso_tilt, torso_.tilt());
-    if (const std::optional<double> force = engine.foot(leg).force)
+    const Foot foot = engine.foot(leg);
+    out->end_foot = foot.position;
+    out->end_on_ground = foot.on_ground;
+    if (const std::optional<double> force = foot.force)
       out->foot_force = std::max(out->foot_force.value_or(0.0), *force);
   }
 }

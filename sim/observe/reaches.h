@@ -25,15 +25,16 @@ enum class ReachOutcome {
   on_target,   // the foot came to rest on a disc
   off_target,  // it came to rest off every disc
   no_contact,  // it never came to rest on the floor during the excursion
+  unfinished,  // it was still out when the run ended: no outcome yet
 };
 const char *outcome_name(ReachOutcome outcome);
 
-// The image a reach was decided on: the last one the controller fetched with
-// camera_get_image before the reach began, and what the stand-in's own
-// search found in it.
+// The image a reach was decided on: the last one the controller read before
+// the reach began (or, where reads are not seen, fetched with
+// camera_get_image), and what the stand-in's own search found in it.
 struct Fetch {
   std::int64_t step = 0;
-  View side = View::forward;          // the head pan's sign when it was fetched
+  View side = View::forward;          // the view it shows (fetched: the head pan's sign then)
   std::optional<Window> window;       // the window of exact target level, if the image held one
   std::optional<Vec2> window_ground;  // the ground point under that window's centre
 };
@@ -54,6 +55,11 @@ struct Reach {
   double torso_tilt = 0.0;
   std::optional<double> torso_shift;
   std::optional<double> foot_force;
+  // The reaching foot after the last step taken while the reach was out
+  // (world frame), and whether it touched the floor then: for a reach the
+  // run's end cut off, where it was.
+  Vec3 end_foot;
+  bool end_on_ground = false;
 
   ReachOutcome outcome() const;
   // The foot's distance from the aimed point, across the ground: how well the

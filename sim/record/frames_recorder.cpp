@@ -33,7 +33,9 @@ void FramesRecorder::on_fetch(const FetchEvent &fetch) {
   const View side = fetch.fetch.side;
   if (wants(side, false))
     save(fetch.fetch.step, side, false, fetch.camera, fetch.fetch.window,
-         frame_title(fetch.fetch.step, side, "the image the controller fetched"));
+         frame_title(
+             fetch.fetch.step, side,
+             fetch.read ? "the image the controller read" : "the image the controller fetched"));
   if (!wants(side, true)) return;
   kept_step_ = fetch.fetch.step;
   kept_ = fetch.camera;

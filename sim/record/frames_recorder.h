@@ -1,8 +1,10 @@
 // frame_SSSSSS_<side>_look.png and frame_SSSSSS_<side>_reach.png: camera
 // images enlarged, the first few of each kind per side. A look is an image
-// the controller fetched (camera_get_image); a reach frame is the image a
-// reach was decided on, the last one fetched before it began. SSSSSS is the
-// step the image was fetched at, and the side the head pan's sign then.
+// the controller read, at its first read (or, where reads are not seen, an
+// image it fetched with camera_get_image); a reach frame is the image a
+// reach was decided on, the last one looked at before it began. SSSSSS is
+// the step of the look, and the side the view the image shows (for a fetch,
+// the head pan's sign then).
 #pragma once
 
 #include <array>

@@ -121,6 +121,11 @@ bool OutputSink::make_room(std::string_view name, std::uint64_t needed) const {
   return true;
 }
 
+void OutputSink::discard(const std::string &name) const {
+  close_open(name);
+  folder_.discard(name);
+}
+
 void OutputSink::lose(const std::string &name, const std::string &reason) const {
   if (given_up(name)) return;
   close_open(name);

@@ -63,6 +63,9 @@ class OutputSink {
   // there is none, or when giving up every finished one would still not make
   // room for those bytes.
   bool make_room(std::string_view name, std::uint64_t needed) const;
+  // Removes the partial file of an output that was never begun after all:
+  // no loss to report, and nothing left open to give up.
+  void discard(const std::string &name) const;
   // Writes a whole output: partial, then renamed; or reports its loss.
   void write(const std::string &name, std::string_view content) const;
   // The same for a picture, whose drawing gives no bytes when it failed.

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <variant>
 #include <vector>
@@ -57,11 +58,21 @@ struct StepEvent {
   std::array<const Reach *, 2> reaches{};
 };
 
-// The controller fetched the camera's image (camera_get_image).
+// The controller fetched the camera's image (camera_get_image), or, where its
+// reads are watched, read an image for the first time.
 struct FetchEvent {
   const Fetch &fetch;
   CameraImage camera;  // the image as it was then
+  bool read = false;   // read, rather than fetched
 };
+
+// How the controller's process ended, when its end ended the run.
+struct ControllerEnd {
+  enum class How { exited, killed, vanished } how = How::exited;
+  int code = 0;           // the exit status, or the signal's number
+  std::int64_t step = 0;  // steps done when it ended
+};
+std::string describe(const ControllerEnd &end);
 
 // The run is over: what it did.
 struct RunRecord {
@@ -72,6 +83,8 @@ struct RunRecord {
   const std::vector<Reach> &reaches;                      // in the order they began
   const std::vector<std::optional<Sighting>> &sightings;  // per target
   const std::vector<Vec2> &torso_footprint;  // where the torso ended, if the engine has one
+  // Set when the controller's process ended before its run did.
+  std::optional<ControllerEnd> controller_end = std::nullopt;
 };
 
 class Recorder {

@@ -6,6 +6,7 @@
 
 #include "sim/core/utf8.h"
 #include "sim/record/report_numbers.h"
+#include "sim/system/signals.h"
 
 namespace sim {
 
@@ -56,6 +57,21 @@ std::vector<int> hits_per_target(const RunRecord &run) {
 }
 }  // namespace
 
+std::string describe(const ControllerEnd &end) {
+  const std::string at = " at step " + std::to_string(end.step);
+  switch (end.how) {
+    case ControllerEnd::How::killed:
+      return "the controller was killed by " + signal_name(end.code) + at;
+    case ControllerEnd::How::vanished:
+      return "the controller's process ended" + at +
+             " without saying how (it called _exit, or was killed by SIGKILL)";
+    case ControllerEnd::How::exited:
+      break;
+  }
+  return "the controller exited with status " + std::to_string(end.code) + at +
+         ", before its run was over";
+}
+
 std::string report_json(const RunRecord &run) {
   ordered_json report;
   // A file name is bytes: one that is not UTF-8 is shown with U+FFFD for each
@@ -68,6 +84,21 @@ std::string report_json(const RunRecord &run) {
   report["time_step_ms"] = run.world.time_step_ms;
   report["steps"] = run.steps_done;
   report["interrupted"] = run.interrupted;
+  if (run.controller_end) {
+    const ControllerEnd &end = *run.controller_end;
+    ordered_json controller;
+    controller["ended"] = end.how == ControllerEnd::How::exited   ? "exited"
+                          : end.how == ControllerEnd::How::killed ? "killed"
+                                                                  : "unknown";
+    controller["exit_status"] =
+        end.how == ControllerEnd::How::exited ? ordered_json(end.code) : ordered_json(nullptr);
+    controller["signal"] = end.how == ControllerEnd::How::killed
+                               ? ordered_json(signal_name(end.code))
+                               : ordered_json(nullptr);
+    controller["step"] = end.step;
+    controller["reason"] = describe(end);
+    report["controller"] = std::move(controller);
+  }
 
   ordered_json placements = ordered_json::array();
   for (const Placement &p : run.placements)
@@ -107,6 +138,11 @@ std::string report_json(const RunRecord &run) {
          {"torso_tilt", report_radians(r.torso_tilt)},
          {"torso_shift", optional_metres(r.torso_shift)},
          {"foot_force", rounded_or_null(r.foot_force, report_newtons)}});
+    // A reach the run's end cut off says where its foot was then.
+    if (r.outcome() == ReachOutcome::unfinished) {
+      reaches.back()["end_foot"] = metres_list(r.end_foot);
+      reaches.back()["end_on_ground"] = r.end_on_ground;
+    }
   }
   report["reaches"] = std::move(reaches);
 
@@ -132,7 +168,7 @@ void ReportRecorder::on_end(const RunRecord &run) {
 }
 
 std::string summary_line(const RunRecord &run) {
-  int counts[3] = {0, 0, 0};  // per outcome
+  int counts[4] = {0, 0, 0, 0};  // per outcome
   double total = 0.0;
   for (const Reach &reach : run.reaches) {
     ++counts[static_cast<int>(reach.outcome())];
@@ -147,6 +183,10 @@ std::string summary_line(const RunRecord &run) {
             std::to_string(counts[static_cast<int>(ReachOutcome::off_target)]) + " off target, " +
             std::to_string(counts[static_cast<int>(ReachOutcome::no_contact)]) +
             " never touched the ground";
+  // Said only when there is one, so that the line of a run that ended
+  // between reaches reads as it always did.
+  if (const int unfinished = counts[static_cast<int>(ReachOutcome::unfinished)]; unfinished > 0)
+    line += ", " + std::to_string(unfinished) + " still under way when the run ended";
   if (on_target > 0) {
     char mean[64];
     std::snprintf(mean, sizeof mean, "; %.1f mm from the centre on average",
@@ -165,6 +205,7 @@ std::string summary_line(const RunRecord &run) {
     missed += " and " + std::to_string(count_missed - named_targets) + " more";
   if (count_missed > 0)
     line += (count_missed == 1 ? "; target " : "; targets ") + missed + " never reached";
+  if (run.controller_end) line += "; " + describe(*run.controller_end);
   return line;
 }
 

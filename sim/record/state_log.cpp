@@ -9,19 +9,19 @@ namespace sim {
 
 namespace {
 // Column names of the joints, by joint index: the front legs reach, the rear
-// ones support; joints are counted from 1 at the hip.
-constexpr std::array<const char *, joint_count> joint_columns{"left_leg_joint1",
-                                                              "left_leg_joint2",
-                                                              "left_leg_joint3",
-                                                              "left_rear_leg_joint1",
-                                                              "left_rear_leg_joint2",
-                                                              "left_rear_leg_joint3",
-                                                              "right_leg_joint1",
-                                                              "right_leg_joint2",
-                                                              "right_leg_joint3",
-                                                              "right_rear_leg_joint1",
-                                                              "right_rear_leg_joint2",
-                                                              "right_rear_leg_joint3",
+// ones support; each leg's joints are named as everywhere else in the records.
+constexpr std::array<const char *, joint_count> joint_columns{"left_leg_hip_pitch",
+                                                              "left_leg_hip_roll",
+                                                              "left_leg_knee",
+                                                              "left_rear_leg_hip_pitch",
+                                                              "left_rear_leg_hip_roll",
+                                                              "left_rear_leg_knee",
+                                                              "right_leg_hip_pitch",
+                                                              "right_leg_hip_roll",
+                                                              "right_leg_knee",
+                                                              "right_rear_leg_hip_pitch",
+                                                              "right_rear_leg_hip_roll",
+                                                              "right_rear_leg_knee",
                                                               "head_tilt",
                                                               "head_pan",
                                                               "head_second_tilt"};

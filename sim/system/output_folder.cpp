@@ -116,6 +116,10 @@ std::string OutputFolder::commit(std::string_view name) const {
   return "";
 }
 
+void OutputFolder::discard(std::string_view name) const {
+  ::unlinkat(folder_, partial_name(name).c_str(), 0);
+}
+
 std::string OutputFolder::write(std::string_view name, std::string_view content) const {
   const int error = try_write(name, content);
   return error == 0 ? "" : system_reason(error);
@@ -138,10 +142,6 @@ int OutputFolder::try_write(std::string_view name, std::string_view content) con
     error = errno;
   if (error != 0) discard(name);
   return error;
-}
-
-void OutputFolder::discard(std::string_view name) const {
-  ::unlinkat(folder_, partial_name(name).c_str(), 0);
 }
 
 std::string OutputFolder::remove(std::string_view name) const {

@@ -4,11 +4,22 @@
 // the process at once, in case the controller never steps again.
 #pragma once
 
+#include <string>
+
 namespace sim {
 
 void catch_stop_signals();
 // 0, or the first signal that asked the run to end.
 int stop_signal();
+// A file descriptor that becomes readable when a stop signal, or a signal
+// passed to wake_on, arrives: a program waiting in poll() sees it at once.
+// Read it empty with drain_wakes().
+int wake_fd();
+void drain_wakes();
+// Also wakes wake_fd() on this signal (its handler does nothing else).
+void wake_on(int signal);
+// "SIGSEGV", or "signal 77" for one without a name.
+std::string signal_name(int signal);
 
 namespace detail {
 unsigned sigpipe_count();

@@ -4,12 +4,15 @@
 
 namespace sim {
 
-CameraDevice::CameraDevice(const WorldConfig &world)
+CameraDevice::CameraDevice(const WorldConfig &world, std::span<unsigned char> memory)
     : width_(world.camera_width),
       height_(world.camera_height),
       blocks_(world.blocks),
       rendered_(blocks_.empty() ? 0u : image_bytes()),
-      pixels_(image_bytes()) {}
+      own_(memory.size() >= image_bytes() ? 0u : image_bytes()),
+      pixels_(memory.size() >= image_bytes() ? memory.first(image_bytes()) : std::span(own_)) {
+  std::fill(pixels_.begin(), pixels_.end(), 0);
+}
 
 void CameraDevice::update(Engine &engine, const SetPoints &set_points) {
   // Without blocks the engine draws straight into the controller's buffer;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "sim/core/engine.h"
@@ -14,7 +15,9 @@ namespace sim {
 
 class CameraDevice {
  public:
-  explicit CameraDevice(const WorldConfig &world);
+  // memory, if given, holds the image instead of a buffer of the device's
+  // own: width x height x 3 bytes that outlive the device.
+  explicit CameraDevice(const WorldConfig &world, std::span<unsigned char> memory = {});
 
   int width() const { return width_; }
   int height() const { return height_; }
@@ -38,7 +41,8 @@ class CameraDevice {
   int height_;
   std::vector<Block> blocks_;
   std::vector<unsigned char> rendered_;  // the engine's image without blocks, if there are any
-  std::vector<unsigned char> pixels_;
+  std::vector<unsigned char> own_;       // the image, unless memory was given
+  std::span<unsigned char> pixels_;
   View engine_view_ = View::forward;
   View block_view_ = View::forward;
   bool first_ = true;

@@ -43,25 +43,20 @@ const char *kind_name(DeviceKind kind) {
   }
 }
 
-const char *signal_name(int signal) {
-  switch (signal) {
-    case SIGINT:
-      return "SIGINT";
-    case SIGTERM:
-      return "SIGTERM";
-    case SIGPIPE:
-      return "SIGPIPE";
-    default:
-      return "a signal";
-  }
+// A run that would film with no ffmpeg to film with stops before anything
+// is made: no engine started, no output begun, no earlier output removed.
+WorldConfig ready_to_film(WorldConfig config, const std::string &output_folder) {
+  if (!output_folder.empty() && config.write_video && config.engine == EngineKind::physics)
+    VideoRecorder::check_ffmpeg(output_folder);
+  return config;
 }
 
 }  // namespace
 
-World::World(WorldConfig config, std::string output_folder)
-    : config_(std::move(config)),
+World::World(WorldConfig config, std::string output_folder, std::span<unsigned char> image_memory)
+    : config_(ready_to_film(std::move(config), output_folder)),
       engine_(make_engine(config_)),
-      camera_(config_),
+      camera_(config_, image_memory),
       progress_(config_.steps),
       sightings_(config_.targets) {
   camera_.update(*engine_.engine, set_points_);
@@ -116,6 +111,11 @@ void World::check_room() {
 
 void World::make_recorders() {
   const OutputSink &out = *outputs_;
+  // The video's ffmpeg starts first: should it fail to start, no other output
+  // is begun.
+  std::unique_ptr<VideoRecorder> video;
+  if (config_.write_video && engine_.view != nullptr)
+    video = std::make_unique<VideoRecorder>(out, *engine_.view, config_.time_step_ms);
   // The most valuable first: on a disk that fills up, report.json and then
   // the trace's end are written while there is still room (see OutputSink).
   recorders_.push_back(std::make_unique<ReportRecorder>(out));
@@ -129,8 +129,7 @@ void World::make_recorders() {
         out, config_.steps, config_.time_step_ms / 1000.0, ranges));
   }
   if (config_.write_state) recorders_.push_back(std::make_unique<StateRecorder>(out));
-  if (config_.write_video && engine_.view != nullptr)
-    recorders_.push_back(std::make_unique<VideoRecorder>(out, *engine_.view, config_.time_step_ms));
+  if (video) recorders_.push_back(std::move(video));
   if (config_.write_pictures) recorders_.push_back(std::make_unique<FramesRecorder>(out));
   if (config_.write_model && !engine_.model_xml.empty())
     recorders_.push_back(std::make_unique<ModelFileRecorder>(out, engine_.model_xml));
@@ -190,37 +189,60 @@ bool World::stopped_by_signal() {
   const int signal = stop_signal();
   if (signal == 0) return false;
   signal_ = signal;
-  finish(std::string("interrupted by ") + signal_name(signal), true);
+  finish("interrupted by " + signal_name(signal), true);
   return true;
 }
 
 void World::live(void (*init)()) {
-  record_call("robot_live");
+  lived();
   if (init != nullptr) init();
 }
 
 void World::run(int (*step_function)()) {
+  if (!run_begins(step_function != nullptr)) return;
+  do {
+    steps_before_call_ = steps_done_;
+  } while (step_function_returned(step_function()));
+}
+
+void World::lived() { record_call("robot_live"); }
+
+bool World::run_begins(bool has_step_function) {
   record_call("robot_run");
-  if (step_function == nullptr) {
+  if (finished_) return false;
+  if (!has_step_function) {
     warn("robot_run: no step function; the run ends");
     finish("robot_run was given no step function", true);
-    return;
+    return false;
   }
-  for (std::int64_t calls = 0; config_.run_calls == 0 || calls < config_.run_calls; ++calls) {
-    const std::int64_t before = steps_done_;
-    const int result = step_function();
-    record_call("step_function", {{"result", std::int64_t{result}}});
-    if (stopped_by_signal()) return;
-    idle_calls_ = (steps_done_ == before) ? idle_calls_ + 1 : 0;
-    if (idle_calls_ == max_idle_calls) {
-      warn("the step function returned " + std::to_string(max_idle_calls) +
-           " times in a row without a step; the run ends");
-      finish("the step function stopped stepping", true);
-      return;
-    }
+  steps_before_call_ = steps_done_;
+  return true;
+}
+
+bool World::step_function_returned(int result) {
+  record_call("step_function", {{"result", std::int64_t{result}}});
+  if (stopped_by_signal()) return false;
+  idle_calls_ = (steps_done_ == steps_before_call_) ? idle_calls_ + 1 : 0;
+  steps_before_call_ = steps_done_;
+  if (idle_calls_ == max_idle_calls) {
+    warn("the step function returned " + std::to_string(max_idle_calls) +
+         " times in a row without a step; the run ends");
+    finish("the step function stopped stepping", true);
+    return false;
   }
-  finish("robot_run returned after " + std::to_string(config_.run_calls) + " step-function calls",
-         steps_done_ < config_.steps);
+  ++step_function_calls_;
+  if (config_.run_calls != 0 && step_function_calls_ >= config_.run_calls) {
+    finish("robot_run returned after " + std::to_string(config_.run_calls) + " step-function calls",
+           steps_done_ < config_.steps);
+    return false;
+  }
+  return true;
+}
+
+void World::controller_ended(const ControllerEnd &end) {
+  if (finished_) return;
+  controller_end_ = end;
+  finish(describe(end), true);
 }
 
 bool World::step(std::int32_t ms) {
@@ -287,13 +309,22 @@ void World::reaches_ended(std::int64_t finished) {
     for (const auto &recorder : recorders_) recorder->on_reach_end(done[i]);
 }
 
-void World::fetched() {
+void World::image_read() {
+  if (reads_watched_ && !finished_) fetched(true);
+}
+
+void World::fetched(bool read) {
   const CameraImage now = image();
   // An image unchanged since the last fetch holds what it held then.
   if (!last_fetch_ || camera_.generation() != fetched_generation_) {
     const double pan = engine_.engine->position(head_pan_joint);
     Fetch fetch;
-    fetch.side = pan > 0.0 ? View::left : pan < 0.0 ? View::right : View::forward;
+    // A read image is named for the view it shows; a fetched one, which may
+    // be read only later, for the way the head pointed then.
+    fetch.side = read        ? camera_.shown()
+                 : pan > 0.0 ? View::left
+                 : pan < 0.0 ? View::right
+                             : View::forward;
     fetch.window = find_target_level_window(now.pixels, now.width, now.height);
     if (fetch.window)
       fetch.window_ground = engine_.engine->ground_seen(fetch.window->x + window_side / 2,
@@ -303,7 +334,7 @@ void World::fetched() {
     fetched_generation_ = camera_.generation();
   }
   last_fetch_->step = steps_done_;
-  const FetchEvent event{*last_fetch_, now};
+  const FetchEvent event{*last_fetch_, now, read};
   for (const auto &recorder : recorders_) recorder->on_fetch(event);
 }
 
@@ -350,7 +381,7 @@ const unsigned char *World::camera_image(std::uint8_t tag) {
   record_call("camera_get_image", {{"tag", std::int64_t{tag}}});
   if (!check(tag, DeviceKind::camera, "camera_get_image")) return nullptr;
   if (!config_.camera_image) return nullptr;
-  fetched();
+  if (!reads_watched_) fetched(false);
   return camera_.image();
 }
 
@@ -412,7 +443,7 @@ void World::finish(const std::string &reason, bool interrupted) {
   const std::vector<Reach> reaches = reaches_.reaches();
   const std::vector<Vec2> footprint = engine_.engine->torso_footprint();
   const RunRecord record{config_, steps_done_,        interrupted, watch_.placements(),
-                         reaches, sightings_.first(), footprint};
+                         reaches, sightings_.first(), footprint,   controller_end_};
   for (const auto &recorder : recorders_) recorder->on_end(record);
   // The outputs are complete: a controller that goes on calling after its
   // run has ended is no longer recorded.

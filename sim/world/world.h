@@ -11,6 +11,7 @@
 #include <initializer_list>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -32,9 +33,11 @@ namespace sim {
 
 class World {
  public:
-  // output_folder empty: nothing is written. Throws RunError when the engine
-  // or an output cannot be started.
-  World(WorldConfig config, std::string output_folder);
+  // output_folder empty: nothing is written. image_memory, if given, is where
+  // the camera's image lives (width x height x 3 bytes): a buffer another
+  // process reads. Throws RunError when the engine or an output cannot be
+  // started.
+  World(WorldConfig config, std::string output_folder, std::span<unsigned char> image_memory = {});
   ~World();
   World(const World &) = delete;
   World &operator=(const World &) = delete;
@@ -45,6 +48,12 @@ class World {
   // then ends inside robot_step), a signal ends the run, or run_calls calls
   // were made. Returns when the run is over and robot_run should return.
   void run(int (*step_function)());
+  // The same two for a controller in another process, which calls init and
+  // its step function itself: robot_live and robot_run were called, and a
+  // call of the step function returned. False once the run is over.
+  void lived();
+  bool run_begins(bool has_step_function);
+  bool step_function_returned(int result);
   // ceil(ms / time_step_ms) steps of the world, at least one. False once the
   // run is over: outputs are written and the caller ends the process with
   // exit_status().
@@ -69,8 +78,21 @@ class World {
   // number when a signal ended it; 2 when an output or the console was lost
   // (each was reported on stderr).
   int exit_status() const;
+  // Whether the controller's reads of the camera image are seen (a library
+  // watching its pages); then image_read() tells of each first read of an
+  // image, and the looks the records show are the images read. Otherwise a
+  // look is each camera_get_image, the image then.
+  void watch_reads(bool watched) { reads_watched_ = watched; }
+  void image_read();
   // The controller's console is already lost, e.g. stdout was closed at start.
   void console_lost(const std::string &reason);
+  // The controller's process ended: a run still under way ends here, early,
+  // saying how.
+  void controller_ended(const ControllerEnd &end);
+  // Ends the run if a stop signal asked for it; true if the run is over.
+  bool stopped_by_signal();
+  // The stop signal that ended the run, 0 if none did.
+  int stopped_by() const { return signal_; }
 
   std::int64_t steps_done() const { return steps_done_; }
   const Engine &engine() const { return *engine_.engine; }
@@ -99,15 +121,12 @@ class World {
   bool warn_once(const std::string &what, const std::string &message);
   // One step of the world's time. False once the run is over.
   bool advance();
-  // The controller fetched the camera's image.
-  void fetched();
+  // The controller fetched the camera's image, or read it.
+  void fetched(bool read);
   // Tells the recorders of the reaches that ended since `finished` were.
   void reaches_ended(std::int64_t finished);
   CameraImage image() const;
   void output_failed(const std::string &name, const std::string &reason);
-  // Ends the run if a signal asked for it; true if it did.
-  bool stopped_by_signal();
-
   WorldConfig config_;
   SetPoints set_points_;
   ChosenEngine engine_;
@@ -118,6 +137,10 @@ class World {
   std::vector<std::unique_ptr<Recorder>> recorders_;
   std::int64_t steps_done_ = 0;
   std::int64_t idle_calls_ = 0;  // step-function calls in a row that took no step
+  std::int64_t step_function_calls_ = 0;
+  std::int64_t steps_before_call_ = 0;  // steps done when the step function was last called
+  std::optional<ControllerEnd> controller_end_;
+  bool reads_watched_ = false;
   std::array<char, 1024> text_{};
   std::vector<std::pair<std::string, std::int64_t>> warnings_;  // what, how often
   PlacementWatch watch_;

@@ -51,6 +51,7 @@ constexpr double min_physics_step_ms = 0.1;
 // A step of more than a second is nothing a controller's loop meets, and
 // longer ones take a run's time (steps x step) past what a double counts.
 constexpr double max_step_ms = 1000.0;
+constexpr double max_stuck_after_s = 86400.0;  // a day: longer is no limit at all
 
 std::string number_text(double value) {
   std::ostringstream text;
@@ -78,6 +79,19 @@ std::string shown_key(const std::string &key) {
   }
   return quoted + "\"";
 }
+
+// The keys each part of a world file may hold: the top level (its tables
+// among them), then each table's. docs/world-files.md lists the same keys, as
+// world_file_keys() names them, and a test holds the two equal.
+const std::set<std::string> top_level_keys{
+    "engine", "steps",  "time_step_ms", "joint_speed", "run_calls", "stop_after_reaches",
+    "stuck_after_s",
+    "camera", "output", "robot",        "target",      "block"};
+const std::set<std::string> robot_keys{"torso"};
+const std::set<std::string> camera_keys{"width", "height", "image"};
+const std::set<std::string> output_keys{"trace", "state", "video", "pictures", "model"};
+const std::set<std::string> target_keys{"x", "y", "radius", "color"};
+const std::set<std::string> block_keys{"view", "x", "y", "width", "height", "color"};
 
 // The world's sections as a file writes them.
 std::string written(const std::string &key) {
@@ -224,9 +238,7 @@ WorldConfig parse_world(std::string_view text, const std::string &file_name) {
 
   WorldConfig world;
   world.file = file_name;
-  in.only_keys(root, "",
-               {"engine", "steps", "time_step_ms", "joint_speed", "run_calls", "stop_after_reaches",
-                "camera", "output", "robot", "target", "block"});
+  in.only_keys(root, "", top_level_keys);
   if (const toml::node *engine = root.get("engine")) {
     const std::optional<EngineKind> kind = engine_named(engine->value_or(std::string_view()));
     if (!kind) in.fail("engine", "must be \"physics\" or \"kinematic\"");
@@ -257,12 +269,16 @@ WorldConfig parse_world(std::string_view text, const std::string &file_name) {
   world.run_calls = in.integer(root, "run_calls", "run_calls", 0, 0, 100'000'000);
   world.stop_after_reaches =
       in.integer(root, "stop_after_reaches", "stop_after_reaches", 0, 0, 100'000'000);
+  world.stuck_after_s = in.number(root, "stuck_after_s", "stuck_after_s", 0.0);
+  if (!(world.stuck_after_s >= 0.0 && world.stuck_after_s <= max_stuck_after_s))
+    in.fail("stuck_after_s", "must be between 0 (never) and 86400 seconds, not " +
+                                 number_text(world.stuck_after_s));
 
   if (const toml::table *robot = in.table(root, "robot", "robot")) {
     // The kinematic robot has joints and feet but no body to hold or free.
     if (world.engine == EngineKind::kinematic)
       in.fail("robot", "means nothing to the kinematic engine (only to engine = \"physics\")");
-    in.only_keys(*robot, "robot.", {"torso"});
+    in.only_keys(*robot, "robot.", robot_keys);
     if (const toml::node *torso = robot->get("torso")) {
       const std::optional<Torso> mount = torso_named(torso->value_or(std::string_view{}));
       if (!mount)
@@ -272,7 +288,7 @@ WorldConfig parse_world(std::string_view text, const std::string &file_name) {
   }
 
   if (const toml::table *camera = in.table(root, "camera", "camera")) {
-    in.only_keys(*camera, "camera.", {"width", "height", "image"});
+    in.only_keys(*camera, "camera.", camera_keys);
     world.camera_width = static_cast<int>(
         in.integer(*camera, "width", "camera.width", world.camera_width, 1, max_camera_side));
     world.camera_height = static_cast<int>(
@@ -281,7 +297,7 @@ WorldConfig parse_world(std::string_view text, const std::string &file_name) {
   }
 
   if (const toml::table *output = in.table(root, "output", "output")) {
-    in.only_keys(*output, "output.", {"trace", "state", "video", "pictures", "model"});
+    in.only_keys(*output, "output.", output_keys);
     world.write_trace = in.boolean(*output, "trace", "output.trace", true);
     world.write_state = in.boolean(*output, "state", "output.state", true);
     world.write_pictures = in.boolean(*output, "pictures", "output.pictures", true);
@@ -295,7 +311,7 @@ WorldConfig parse_world(std::string_view text, const std::string &file_name) {
   if (world.engine == EngineKind::kinematic) world.write_video = world.write_model = false;
 
   in.each_table(root, "target", [&](const toml::table &t, const std::string &path) {
-    in.only_keys(t, path, {"x", "y", "radius", "color"});
+    in.only_keys(t, path, target_keys);
     Target target;
     target.x = in.number(t, "x", path + "x", 0.0);
     target.y = in.number(t, "y", path + "y", 0.0);
@@ -313,7 +329,7 @@ WorldConfig parse_world(std::string_view text, const std::string &file_name) {
                           std::to_string(max_kinematic_targets));
 
   in.each_table(root, "block", [&](const toml::table &t, const std::string &path) {
-    in.only_keys(t, path, {"view", "x", "y", "width", "height", "color"});
+    in.only_keys(t, path, block_keys);
     Block block;
     const toml::node *view = t.get("view");
     if (view == nullptr) in.fail(path + "view", "is required (\"left\" or \"right\")");
@@ -347,5 +363,17 @@ WorldConfig load_world_file(const std::string &path) {
 }
 
 WorldConfig default_world() { return parse_world(default_world_text, "(default world)"); }
+
+std::vector<std::string> world_file_keys() {
+  std::vector<std::string> keys;
+  for (const std::string &key : top_level_keys)
+    if (written(key) == key) keys.push_back(key);
+  for (const auto &[table, names] :
+       {std::pair{"robot", &robot_keys}, std::pair{"camera", &camera_keys},
+        std::pair{"output", &output_keys}, std::pair{"target", &target_keys},
+        std::pair{"block", &block_keys}})
+    for (const std::string &key : *names) keys.push_back(written(table) + " " + key);
+  return keys;
+}
 
 }  // namespace sim

@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "sim/core/world_config.h"
 
@@ -21,6 +22,10 @@ struct WorldFileError : std::runtime_error {
 WorldConfig parse_world(std::string_view text, const std::string &file_name);
 // Reads and parses a world file.
 WorldConfig load_world_file(const std::string &path);
+// Every key a world file may hold, named as its reference names them: a
+// top-level key as itself ("steps"), a table's as "[camera] width" or
+// "[[target]] x".
+std::vector<std::string> world_file_keys();
 // The world used when SIM_WORLD is not set (the same as worlds/default.toml).
 WorldConfig default_world();
 extern const char *const default_world_text;

@@ -11,8 +11,10 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
+#include <utility>
+#include <vector>
 
-#include "tests/behaviour/sim_run.h"
+#include "tests/support/sim_run.h"
 
 namespace {
 
@@ -26,10 +28,12 @@ std::string unhex(const std::string &hex) {
   return bytes;
 }
 
-simrun::Options odd_controller(const std::string &mode) {
+simrun::Options odd_controller(const std::string &mode,
+                               std::vector<std::string> expected_warnings = {}) {
   simrun::Options options;
   options.executable = ODD_CONTROLLER_EXE;
   options.env = {"ODD_CONTROLLER=" + mode};
+  options.expected_warnings = std::move(expected_warnings);
   return options;
 }
 
@@ -55,8 +59,9 @@ TEST(OddBytes, AWorldFileNamedInLatin1RunsToItsEndAndItsNameComesBackFromTheRepo
 }
 
 TEST(OddBytes, EveryTraceLineIsUtf8JsonAndTheControllersOwnBytesComeBack) {
-  const RunResult run =
-      simrun::run_reacher("engine = \"kinematic\"\nsteps = 20\n", odd_controller("bytes"));
+  const RunResult run = simrun::run_reacher(
+      "engine = \"kinematic\"\nsteps = 20\n",
+      odd_controller("bytes", {"unknown device name", "warned about once each"}));
   EXPECT_EQ(run.status, 0) << run.err;
   const std::string latin1 = "caf\xe9 \xff\xfe au lait\n";
   const std::string cut = "d\xc3\xa9j\xc3\xa0 vu, then a cut sequence \xe2\x82\n";
@@ -89,8 +94,10 @@ TEST(OddBytes, EveryTraceLineIsUtf8JsonAndTheControllersOwnBytesComeBack) {
 }
 
 TEST(UnknownDevices, ALookUpRepeatedEveryStepIsWarnedOnceAndCountedAtTheEnd) {
-  const RunResult run = simrun::run_reacher("engine = \"kinematic\"\nsteps = 300\n",
-                                            odd_controller("unknown_device"));
+  const RunResult run = simrun::run_reacher(
+      "engine = \"kinematic\"\nsteps = 300\n",
+      odd_controller("unknown_device",
+                     {"unknown device name", "tag 0 is no device", "warned about once each"}));
   EXPECT_EQ(run.status, 0) << run.err;
   // Once per kind of call and device, then one line with the counts.
   const std::vector<std::string> warnings = run.warnings();

@@ -67,8 +67,8 @@ double force_at(const json &value, const char *what) {
 }
 
 ReachOutcome outcome_at(const json &value) {
-  for (const ReachOutcome o :
-       {ReachOutcome::on_target, ReachOutcome::off_target, ReachOutcome::no_contact})
+  for (const ReachOutcome o : {ReachOutcome::on_target, ReachOutcome::off_target,
+                               ReachOutcome::no_contact, ReachOutcome::unfinished})
     if (value.get<std::string>() == outcome_name(o)) return o;
   throw MapError("outcome is " + value.dump() + ", which no run reports");
 }
@@ -108,12 +108,16 @@ Outcome read_outcome(const Point &point, const fs::path &job_folder) {
       outcome.reach = outcome_at(reach.at("outcome"));
       outcome.leg = leg_at(reach.at("leg"));
       outcome.aimed = ground_at(reach.at("aimed"), "aimed");
-      if (const json &foot = reach.at("foot"); !foot.is_null()) {
+      // A reach the step bound cut off has no landing yet, whatever its foot
+      // did so far: the map counts its point as seen and not reached.
+      const bool over = *outcome.reach != ReachOutcome::unfinished;
+      if (const json &foot = reach.at("foot"); over && !foot.is_null()) {
         outcome.foot = Vec3{metres_at(foot.at(0), "foot"), metres_at(foot.at(1), "foot"),
                             metres_at(foot.at(2), "foot")};
         outcome.miss = std::hypot(outcome.foot->x - point.x, outcome.foot->y - point.y);
       }
-      if (const json &e = reach.at("error"); !e.is_null()) outcome.error = metres_at(e, "error");
+      if (const json &e = reach.at("error"); over && !e.is_null())
+        outcome.error = metres_at(e, "error");
       if (const json &w = reach.at("window"); !w.is_null())
         outcome.window =
             std::array<int, 2>{pixel_at(w.at("x"), "window.x"), pixel_at(w.at("y"), "window.y")};

@@ -37,7 +37,10 @@ struct Outcome {
   std::optional<int> leg;  // the leg of the first reach, else the side that first saw the disc
   bool seen = false;       // an image the controller fetched showed the disc, or a reach began
   std::optional<ReachOutcome> reach;  // what the run's first reach did, if one began
-  bool reached() const { return reach && *reach != ReachOutcome::no_contact; }  // came to rest
+  // Its reach came to rest and was over.
+  bool reached() const {
+    return reach == ReachOutcome::on_target || reach == ReachOutcome::off_target;
+  }
   bool hit() const { return reach == ReachOutcome::on_target; }
   std::optional<double> miss;                // m, foot to the disc's centre
   std::optional<double> error;               // m, foot to the commanded foot where it came to rest

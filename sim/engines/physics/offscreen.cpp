@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "sim/core/errors.h"
+#include "sim/engines/physics/driver_allocations.h"
 
 namespace sim {
 
@@ -33,6 +34,7 @@ OffscreenContext::OffscreenContext() {
 OffscreenContext::~OffscreenContext() { close(); }
 
 void OffscreenContext::open() {
+  const DriverAllocations driver;
   // Surfaceless: no X server, no GPU, no window; Mesa renders in software.
   auto get_platform_display = reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(
       eglGetProcAddress("eglGetPlatformDisplayEXT"));

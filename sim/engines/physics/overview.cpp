@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "sim/engines/physics/driver_allocations.h"
+
 namespace sim {
 
 namespace {
@@ -48,8 +50,11 @@ void Overview::film(int width, int height, std::span<unsigned char> frame) {
     const int camera_height = model_.vis.global.offheight;
     model_.vis.global.offwidth = largest_film;
     model_.vis.global.offheight = largest_film;
-    mjr_defaultContext(&context_);
-    mjr_makeContext(&model_, &context_, mjFONTSCALE_100);
+    {
+      const DriverAllocations driver;
+      mjr_defaultContext(&context_);
+      mjr_makeContext(&model_, &context_, mjFONTSCALE_100);
+    }
     model_.vis.global.offwidth = camera_width;
     model_.vis.global.offheight = camera_height;
     context_ready_ = true;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "sim/engines/physics/driver_allocations.h"
 #include "sim/engines/physics/pinhole.h"
 #include "sim/engines/physics/robot_model.h"
 
@@ -42,9 +43,12 @@ RenderedHeadCamera::RenderedHeadCamera(mjModel &model, Renderer &renderer, int w
   // The same focal length in pixels over the taller rendered image.
   const double focal = physics::focal_pixels(model.cam_fovy[eye_], 2.0 * calibrated_centre);
   model.cam_fovy[eye_] = 360.0 / mjPI * std::atan(rendered_height_ / 2.0 / focal);
-  mjr_defaultContext(&context_);
-  mjr_makeContext(&model, &context_, mjFONTSCALE_100);
-  mjr_setBuffer(mjFB_OFFSCREEN, &context_);
+  {
+    const DriverAllocations driver;
+    mjr_defaultContext(&context_);
+    mjr_makeContext(&model, &context_, mjFONTSCALE_100);
+    mjr_setBuffer(mjFB_OFFSCREEN, &context_);
+  }
   mjv_defaultCamera(&camera_);
   camera_.type = mjCAMERA_FIXED;
   camera_.fixedcamid = eye_;

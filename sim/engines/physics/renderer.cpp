@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "sim/core/errors.h"
+#include "sim/engines/physics/driver_allocations.h"
 
 namespace sim {
 
@@ -45,6 +46,7 @@ Renderer::~Renderer() { mjv_freeScene(&scene_); }
 void Renderer::draw(const mjModel &model, mjData &data, mjrContext &context, mjvCamera &camera,
                     int width, int height, std::span<unsigned char> image) {
   const mjrRect viewport{0, 0, width, height};
+  const DriverAllocations driver;
   mjv_updateScene(&model, &data, &options_, nullptr, &camera, mjCAT_ALL, &scene_);
   order_overlapping_discs();
   mjr_setBuffer(mjFB_OFFSCREEN, &context);

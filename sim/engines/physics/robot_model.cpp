@@ -1,6 +1,7 @@
 #include "sim/engines/physics/robot_model.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 
@@ -15,10 +16,13 @@ namespace {
 // overlap, the renderer settles which shows (see disc_ranks).
 constexpr double disc_half_height = 0.00001;  // metres
 
-std::string number(double value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.9g", value);
-  return text;
+// %.9g whatever the process's locale: the model's numbers are read back by
+// MuJoCo's own parser, which wants a decimal point.
+std::string number(double value, int digits = 9) {
+  char text[40];
+  const auto end =
+      std::to_chars(text, text + sizeof text, value, std::chars_format::general, digits).ptr;
+  return std::string(text, end);
 }
 
 // Red, green, blue bytes as MuJoCo's 0..1 colour, so a flat, unlit material
@@ -66,9 +70,7 @@ std::string with_timestep(const std::string &xml, double seconds) {
     return xml;
   const std::size_t value = at + std::string("timestep=\"").size();
   const std::size_t close = xml.find('"', value);
-  char text[32];
-  std::snprintf(text, sizeof text, "%.17g", seconds);
-  return xml.substr(0, value) + text + xml.substr(close);
+  return xml.substr(0, value) + number(seconds, 17) + xml.substr(close);
 }
 
 std::vector<int> disc_ranks(const mjModel &model, const WorldConfig &world) {

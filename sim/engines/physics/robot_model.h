@@ -25,9 +25,9 @@ extern const char *const robot_on_stand_xml;
 // Joint j of the stand-in (sim/core/joints.h) is the model's joint and
 // position actuator of this name.
 inline constexpr std::array<const char *, joint_count> joint_names{
-    "leg0_hip",  "leg0_roll", "leg0_knee", "leg1_hip",    "leg1_roll",
-    "leg1_knee", "leg2_hip",  "leg2_roll", "leg2_knee",   "leg3_hip",
-    "leg3_roll", "leg3_knee", "tete_coup", "tourne_tete", "coup_h"};
+    "leg0_hip_pitch", "leg0_hip_roll",  "leg0_knee",     "leg1_hip_pitch", "leg1_hip_roll",
+    "leg1_knee",      "leg2_hip_pitch", "leg2_hip_roll", "leg2_knee",      "leg3_hip_pitch",
+    "leg3_hip_roll",  "leg3_knee",      "tete_coup",     "tourne_tete",    "coup_h"};
 
 // The free robot's paws: balls centred on the legs' foot points. A paw
 // resting on the floor touches it right below its centre, whatever the leg's

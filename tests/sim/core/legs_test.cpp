@@ -81,7 +81,7 @@ TEST(LegRoundTrip, HoldsAcrossTheReachableGroundAndAtFullStretch) {
       ASSERT_NEAR(foot.y, yd, tolerance);
       ASSERT_NEAR(foot.z, zd, tolerance);
     }
-  // A straight knee: the lower segment's sine is 0 and the quotient infinite.
+  // A straight knee: the lower segment's sine is 0, the leg one line.
   const sim::Vec3 straight = sim::foot_in_leg_frame(-0.2 + 0.3, 0.0, 0.385);
   EXPECT_NEAR(std::hypot(straight.x, straight.z), sim::upper_segment + sim::lower_segment, 1e-12);
   EXPECT_NEAR(std::atan2(straight.z, straight.x), 0.3 - M_PI / 2, 1e-12);

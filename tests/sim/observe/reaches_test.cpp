@@ -16,36 +16,30 @@
 #include "sim/core/legs.h"
 #include "sim/engines/kinematic/kinematic_engine.h"
 #include "sim/observe/placements.h"
+#include "tests/support/worlds.h"
 
 namespace {
 
-using Angles = std::array<double, 3>;  // hip pitch, hip roll, knee
-// Set-points as the controller gives them (floats), for the rest posture and
-// for the left disc of the default world at (0.038, 0.05).
-const Angles rest{static_cast<double>(-0.76679f), 0.0, static_cast<double>(1.476161f)};
-const Angles left_disc{static_cast<double>(-0.3517099f), static_cast<double>(-0.119698115f),
-                       static_cast<double>(1.2720519f)};
+using support::LegPosture;
+const LegPosture &rest = support::rest_posture;
+const LegPosture &left_disc = support::left_disc_posture;
 // Straight out ahead and lifted: the foot never reaches the ground.
-const Angles in_the_air{0.8, 0.0, 0.385};
+constexpr LegPosture in_the_air{0.8f, 0.0f, 0.385f};
 
 struct Rig {
-  explicit Rig(std::vector<sim::Target> discs = {}) : targets(std::move(discs)), engine(world()) {}
-  sim::WorldConfig world() const {
-    sim::WorldConfig config;
-    config.engine = sim::EngineKind::kinematic;
-    config.targets = targets;
-    return config;
+  explicit Rig(std::vector<sim::Target> discs = {})
+      : targets(std::move(discs)), engine(support::kinematic_world(targets)) {}
+  void command(int leg, const LegPosture &posture) {
+    support::command_leg(set_points, leg, posture);
   }
-  void command(int leg, const Angles &angles) {
-    for (int j = 0; j < 3; ++j)
-      set_points.set(sim::leg_joint(leg, j), angles[static_cast<std::size_t>(j)]);
-  }
-  // Steps as the run loop does: reaches first, then the engine, then rests.
+  // Steps as the run loop does: reaches first, then the engine, the reaching
+  // feet, then rests.
   void run(int steps) {
     for (int i = 0; i < steps; ++i) {
       for (const sim::Reach *r : watch.before_step(step, set_points, fetch)) began.push_back(*r);
       engine.advance(set_points);
       ++step;
+      watch.after_step(engine);
       const std::size_t before = rests.placements().size();
       rests.after_step(step, engine, targets);
       for (std::size_t k = before; k < rests.placements().size(); ++k)
@@ -112,12 +106,42 @@ TEST(Reaches, OffTargetAndNeverTouchingTheGroundAreOutcomesToo) {
   EXPECT_FALSE(hanging.error());
   // Where the leg was sent: in the air, well above the ground.
   EXPECT_GT(hanging.aimed.z, sim::ground_z + 0.01);
-  // The left leg is still out when the run ends: it counts, in start order.
+  // The left leg is still out when the run ends: it counts, in start order,
+  // with no outcome yet, though its foot rests off the disc.
   const std::vector<sim::Reach> all = rig.watch.reaches();
   ASSERT_EQ(all.size(), 2u);
   EXPECT_EQ(all[0].leg, 0);
   EXPECT_FALSE(all[0].end_step);
-  EXPECT_EQ(all[0].outcome(), sim::ReachOutcome::off_target);
+  EXPECT_EQ(all[0].outcome(), sim::ReachOutcome::unfinished);
+  ASSERT_TRUE(all[0].placement);
+  EXPECT_FALSE(all[0].placement->target);
+}
+
+// A run that ends mid-reach: the reach is unfinished, never "no contact",
+// and tells where its foot was and whether it was down.
+TEST(Reaches, AReachTheRunCutsOffIsUnfinishedWithWhereItsFootWas) {
+  Rig rig({{0.038, 0.05, 0.006, {214, 30, 30}}});
+  rig.command(0, rest);
+  rig.command(2, rest);
+  rig.run(20);
+  rig.command(0, left_disc);
+  rig.command(2, in_the_air);
+  // Long enough for the left foot to come down on the disc, too short for
+  // it to be still for a placement.
+  rig.run(6);
+  const std::vector<sim::Reach> all = rig.watch.reaches();
+  ASSERT_EQ(all.size(), 2u);
+  for (const sim::Reach &r : all) EXPECT_EQ(r.outcome(), sim::ReachOutcome::unfinished);
+  const sim::Reach &down = all[0].leg == 0 ? all[0] : all[1];
+  const sim::Reach &up = all[0].leg == 0 ? all[1] : all[0];
+  EXPECT_FALSE(down.placement);
+  EXPECT_TRUE(down.end_on_ground);
+  const sim::Vec3 foot = rig.engine.foot(0).position;
+  EXPECT_EQ(down.end_foot.x, foot.x);
+  EXPECT_EQ(down.end_foot.y, foot.y);
+  EXPECT_NEAR(std::hypot(down.end_foot.x - 0.038, down.end_foot.y - 0.05), 0.0, 0.006);
+  EXPECT_FALSE(up.end_on_ground);
+  EXPECT_GT(up.end_foot.z, sim::ground_z + 0.01);
 }
 
 TEST(Reaches, SmallMovesAndLegsNeverFullyCommandedAreNoReaches) {
@@ -128,8 +152,8 @@ TEST(Reaches, SmallMovesAndLegsNeverFullyCommandedAreNoReaches) {
   rig.command(0, rest);
   rig.run(20);
   // 4 mm from the rest point: the leg shuffles, it does not reach.
-  Angles nudged = rest;
-  nudged[1] = std::asin(0.004 / (sim::upper_segment + sim::lower_segment));
+  LegPosture nudged = rest;
+  nudged[1] = static_cast<float>(std::asin(0.004 / (sim::upper_segment + sim::lower_segment)));
   const sim::Vec3 foot = sim::foot_in_body(0, nudged[0], nudged[1], nudged[2]);
   ASSERT_LT(std::hypot(foot.x, foot.y - sim::hip_y, foot.z - sim::ground_z), sim::reach_threshold);
   rig.command(0, nudged);

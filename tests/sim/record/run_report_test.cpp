@@ -21,7 +21,8 @@ struct Record {
                   {224, 0, {0.037, 0.047, -0.115}, 1, 0.0031623},
                   {300, 2, {0.03, -0.03, -0.115}, std::nullopt, std::nullopt}};
     // On target, decided on an image with a window; on target without one;
-    // off target; in the air, still out when the run ended.
+    // off target; in the air and back; pressing the floor on disc 1, not yet
+    // still, when the run ended.
     const auto reach = [](int leg, std::int64_t start, std::optional<std::int64_t> end,
                           std::optional<sim::Placement> rest, sim::Vec3 aimed,
                           std::optional<sim::Fetch> decided_on) {
@@ -43,7 +44,11 @@ struct Record {
         reach(0, 198, 239, placements[2], {0.037, 0.047, -0.115},
               sim::Fetch{197, sim::View::left, std::nullopt, std::nullopt}),
         reach(2, 280, 320, placements[3], {0.03, -0.031, -0.115}, std::nullopt),
-        reach(0, 400, std::nullopt, std::nullopt, {0.09, 0.07, -0.09}, std::nullopt)};
+        reach(0, 330, 370, std::nullopt, {0.09, 0.07, -0.09}, std::nullopt),
+        reach(0, 400, std::nullopt, std::nullopt, {0.038, 0.05, -0.115}, std::nullopt)};
+    reaches.back().end_foot = {0.0381234, 0.0498765, -0.1152};
+    reaches.back().end_on_ground = true;
+    reaches.back().foot_force = 9.5161;
     sightings = {sim::Sighting{78, sim::View::right}, sim::Sighting{35, sim::View::left},
                  std::nullopt};
   }
@@ -74,10 +79,14 @@ TEST(Report, SaysWhatEachReachDidWithItsOutcome) {
         "\"aimed\":[0.037,0.047,-0.115],\"error\":0.0,\"target\":1,\"distance\":0.003162,"
         "\"search_step\":null,\"window\":null,\"window_ground\":null,",
         "\"outcome\":\"off_target\",\"step\":300,",
-        "{\"leg\":0,\"start_step\":400,\"end_step\":null,\"outcome\":\"no_contact\",\"step\":null,"
+        "{\"leg\":0,\"start_step\":330,\"end_step\":370,\"outcome\":\"no_contact\",\"step\":null,"
         "\"foot\":null,\"aimed\":[0.09,0.07,-0.09],\"error\":null,\"target\":null,"
         "\"distance\":null,",
         "\"torso_shift\":null,\"foot_force\":null}",
+        // Cut off by the run's end: no outcome yet, and where its foot was.
+        "{\"leg\":0,\"start_step\":400,\"end_step\":null,\"outcome\":\"unfinished\",\"step\":null,"
+        "\"foot\":null,\"aimed\":[0.038,0.05,-0.115],",
+        "\"foot_force\":9.516,\"end_foot\":[0.038123,0.049877,-0.1152],\"end_on_ground\":true}",
         "{\"x\":0.038,\"y\":-0.05,\"radius\":0.006,\"seen\":{\"step\":78,\"side\":\"right\"},"
         "\"reaches\":1}",
         "{\"x\":0.3,\"y\":0.0,\"radius\":0.006,\"seen\":null,\"reaches\":0}"})
@@ -87,6 +96,13 @@ TEST(Report, SaysWhatEachReachDidWithItsOutcome) {
 TEST(Report, TheSummaryLineCountsEveryOutcomeAndNamesTargetsNeverReached) {
   const Record record;
   EXPECT_EQ(sim::summary_line(record.run()),
+            "sim: 600 steps, 5 reaches: 2 on target, 1 off target, 1 never touched the ground, 1 "
+            "still under way when the run ended; 3.6 mm from the centre on average; target 2 "
+            "never reached");
+  // Without a reach under way at the end, the line reads as it always did.
+  Record between;
+  between.reaches.pop_back();
+  EXPECT_EQ(sim::summary_line(between.run()),
             "sim: 600 steps, 4 reaches: 2 on target, 1 off target, 1 never touched the ground; "
             "3.6 mm from the centre on average; target 2 never reached");
   Record idle;

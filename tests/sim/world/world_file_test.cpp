@@ -3,12 +3,13 @@
 #include "sim/world/world_file.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
+
+#include "tests/support/folders.h"
 
 namespace {
 
@@ -117,10 +118,7 @@ TEST(WorldFile, NestingTooDeepForTheParserIsRefusedBeforeParsing) {
 TEST(WorldFile, AFileThatCannotBeReadIsNamedWithTheReason) {
   // What is not a regular file is the file reader's to say; here only that
   // a world file gets its limit and the reason reaches the message whole.
-  const fs::path folder =
-      fs::path(testing::TempDir()) / ("sim_world_files_" + std::to_string(::getpid()));
-  fs::remove_all(folder);
-  fs::create_directories(folder);
+  const fs::path folder = support::fresh_folder("sim_world_files");
   const fs::path huge = folder / "huge.toml";
   std::ofstream(huge) << "steps = 1\n";
   fs::resize_file(huge, 2u << 20);  // sparse: no disk needed

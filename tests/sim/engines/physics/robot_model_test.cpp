@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 #include <mujoco/mujoco.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -19,6 +18,7 @@
 #include "sim/core/legs.h"
 #include "sim/engines/physics/physics_engine.h"
 #include "sim/engines/physics/pinhole.h"
+#include "tests/support/folders.h"
 
 namespace {
 
@@ -157,7 +157,8 @@ TEST(RobotModel, FrontFeetStandWhereTheLegKinematicsPutThem) {
       ASSERT_GE(foot, 0);
       for (double hip = -2.0; hip <= 2.0; hip += 0.25)
         for (double roll = -1.6; roll <= 1.6; roll += 0.2)
-          for (double knee = 0.4; knee <= 3.0; knee += 0.2) {
+          // The knee's whole range, bent backwards past straight (0.385) too.
+          for (double knee = -0.6; knee <= 3.0; knee += 0.2) {
             robot.joint(sim::leg_joint(leg, 0)) = hip;
             robot.joint(sim::leg_joint(leg, 1)) = roll;
             robot.joint(sim::leg_joint(leg, 2)) = knee;
@@ -329,8 +330,7 @@ TEST(WorldModel, TheRunsModelFileLoadsBackAsTheModelItRan) {
   world.targets = {{0.038, -0.05, 0.006, {214, 30, 30}}, {0.04, 0.05, 0.01, {30, 30, 214}}};
   const sim::PhysicsEngine engine(world);
   const std::string xml = engine.model_xml();
-  const std::string path =
-      testing::TempDir() + "/world_model_" + std::to_string(::getpid()) + ".xml";
+  const std::string path = (support::fresh_folder("world_model") / "world.xml").string();
   { std::ofstream(path) << xml; }
   char error[1000] = "";
   mjModel *loaded = mj_loadXML(path.c_str(), nullptr, error, sizeof error);

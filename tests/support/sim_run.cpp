@@ -1,4 +1,4 @@
-#include "tests/behaviour/sim_run.h"
+#include "tests/support/sim_run.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -7,15 +7,16 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <limits>
-#include <sstream>
 #include <stdexcept>
 
 #include "sim/system/files.h"
+#include "tests/support/warnings.h"
 
 extern char **environ;
 
@@ -46,12 +47,12 @@ std::vector<Call> RunResult::calls(const std::string &op) const {
   return found;
 }
 
-std::vector<std::string> RunResult::warnings() const {
-  std::vector<std::string> found;
-  std::istringstream lines(err);
-  for (std::string line; std::getline(lines, line);)
-    if (line.find("warning") != std::string::npos) found.push_back(line);
-  return found;
+std::vector<std::string> RunResult::warnings() const { return support::warning_lines(err); }
+
+nlohmann::json RunResult::report() const {
+  const std::string text = read_file(folder + "/report.json");
+  if (text.empty()) return nullptr;
+  return nlohmann::json::parse(text);
 }
 
 std::string read_file(const std::string &path) {
@@ -202,24 +203,53 @@ RunResult run_in(const std::string &folder, const std::string &world_path, const
   posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                    0644);
   std::string exe = options.executable.empty() ? REACHER_EXE : options.executable;
-  char *argv[] = {exe.data(), nullptr};
+  std::vector<std::string> words;
+  if (options.through_simulator) {
+    words.push_back(REACHER_SIM_EXE);
+    if (!world_path.empty()) words.push_back(world_path);
+    words.push_back("--");
+  }
+  words.push_back(exe);
+  words.insert(words.end(), options.args.begin(), options.args.end());
+  std::vector<char *> argv;
+  for (std::string &word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
   pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv, env.data());
+  const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), env.data());
   posix_spawn_file_actions_destroy(&actions);
   if (pipe_ends[1] >= 0) ::close(pipe_ends[1]);
   if (spawned != 0) throw std::runtime_error("cannot start " + exe);
   if (options.signal != 0) {
-    wait_for_steps(folder);
+    if (options.signal_when.empty())
+      wait_for_steps(folder);
+    else
+      for (int tries = 0; tries < 6000 && !fs::exists(options.signal_when); ++tries) ::usleep(5000);
     ::kill(pid, options.signal);
   }
   int status = 0;
-  waitpid(pid, &status, 0);
+  if (options.timeout_s > 0.0) {
+    const auto until = std::chrono::steady_clock::now() +
+                       std::chrono::milliseconds(static_cast<long>(options.timeout_s * 1000));
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > until) {
+        ::kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        break;
+      }
+      ::usleep(10'000);
+    }
+  } else {
+    waitpid(pid, &status, 0);
+  }
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
   run.out = read_file(out_path);
   run.err = read_file(err_path);
   std::ifstream trace(folder + "/trace.jsonl");
   for (std::string line; std::getline(trace, line);)
     if (!line.empty()) run.trace.push_back(parse_call(line));
+  EXPECT_TRUE(support::only_expected_warnings(run.err, options.expected_warnings))
+      << "in the run in " << folder;
   return run;
 }
 
