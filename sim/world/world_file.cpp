@@ -42,6 +42,13 @@ constexpr double min_joint_speed = 1e-6;  // rad per step
 // Every disc is drawn in every frame of the physics engine's camera, whose
 // scene holds 2000 objects, the robot's 18 among them.
 constexpr std::size_t max_physics_targets = 1000;
+// The kinematic engine tests each disc against the pixels of both side views,
+// and every disc is listed in report.json and drawn on the top view: the same
+// bound keeps a world's cost bounded.
+constexpr std::size_t max_kinematic_targets = 1000;
+// A world of the most discs takes some 100 kB; a file of many megabytes is a
+// mistake, and the TOML parser would take seconds over it, deaf to a signal.
+constexpr std::uint64_t max_world_file_bytes = std::uint64_t{1} << 20;
 constexpr double min_physics_step_ms = 0.1;
 // A step of more than a second is nothing a controller's loop meets, and
 // longer ones take a run's time (steps x step) past what a double counts.
@@ -345,6 +352,10 @@ WorldConfig parse_world(std::string_view text, const std::string &file_name) {
     in.fail("target", "holds " + std::to_string(world.targets.size()) +
                           " discs; the physics engine draws at most " +
                           std::to_string(max_physics_targets));
+  if (world.engine == EngineKind::kinematic && world.targets.size() > max_kinematic_targets)
+    in.fail("target", "holds " + std::to_string(world.targets.size()) +
+                          " discs; the kinematic engine takes at most " +
+                          std::to_string(max_kinematic_targets));
 
   in.each_table(root, "block", [&](const toml::table &t, const std::string &path) {
     in.only_keys(t, path, block_keys);
@@ -374,7 +385,7 @@ WorldConfig parse_world(std::string_view text, const std::string &file_name) {
 
 WorldConfig load_world_file(const std::string &path) {
   try {
-    return parse_world(read_file(path, "a world file"), path);
+    return parse_world(read_file(path, "a world file", max_world_file_bytes), path);
   } catch (const FileError &error) {
     throw WorldFileError(path, "(file)", error.reason);
   }

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <numbers>
 
 #include "sim/core/factors.h"
 #include "sim/draw/canvas.h"
@@ -57,59 +56,34 @@ std::string range_text(const Varied &v) {
   return number(v.low, 4) + " to " + number(v.high, 4) + unit;
 }
 
-void draw_outline(cairo_t *cr, const Map &map, const std::vector<Vec2> &outline) {
+const Line outline_line{outline_ink, 1.6, Cap::butt, Join::miter, {6.0, 3.0}};
+
+void draw_outline(Canvas &canvas, const Map &map, const std::vector<Vec2> &outline) {
   if (outline.size() < 3) return;
-  cairo_save(cr);
-  for (std::size_t i = 0; i < outline.size(); ++i) {
-    const double x = map.column(outline[i].y), y = map.row(outline[i].x);
-    if (i == 0)
-      cairo_move_to(cr, x, y);
-    else
-      cairo_line_to(cr, x, y);
-  }
-  cairo_close_path(cr);
-  set_colour(cr, outline_ink);
-  cairo_set_line_width(cr, 1.6);
-  const double dashes[] = {6.0, 3.0};
-  cairo_set_dash(cr, dashes, 2, 0.0);
-  cairo_stroke(cr);
-  cairo_restore(cr);
+  Path path;
+  for (const Vec2 &corner : outline) path.line_to(map.column(corner.y), map.row(corner.x));
+  canvas.stroke(path.close(), outline_line);
 }
 
-void draw_outline_swatch(cairo_t *cr, double x, double y) {
-  cairo_move_to(cr, x - 12.0, y);
-  cairo_line_to(cr, x + 12.0, y);
-  set_colour(cr, outline_ink);
-  cairo_set_line_width(cr, 1.6);
-  const double dashes[] = {6.0, 3.0};
-  cairo_set_dash(cr, dashes, 2, 0.0);
-  cairo_stroke(cr);
+void draw_outline_swatch(Canvas &canvas, double x, double y) {
+  canvas.line(x - 12.0, y, x + 12.0, y, outline_line);
 }
 
 // The colour bar, top at (x, y): the share of robots that hit, in percent.
-void draw_colour_bar(cairo_t *cr, double x, double y) {
+void draw_colour_bar(Canvas &canvas, double x, double y) {
   const Scale to_row{0.0, 100.0, y + bar_length, y};
-  cairo_pattern_t *gradient = cairo_pattern_create_linear(0.0, y + bar_length, 0.0, y);
-  for (const auto &[offset, c] :
-       {std::pair{0.0, none_hit}, std::pair{0.5, half_hit}, std::pair{1.0, all_hit}})
-    cairo_pattern_add_color_stop_rgb(gradient, offset, c.r, c.g, c.b);
-  cairo_rectangle(cr, x, y, bar_width, bar_length);
-  cairo_set_source(cr, gradient);
-  cairo_fill(cr);
-  cairo_pattern_destroy(gradient);
-  set_colour(cr, ink);
-  cairo_set_line_width(cr, 1.0);
-  cairo_rectangle(cr, x, y, bar_width, bar_length);
-  cairo_stroke(cr);
+  const Canvas::Stop stops[] = {{0.0, none_hit}, {0.5, half_hit}, {1.0, all_hit}};
+  const Box bar{x, y, bar_width, bar_length};
+  canvas.gradient_box(bar, stops);
+  canvas.outline_box(bar, {ink, 1.0});
   const Ticks ticks = nice_ticks(0.0, 100.0, 5);
-  use_font(cr, 12.0);
+  canvas.font(12.0);
+  canvas.colour(ink);
   for (const double value : ticks.values) {
     const double row = to_row(value);
-    cairo_move_to(cr, x + bar_width, row);
-    cairo_line_to(cr, x + bar_width + 4.0, row);
-    cairo_stroke(cr);
-    text(cr, x + bar_width + 7.0, row, tick_label(value, ticks.step), Align::left,
-         Baseline::middle);
+    canvas.line(x + bar_width, row, x + bar_width + 4.0, row, {ink, 1.0});
+    canvas.text(x + bar_width + 7.0, row, tick_label(value, ticks.step), Align::left,
+                Baseline::middle);
   }
 }
 
@@ -159,12 +133,12 @@ std::string robustness_picture_png(const Settings &settings, const Robustness &r
   const double pitch = settings.spacing() * map.pixels_per_metre;
 
   const std::vector<LegendEntry> legend{
-      {[](cairo_t *c, double x, double y) { draw_view_swatch(c, x, y, left_view_ink); },
+      {[](Canvas &c, double x, double y) { draw_view_swatch(c, x, y, left_view_ink); },
        "ground the left view sees"},
-      {[](cairo_t *c, double x, double y) { draw_view_swatch(c, x, y, right_view_ink); },
+      {[](Canvas &c, double x, double y) { draw_view_swatch(c, x, y, right_view_ink); },
        "ground the right view sees"},
       {draw_reach_swatch, foot_reach_label()},
-      {[](cairo_t *c, double x, double y) { draw_hip(c, x, y); }, "front hip"},
+      {[](Canvas &c, double x, double y) { draw_hip(c, x, y); }, "front hip"},
       {draw_outline_swatch, "where a disc lies wholly in a view and the reach"},
   };
   const std::vector<std::string> lines = notes(settings, r);
@@ -178,17 +152,17 @@ std::string robustness_picture_png(const Settings &settings, const Robustness &r
 
   double side_width = 0.0, legend_height = 0.0, title_width = 0.0;
   {
-    const Canvas scratch(1, 1);
-    const Box measured = legend_column(scratch.cr(), 0.0, 0.0, legend, 13.0);
+    Canvas scratch(1, 1);
+    const Box measured = scratch.legend_column(0.0, 0.0, legend, 13.0);
     side_width = measured.width;
     legend_height = measured.height;
-    use_font(scratch.cr(), 13.0);
+    scratch.font(13.0);
     for (const std::string &words : lines)
-      side_width = std::max(side_width, 12.0 + text_width(scratch.cr(), words));
-    use_font(scratch.cr(), 13.0, Weight::bold);
-    side_width = std::max(side_width, text_width(scratch.cr(), notes_title));
-    use_font(scratch.cr(), 20.0, Weight::bold);
-    title_width = text_width(scratch.cr(), title);
+      side_width = std::max(side_width, 12.0 + scratch.text_width(words));
+    scratch.font(13.0, Weight::bold);
+    side_width = std::max(side_width, scratch.text_width(notes_title));
+    scratch.font(20.0, Weight::bold);
+    title_width = scratch.text_width(title);
   }
   const double side_x = box.right() + 40.0;
   const double bar_y = box.y + 30.0;
@@ -198,51 +172,54 @@ std::string robustness_picture_png(const Settings &settings, const Robustness &r
   Canvas canvas(
       static_cast<int>(std::ceil(std::max(side_x + side_width, 24.0 + title_width) + 24.0)),
       static_cast<int>(std::ceil(std::max(box.bottom() + 64.0, notes_bottom + 24.0))));
-  cairo_t *cr = canvas.cr();
 
-  set_colour(cr, ink);
-  use_font(cr, 20.0, Weight::bold);
-  text(cr, 24.0, 14.0, title, Align::left, Baseline::top);
-  use_font(cr, 13.0);
-  set_colour(cr, muted_ink);
-  text(cr, 24.0, 44.0,
-       "Every robot at every point: a disc of radius " + number(settings.radius * 1000.0) +
-           " mm centred there, points " + number(settings.spacing() * 1000.0) +
-           " mm apart; the robots sampled over the varied keys (right) by Latin hypercube, seed " +
-           std::to_string(settings.seed) + ".",
-       Align::left, Baseline::top);
-  text(cr, 24.0, 63.0, body_frame_caption, Align::left, Baseline::top);
+  canvas.colour(ink);
+  canvas.font(20.0, Weight::bold);
+  canvas.text(24.0, 14.0, title, Align::left, Baseline::top);
+  canvas.font(13.0);
+  canvas.colour(muted_ink);
+  canvas.text(
+      24.0, 44.0,
+      "Every robot at every point: a disc of radius " + number(settings.radius * 1000.0) +
+          " mm centred there, points " + number(settings.spacing() * 1000.0) +
+          " mm apart; the robots sampled over the varied keys (right) by Latin hypercube, seed " +
+          std::to_string(settings.seed) + ".",
+      Align::left, Baseline::top);
+  canvas.text(24.0, 63.0, body_frame_caption, Align::left, Baseline::top);
 
-  const GroundAxes axes = begin_ground(cr, map, 7.0);
-  draw_ground_areas(cr, map, outlines[0], outlines[1]);
-  draw_ground_edges(cr, map, outlines[0], outlines[1]);
-  const double side =
-      std::max(1.0, std::round(std::min(pitch - (pitch >= 8.0 ? 2.0 : 1.0), largest_tile)));
-  for (const PointRuns &p : r.points) {
-    const double x = map.column(p.point.y), y = map.row(p.point.x);
-    cairo_rectangle(cr, std::round(x - side / 2.0), std::round(y - side / 2.0), side, side);
-    set_colour(cr, hit_fraction_colour(p.runs > 0 ? static_cast<double>(p.hits) / p.runs : 0.0));
-    cairo_fill(cr);
+  const GroundAxes axes = ground_axes(map, 7.0);
+  {
+    const Canvas::Clip clip(canvas, box);
+    draw_ground(canvas, map, axes);
+    draw_ground_areas(canvas, map, outlines[0], outlines[1]);
+    draw_ground_edges(canvas, map, outlines[0], outlines[1]);
+    const double side =
+        std::max(1.0, std::round(std::min(pitch - (pitch >= 8.0 ? 2.0 : 1.0), largest_tile)));
+    for (const PointRuns &p : r.points) {
+      const double x = map.column(p.point.y), y = map.row(p.point.x);
+      canvas.fill_box({std::round(x - side / 2.0), std::round(y - side / 2.0), side, side},
+                      hit_fraction_colour(p.runs > 0 ? static_cast<double>(p.hits) / p.runs : 0.0));
+    }
+    for (const View view : {View::left, View::right})
+      draw_outline(canvas, map, well_inside_outline(settings, view));
+    draw_body_frame(canvas, map);
+    for (const double hip : {hip_y, -hip_y}) draw_hip(canvas, map.column(hip), map.row(0.0));
+    draw_scale_bar(canvas, map);
   }
-  for (const View view : {View::left, View::right})
-    draw_outline(cr, map, well_inside_outline(settings, view));
-  draw_body_frame(cr, map);
-  for (const double hip : {hip_y, -hip_y}) draw_hip(cr, map.column(hip), map.row(0.0));
-  draw_scale_bar(cr, map);
-  end_ground(cr, map, axes);
+  label_ground(canvas, map, axes);
 
-  use_font(cr, 13.0, Weight::bold);
-  set_colour(cr, ink);
-  text(cr, side_x, box.y, "Robots that hit a disc there (%)", Align::left, Baseline::top);
-  draw_colour_bar(cr, side_x + 44.0, bar_y);
-  legend_column(cr, side_x, legend_y, legend, 13.0);
-  use_font(cr, 13.0, Weight::bold);
-  set_colour(cr, ink);
-  text(cr, side_x, notes_y, notes_title, Align::left, Baseline::top);
-  use_font(cr, 13.0);
+  canvas.font(13.0, Weight::bold);
+  canvas.colour(ink);
+  canvas.text(side_x, box.y, "Robots that hit a disc there (%)", Align::left, Baseline::top);
+  draw_colour_bar(canvas, side_x + 44.0, bar_y);
+  canvas.legend_column(side_x, legend_y, legend, 13.0);
+  canvas.font(13.0, Weight::bold);
+  canvas.colour(ink);
+  canvas.text(side_x, notes_y, notes_title, Align::left, Baseline::top);
+  canvas.font(13.0);
   double y = notes_y + 22.0;
   for (const std::string &words : lines) {
-    text(cr, side_x + 12.0, y, words, Align::left, Baseline::top);
+    canvas.text(side_x + 12.0, y, words, Align::left, Baseline::top);
     y += 19.0;
   }
   return canvas.png();
@@ -257,42 +234,23 @@ constexpr double plot_top = 60.0;   // for the panel's title
 constexpr double plot_width = 310.0;
 constexpr double plot_height = 180.0;
 
-void draw_marker(cairo_t *cr, double x, double y, double radius, Colour colour, bool filled) {
-  cairo_new_sub_path(cr);
-  cairo_arc(cr, x, y, radius, 0.0, 2.0 * std::numbers::pi);
-  set_colour(cr, filled ? colour : paper);
-  cairo_fill_preserve(cr);
-  set_colour(cr, colour);
-  cairo_set_line_width(cr, 1.6);
-  cairo_stroke(cr);
+void draw_marker(Canvas &canvas, double x, double y, double radius, Colour colour, bool filled) {
+  canvas.fill_and_stroke(Path().circle(x, y, radius), filled ? colour : paper, {colour, 1.6});
 }
 
-void draw_error_bar(cairo_t *cr, double x, double top, double bottom, Colour colour) {
-  set_colour(cr, colour);
-  cairo_set_line_width(cr, 1.4);
-  cairo_move_to(cr, x, top);
-  cairo_line_to(cr, x, bottom);
-  for (const double end : {top, bottom}) {
-    cairo_move_to(cr, x - 4.0, end);
-    cairo_line_to(cr, x + 4.0, end);
-  }
-  cairo_stroke(cr);
+void draw_error_bar(Canvas &canvas, double x, double top, double bottom, Colour colour) {
+  Path bar;
+  bar.move_to(x, top).line_to(x, bottom);
+  for (const double end : {top, bottom}) bar.move_to(x - 4.0, end).line_to(x + 4.0, end);
+  canvas.stroke(bar, {colour, 1.4});
 }
 
-void draw_model_line(cairo_t *cr, double x, double top, double bottom) {
-  cairo_save(cr);
-  set_colour(cr, model_ink);
-  cairo_set_line_width(cr, 1.4);
-  const double dashes[] = {5.0, 3.0};
-  cairo_set_dash(cr, dashes, 2, 0.0);
-  cairo_move_to(cr, x, top);
-  cairo_line_to(cr, x, bottom);
-  cairo_stroke(cr);
-  cairo_restore(cr);
+void draw_model_line(Canvas &canvas, double x, double top, double bottom) {
+  canvas.line(x, top, x, bottom, {model_ink, 1.4, Cap::butt, Join::miter, {5.0, 3.0}});
 }
 
-void draw_panel(cairo_t *cr, double left, double top, const Settings &settings, const Robustness &r,
-                std::size_t k) {
+void draw_panel(Canvas &canvas, double left, double top, const Settings &settings,
+                const Robustness &r, std::size_t k) {
   const KeyEffect &effect = r.keys[k];
   const Varied &v = effect.varied;
   const FactorKey *key = factor_key(v.key);
@@ -304,88 +262,84 @@ void draw_panel(cairo_t *cr, double left, double top, const Settings &settings, 
   const Ticks x_ticks = nice_ticks(x.low, x.high, 5);
   const Ticks y_ticks = nice_ticks(0.0, 100.0, 5);
 
-  set_colour(cr, ink);
-  use_font(cr, 14.0, Weight::bold);
-  text(cr, left + plot_left, top + 8.0, v.key, Align::left, Baseline::top);
-  use_font(cr, 12.0);
-  set_colour(cr, muted_ink);
-  text(cr, left + plot_left, top + 27.0,
-       "costs " + count_text(effect.cost) +
-           " hits against its best bin, p = " + chance_text(effect.chance) +
-           (effect.beyond_chance() ? ": beyond chance" : ": within chance"),
-       Align::left, Baseline::top);
+  canvas.colour(ink);
+  canvas.font(14.0, Weight::bold);
+  canvas.text(left + plot_left, top + 8.0, v.key, Align::left, Baseline::top);
+  canvas.font(12.0);
+  canvas.colour(muted_ink);
+  canvas.text(left + plot_left, top + 27.0,
+              "costs " + count_text(effect.cost) +
+                  " hits against its best bin, p = " + chance_text(effect.chance) +
+                  (effect.beyond_chance() ? ": beyond chance" : ": within chance"),
+              Align::left, Baseline::top);
 
-  horizontal_grid(cr, plot, y, y_ticks);
-  vertical_grid(cr, plot, x, x_ticks);
-  cairo_save(cr);
-  clip_to(cr, {plot.x - 6.0, plot.y - 6.0, plot.width + 12.0, plot.height + 12.0});
+  canvas.horizontal_grid(plot, y, y_ticks);
+  canvas.vertical_grid(plot, x, x_ticks);
   // The model's value, where the range holds it.
   const bool model_shown = key && key->model() >= x.low && key->model() <= x.high;
-  if (model_shown) draw_model_line(cr, x(key->model()), plot.y, plot.bottom());
-  // Each robot's own well-inside hit rate, at its value.
-  for (std::size_t s = 0; s < settings.robots.size(); ++s) {
-    const RobotRuns &robot = r.robots[s];
-    if (robot.inside_runs == 0) continue;
-    cairo_new_sub_path(cr);
-    cairo_arc(cr, x(settings.robots[s].values[k]), y(100.0 * robot.inside_hits / robot.inside_runs),
-              2.2, 0.0, 2.0 * std::numbers::pi);
-    set_colour(cr, robot_ink);
-    cairo_fill(cr);
-  }
-  for (const Bin &bin : effect.bins) {
-    const double middle = x((bin.low + bin.high) / 2.0);
-    if (const std::optional<double> rate = bin.rate())
-      draw_marker(cr, middle, y(100.0 * *rate), 4.0, all_points_ink, false);
-    if (const std::optional<double> rate = bin.inside_rate()) {
-      if (bin.inside_error)
-        draw_error_bar(cr, middle, y(std::min(100.0, 100.0 * (*rate + *bin.inside_error))),
-                       y(std::max(0.0, 100.0 * (*rate - *bin.inside_error))), inside_ink);
-      draw_marker(cr, middle, y(100.0 * *rate), 4.5, inside_ink, true);
+  {
+    const Canvas::Clip clip(canvas,
+                            {plot.x - 6.0, plot.y - 6.0, plot.width + 12.0, plot.height + 12.0});
+    if (model_shown) draw_model_line(canvas, x(key->model()), plot.y, plot.bottom());
+    // Each robot's own well-inside hit rate, at its value; where robots
+    // overlap, their dots darken.
+    for (std::size_t s = 0; s < settings.robots.size(); ++s) {
+      const RobotRuns &robot = r.robots[s];
+      if (robot.inside_runs == 0) continue;
+      canvas.dot(x(settings.robots[s].values[k]), y(100.0 * robot.inside_hits / robot.inside_runs),
+                 2.2, robot_ink);
+    }
+    for (const Bin &bin : effect.bins) {
+      const double middle = x((bin.low + bin.high) / 2.0);
+      if (const std::optional<double> rate = bin.rate())
+        draw_marker(canvas, middle, y(100.0 * *rate), 4.0, all_points_ink, false);
+      if (const std::optional<double> rate = bin.inside_rate()) {
+        if (bin.inside_error)
+          draw_error_bar(canvas, middle, y(std::min(100.0, 100.0 * (*rate + *bin.inside_error))),
+                         y(std::max(0.0, 100.0 * (*rate - *bin.inside_error))), inside_ink);
+        draw_marker(canvas, middle, y(100.0 * *rate), 4.5, inside_ink, true);
+      }
     }
   }
-  cairo_restore(cr);
-  frame(cr, plot);
+  canvas.frame(plot);
   if (model_shown) {
-    use_font(cr, 11.0);
-    set_colour(cr, model_ink);
+    canvas.font(11.0);
+    canvas.colour(model_ink);
     // Over its line, kept within the plot's width at either end.
     const double at = x(key->model());
     const Align align = at < plot.x + 20.0         ? Align::left
                         : at > plot.right() - 20.0 ? Align::right
                                                    : Align::centre;
-    text(cr, at, plot.y - 3.0, "model", align, Baseline::bottom);
+    canvas.text(at, plot.y - 3.0, "model", align, Baseline::bottom);
   }
-  use_font(cr, 12.0);
-  bottom_ticks(cr, plot, x, x_ticks, true);
-  left_ticks(cr, plot, y, y_ticks);
-  set_colour(cr, ink);
+  canvas.font(12.0);
+  canvas.bottom_ticks(plot, x, x_ticks, true);
+  canvas.left_ticks(plot, y, y_ticks);
+  canvas.colour(ink);
   const std::string unit = key && !key->unit.empty() ? " (" + std::string(key->unit) + ")" : "";
-  text(cr, plot.x + plot.width / 2.0, plot.bottom() + 26.0,
-       (key ? std::string(key->what) : v.key) + unit, Align::centre, Baseline::top);
-  upward_text(cr, left + 16.0, plot.y + plot.height / 2.0, "hit rate (%)");
+  canvas.text(plot.x + plot.width / 2.0, plot.bottom() + 26.0,
+              (key ? std::string(key->what) : v.key) + unit, Align::centre, Baseline::top);
+  canvas.upward_text(left + 16.0, plot.y + plot.height / 2.0, "hit rate (%)");
   if (key && !(key->model() >= x.low && key->model() <= x.high)) {
-    set_colour(cr, muted_ink);
-    text(cr, plot.right(), plot.y - 4.0, "model: " + number(key->model()) + ", outside the range",
-         Align::right, Baseline::bottom);
+    canvas.colour(muted_ink);
+    canvas.text(plot.right(), plot.y - 4.0,
+                "model: " + number(key->model()) + ", outside the range", Align::right,
+                Baseline::bottom);
   }
 }
 
 std::vector<LegendEntry> sensitivity_legend() {
   return {
-      {[](cairo_t *c, double x, double y) {
+      {[](Canvas &c, double x, double y) {
          draw_error_bar(c, x, y - 8.0, y + 8.0, inside_ink);
          draw_marker(c, x, y, 4.5, inside_ink, true);
        },
        "discs well inside a view and the reach, \u00b11 standard error over the bin's robots"},
-      {[](cairo_t *c, double x, double y) { draw_marker(c, x, y, 4.0, all_points_ink, false); },
+      {[](Canvas &c, double x, double y) { draw_marker(c, x, y, 4.0, all_points_ink, false); },
        "all grid points"},
-      {[](cairo_t *c, double x, double y) {
-         cairo_arc(c, x, y, 2.2, 0.0, 2.0 * std::numbers::pi);
-         set_colour(c, robot_ink);
-         cairo_fill(c);
-       },
+      {[](Canvas &c, double x, double y) { c.dot(x, y, 2.2, robot_ink); },
        "one robot, well inside"},
-      {[](cairo_t *c, double x, double y) { draw_model_line(c, x, y - 9.0, y + 9.0); }, "model"},
+      {[](Canvas &c, double x, double y) { draw_model_line(c, x, y - 9.0, y + 9.0); }, "model"},
   };
 }
 
@@ -406,25 +360,24 @@ std::string sensitivity_picture_png(const Settings &settings, const Robustness &
       " bins; every robot ran at every grid point, with the other keys at its own sampled values.";
   double width = 36.0 + panel_width * static_cast<double>(columns);
   {
-    const Canvas scratch(1, 1);
-    width = std::max(width, 48.0 + legend_row(scratch.cr(), 0.0, 0.0, legend, 12.0).width);
-    use_font(scratch.cr(), 20.0, Weight::bold);
-    width = std::max(width, 48.0 + text_width(scratch.cr(), title));
-    use_font(scratch.cr(), 13.0);
-    width = std::max(width, 48.0 + text_width(scratch.cr(), subtitle));
+    Canvas scratch(1, 1);
+    width = std::max(width, 48.0 + scratch.legend_row(0.0, 0.0, legend, 12.0).width);
+    scratch.font(20.0, Weight::bold);
+    width = std::max(width, 48.0 + scratch.text_width(title));
+    scratch.font(13.0);
+    width = std::max(width, 48.0 + scratch.text_width(subtitle));
   }
   Canvas canvas(static_cast<int>(std::ceil(width)),
                 static_cast<int>(header + panel_height * static_cast<double>(rows) + 16.0));
-  cairo_t *cr = canvas.cr();
-  set_colour(cr, ink);
-  use_font(cr, 20.0, Weight::bold);
-  text(cr, 24.0, 14.0, title, Align::left, Baseline::top);
-  use_font(cr, 13.0);
-  set_colour(cr, muted_ink);
-  text(cr, 24.0, 44.0, subtitle, Align::left, Baseline::top);
-  legend_row(cr, 24.0, 66.0, legend, 12.0);
+  canvas.colour(ink);
+  canvas.font(20.0, Weight::bold);
+  canvas.text(24.0, 14.0, title, Align::left, Baseline::top);
+  canvas.font(13.0);
+  canvas.colour(muted_ink);
+  canvas.text(24.0, 44.0, subtitle, Align::left, Baseline::top);
+  canvas.legend_row(24.0, 66.0, legend, 12.0);
   for (std::size_t k = 0; k < r.keys.size(); ++k)
-    draw_panel(cr, 12.0 + panel_width * static_cast<double>(k % columns),
+    draw_panel(canvas, 12.0 + panel_width * static_cast<double>(k % columns),
                header + panel_height * static_cast<double>(k / columns), settings, r, k);
   return canvas.png();
 }

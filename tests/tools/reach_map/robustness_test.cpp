@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "sim/world/world_file.h"
-#include "tests/sim/draw/png_reader.h"
+#include "tests/support/png_reader.h"
 #include "tools/reach_map/reach_map.h"
 #include "tools/reach_map/robustness_picture.h"
 
@@ -272,21 +272,12 @@ TEST(Robustness, APointsWorldForARobotGivesTheStandInItsValuesAndSeed) {
   EXPECT_EQ(read.robots[0].seed, 99);
 }
 
-std::string saved(const std::string &name, const std::string &png) {
-  const fs::path folder =
-      fs::path(testing::TempDir()) / ("robustness_picture_" + std::to_string(::getpid()));
-  fs::create_directories(folder);
-  const std::string path = (folder / name).string();
-  std::ofstream(path, std::ios::binary) << png;
-  return path;
-}
-
 // Pixels of a colour given as fractions, to the byte's rounding.
-int pixels_of(const testpng::Picture &picture, std::array<double, 3> colour) {
+int pixels_of(const support::Picture &picture, std::array<double, 3> colour) {
   int count = 0;
   for (int y = 0; y < picture.height; ++y)
     for (int x = 0; x < picture.width; ++x) {
-      const testpng::Rgb at = picture.at(x, y);
+      const support::Rgb at = picture.at(x, y);
       bool near = true;
       for (std::size_t c = 0; c < 3; ++c) near = near && std::abs(at[c] - 255.0 * colour[c]) <= 1.0;
       count += near;
@@ -298,19 +289,19 @@ TEST(Robustness, PicturesShowEachPointsHitFractionAndNothingIsCutOff) {
   Runs runs;
   runs.settings.spacing_um = 10'000;
   const Robustness r = assess(runs.settings, runs.outcomes);
-  const testpng::Picture map =
-      testpng::read(saved("robustness.png", robustness_picture_png(runs.settings, r)));
+  const support::Picture map =
+      support::saved_picture("robustness.png", robustness_picture_png(runs.settings, r));
   ASSERT_GT(map.width, 0);
   // Hit by a quarter of the robots (points 0 and 1), and by none (2 and 3):
   // the scale's colours at 25 % (halfway from its dark red at 0 to its amber
   // at 50 %) and at 0, on tiles of 8 x 8 pixels at least.
   EXPECT_GE(pixels_of(map, {0.50, 0.0, 0.10}), 2 * 64);
   EXPECT_GE(pixels_of(map, {0.745, 0.36, 0.20}), 2 * 64);
-  EXPECT_EQ(testpng::ink_at_edges(map, 3), 0);
-  const testpng::Picture panels =
-      testpng::read(saved("sensitivity.png", sensitivity_picture_png(runs.settings, r)));
+  EXPECT_EQ(support::ink_at_edges(map, 3), 0);
+  const support::Picture panels =
+      support::saved_picture("sensitivity.png", sensitivity_picture_png(runs.settings, r));
   ASSERT_GT(panels.width, 0);
-  EXPECT_EQ(testpng::ink_at_edges(panels, 3), 0);
+  EXPECT_EQ(support::ink_at_edges(panels, 3), 0);
 }
 
 }  // namespace
