@@ -67,7 +67,6 @@ void paste_inset(std::vector<unsigned char> &frame, int frame_width, int frame_h
     }
 }
 
-
 // Deterministic, widely playable H.264 from raw RGB frames: one encoder
 // thread, yuv420p, no metadata that changes from run to run.
 std::vector<std::string> encoding(int width, int height, double frames_per_second) {
