@@ -16,9 +16,9 @@ namespace sim {
 // Who the controller is to this process.
 struct Peer {
   int socket = -1;
-  pid_t child = 0;      // the controller's process, when it is this one's child
-  pid_t parent = 0;     // the controller's process, when it is this one's parent
-  std::string name;     // how messages name it
+  pid_t child = 0;   // the controller's process, when it is this one's child
+  pid_t parent = 0;  // the controller's process, when it is this one's parent
+  std::string name;  // how messages name it
 };
 
 struct SessionSettings {

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/behaviour/sim_run.h"
+#include "tests/support/sim_run.h"
 
 extern char **environ;
 
