@@ -8,7 +8,6 @@
 // each row's time is processor time, not wall-clock time.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
-#include <mujoco/mujoco.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -24,6 +23,8 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "sim/engines/physics/step_floor.h"
 
 extern char **environ;
 
@@ -92,12 +93,6 @@ std::string read_text(const fs::path &file) {
   return text.str();
 }
 
-double process_seconds() {
-  timespec now{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-}
-
 // The sampled worlds of a default physics reach map, each in a job folder
 // of its own as the map lays them, with the world.xml its run writes and the
 // steps it took.
@@ -105,7 +100,7 @@ struct MapSample {
   fs::path root;                  // removed at exit
   std::vector<std::string> jobs;  // folders under root
   std::vector<std::string> models;
-  std::vector<long> substeps;
+  std::vector<long> steps;  // of 32 ms, each
 };
 
 fs::path map_sample_root() {
@@ -140,31 +135,11 @@ const MapSample &map_sample() {
       s.models.push_back((model_run / "world.xml").string());
       // Each 32 ms step of the world is as many substeps as the model's own
       // time step makes of it.
-      s.substeps.push_back(report.at("steps").get<long>());
+      s.steps.push_back(report.at("steps").get<long>());
     }
     return s;
   }();
   return sample;
-}
-
-// mj_step alone on a world.xml for `substeps`, the robot holding its start
-// pose: the physics a run of that world cannot do without (s).
-double physics_floor(const std::string &model_file, long steps) {
-  char error[1000] = "";
-  mjModel *model = mj_loadXML(model_file.c_str(), nullptr, error, sizeof error);
-  if (model == nullptr) throw std::runtime_error(error);
-  mjData *data = mj_makeData(model);
-  if (model->nkey > 0) mj_resetDataKeyframe(model, data, 0);
-  mj_forward(model, data);
-  for (int a = 0; a < model->nu; ++a)
-    data->ctrl[a] = data->qpos[model->jnt_qposadr[model->actuator_trnid[2 * a]]];
-  const long substeps = steps * std::lround(0.032 / model->opt.timestep);
-  const double before = process_seconds();
-  for (long i = 0; i < substeps; ++i) mj_step(model, data);
-  const double took = process_seconds() - before;
-  mj_deleteData(data);
-  mj_deleteModel(model);
-  return took;
 }
 
 // Each iteration runs the sample (in one batch, or each world alone) and the
@@ -186,7 +161,7 @@ void reach_map_worlds(benchmark::State &state, bool batched) try {
         took += run({program(REACHER_EXE)}, map / job, {"SIM_WORLD=world.toml", "SIM_OUTPUT=."});
     }
     for (std::size_t i = 0; i < sample.models.size(); ++i)
-      floor += physics_floor(sample.models[i], sample.substeps[i]);
+      floor += sim::step_floor_seconds(sample.models[i], sample.steps[i], 0.032);
     worlds += took;
     state.SetIterationTime(took);
   }
