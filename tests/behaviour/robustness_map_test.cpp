@@ -42,7 +42,10 @@ std::pair<int, std::string> map(const fs::path &out, const std::string &options)
              options);
 }
 
-const std::string vary = "--vary camera.gain=0.99:1.01 --vary camera.noise=0:0.4 --samples 3";
+// A gain within 1 +- 0.001 keeps the target's level at 214, so the robots
+// find their windows and each run ends at its first reach: three maps stay
+// quick even under the sanitizers.
+const std::string vary = "--vary camera.gain=0.999:1.001 --vary camera.noise=0:0.4 --samples 3";
 
 TEST(RobustnessMap, TheSameSeedGivesTheSameFilesWithOneJobOrTwoAndEveryRobotRunsEveryPoint) {
   const fs::path one = folder("one_job"), two = folder("two_jobs");
@@ -63,8 +66,8 @@ TEST(RobustnessMap, TheSameSeedGivesTheSameFilesWithOneJobOrTwoAndEveryRobotRuns
   EXPECT_EQ(r["summary"]["runs"], 3 * r["points"].size());
   for (const nlohmann::json &robot : r["robots"]) {
     const double gain = robot["values"]["camera.gain"];
-    EXPECT_GE(gain, 0.99);
-    EXPECT_LE(gain, 1.01);
+    EXPECT_GE(gain, 0.999);
+    EXPECT_LE(gain, 1.001);
   }
   // The summary line tells the map's own counts.
   EXPECT_NE(said.find("of " + std::to_string(r["summary"]["runs"].get<int>()) + " runs hit"),
