@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "sim/system/files.h"
+#include "tests/support/folders.h"
 
 namespace {
 
@@ -115,14 +116,8 @@ TEST(ReachMap, SummaryLineTellsTheMapsOwnCounts) {
 
 // Runs the map's tool; its exit status and what it said.
 std::pair<int, std::string> tool(const std::string &arguments) {
-  const std::string command =
-      std::string(REACHER_BUILD_DIR) + "/bin/reacher_reach_map " + arguments + " 2>&1";
-  FILE *pipe = ::popen(command.c_str(), "r");
-  std::string said;
-  char buffer[512];
-  while (pipe != nullptr && std::fgets(buffer, sizeof buffer, pipe) != nullptr) said += buffer;
-  const int status = pipe != nullptr ? ::pclose(pipe) : -1;
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, said};
+  return support::run_command(std::string(REACHER_BUILD_DIR) + "/bin/reacher_reach_map " +
+                              arguments);
 }
 
 TEST(ReachMap, SettingsNoWorldTakesAndReportsNoRunWroteAreRefused) {
