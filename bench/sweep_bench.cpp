@@ -6,6 +6,10 @@
 // Times are the processor time of the simulator's process and everything it
 // started (the controller, the renderer's threads, ffmpeg), from wait4, so
 // each row's time is processor time, not wall-clock time.
+// With $REACHER_BENCH_BEFORE_BIN naming another build's bin folder, the same
+// rows run that build's programs too (its worlds alone: an earlier build may
+// have no batches), so before and after are measured side by side in one
+// run on one machine's load.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <spawn.h>
@@ -37,13 +41,16 @@ namespace fs = std::filesystem;
 // points never reached are all in the sample.
 constexpr int sample_every = 8;
 
-// The programs the rows run: this build's, or those of the same names in
-// $REACHER_BENCH_BIN (another build's bin folder), so an earlier version is
-// measured the same way.
-std::string program(const char *built) {
-  const char *bin = std::getenv("REACHER_BENCH_BIN");
-  if (bin == nullptr || *bin == '\0') return built;
+// The programs a row runs: this build's (an empty bin), or those of the same
+// names in another build's bin folder.
+std::string program(const std::string &bin, const char *built) {
+  if (bin.empty()) return built;
   return (fs::path(bin) / fs::path(built).filename()).string();
+}
+
+std::string before_bin() {
+  const char *bin = std::getenv("REACHER_BENCH_BEFORE_BIN");
+  return bin == nullptr ? "" : bin;
 }
 
 double seconds(const timeval &t) {
@@ -103,62 +110,77 @@ struct MapSample {
   std::vector<long> steps;  // of 32 ms, each
 };
 
-fs::path map_sample_root() {
+fs::path bench_root() {
   return fs::temp_directory_path() / ("reacher_sweep_bench_" + std::to_string(getpid()));
 }
 
-const MapSample &map_sample() {
-  static const MapSample sample = [] {
-    MapSample s;
-    s.root = map_sample_root();
-    fs::remove_all(s.root);
-    fs::create_directories(s.root);
-    std::atexit([] { fs::remove_all(map_sample_root()); });
-    run({program(REACHER_REACH_MAP_EXE), "grid", "--out", (s.root / "map").string(), "--engine",
-         "physics"},
-        s.root);
-    std::ifstream jobs(s.root / "map" / "jobs.txt");
-    std::string job;
-    for (int i = 0; std::getline(jobs, job); ++i) {
-      if (i % sample_every != 0) continue;
-      const fs::path folder = s.root / "map" / job;
-      // The same world once more with its model written, for the floor.
-      const fs::path model_run = s.root / "models" / job;
-      fs::create_directories(model_run);
-      std::string world = read_text(folder / "world.toml");
-      world.replace(world.find("model = false"), 13, "model = true");
-      std::ofstream(model_run / "world.toml") << world;
-      run({program(REACHER_SIM_EXE), "world.toml", "--out", ".", "--", program(REACHER_EXE)},
-          model_run);
-      const nlohmann::json report = nlohmann::json::parse(read_text(model_run / "report.json"));
-      s.jobs.push_back(job);
-      s.models.push_back((model_run / "world.xml").string());
-      // Each 32 ms step of the world is as many substeps as the model's own
-      // time step makes of it.
-      s.steps.push_back(report.at("steps").get<long>());
-    }
-    return s;
+// Each build lays and runs its own map: an earlier build's world files need
+// not read the same as this one's.
+MapSample make_map_sample(const std::string &bin, const std::string &name) {
+  MapSample s;
+  s.root = bench_root() / name;
+  fs::remove_all(s.root);
+  fs::create_directories(s.root);
+  run({program(bin, REACHER_REACH_MAP_EXE), "grid", "--out", (s.root / "map").string(), "--engine",
+       "physics"},
+      s.root);
+  std::ifstream jobs(s.root / "map" / "jobs.txt");
+  std::string job;
+  for (int i = 0; std::getline(jobs, job); ++i) {
+    if (i % sample_every != 0) continue;
+    const fs::path folder = s.root / "map" / job;
+    // The same world once more with its model written, for the floor.
+    const fs::path model_run = s.root / "models" / job;
+    fs::create_directories(model_run);
+    std::string world = read_text(folder / "world.toml");
+    world.replace(world.find("model = false"), 13, "model = true");
+    std::ofstream(model_run / "world.toml") << world;
+    run({program(bin, REACHER_SIM_EXE), "world.toml", "--out", ".", "--",
+         program(bin, REACHER_EXE)},
+        model_run);
+    const nlohmann::json report = nlohmann::json::parse(read_text(model_run / "report.json"));
+    s.jobs.push_back(job);
+    s.models.push_back((model_run / "world.xml").string());
+    // Each 32 ms step of the world is as many substeps as the model's own
+    // time step makes of it.
+    s.steps.push_back(report.at("steps").get<long>());
+  }
+  return s;
+}
+
+const MapSample &map_sample(bool before) {
+  static const bool cleaned = [] {
+    std::atexit([] { fs::remove_all(bench_root()); });
+    return true;
   }();
+  static_cast<void>(cleaned);
+  if (before) {
+    static const MapSample sample = make_map_sample(before_bin(), "before");
+    return sample;
+  }
+  static const MapSample sample = make_map_sample("", "this");
   return sample;
 }
 
 // Each iteration runs the sample (in one batch, or each world alone) and the
 // floor of every world in it; the row's time is the worlds' processor time.
-void reach_map_worlds(benchmark::State &state, bool batched) try {
-  const MapSample &sample = map_sample();
+void reach_map_worlds(benchmark::State &state, bool batched, bool before) try {
+  const std::string bin = before ? before_bin() : "";
+  const MapSample &sample = map_sample(before);
   double worlds = 0.0;
   double floor = 0.0;
   for (auto _ : state) {
     double took = 0.0;
     const fs::path map = sample.root / "map";
     if (batched) {
-      std::vector<std::string> words = {program(REACHER_SIM_EXE), "--batch"};
+      std::vector<std::string> words = {program(bin, REACHER_SIM_EXE), "--batch"};
       words.insert(words.end(), sample.jobs.begin(), sample.jobs.end());
-      words.insert(words.end(), {"--", program(REACHER_EXE)});
+      words.insert(words.end(), {"--", program(bin, REACHER_EXE)});
       took = run(words, map);
     } else {
       for (const std::string &job : sample.jobs)
-        took += run({program(REACHER_EXE)}, map / job, {"SIM_WORLD=world.toml", "SIM_OUTPUT=."});
+        took +=
+            run({program(bin, REACHER_EXE)}, map / job, {"SIM_WORLD=world.toml", "SIM_OUTPUT=."});
     }
     for (std::size_t i = 0; i < sample.models.size(); ++i)
       floor += sim::step_floor_seconds(sample.models[i], sample.steps[i], 0.032);
@@ -174,27 +196,11 @@ void reach_map_worlds(benchmark::State &state, bool batched) try {
   state.SkipWithError(error.what());
 }
 
-void ReachMapWorldsInABatchOverPhysicsFloor(benchmark::State &state) {
-  reach_map_worlds(state, true);
-}
-BENCHMARK(ReachMapWorldsInABatchOverPhysicsFloor)
-    ->Unit(benchmark::kMillisecond)
-    ->UseManualTime()
-    ->Iterations(2);
-
-void ReachMapWorldsAloneOverPhysicsFloor(benchmark::State &state) {
-  reach_map_worlds(state, false);
-}
-BENCHMARK(ReachMapWorldsAloneOverPhysicsFloor)
-    ->Unit(benchmark::kMillisecond)
-    ->UseManualTime()
-    ->Iterations(1);
-
 // The default world with every output, with and without its video, one
 // after the other in each iteration.
-void DefaultRunWithVideoOverWithout(benchmark::State &state) try {
-  const fs::path root =
-      fs::temp_directory_path() / ("reacher_video_bench_" + std::to_string(getpid()));
+void default_run_with_video_over_without(benchmark::State &state, bool before) try {
+  const std::string bin = before ? before_bin() : "";
+  const fs::path root = bench_root() / (before ? "video-before" : "video");
   const std::string world = read_text(fs::path(REACHER_SOURCE_DIR) / "worlds" / "default.toml");
   double with = 0.0;
   double without = 0.0;
@@ -206,9 +212,9 @@ void DefaultRunWithVideoOverWithout(benchmark::State &state) try {
       fs::create_directories(folder);
       std::ofstream(folder / "world.toml")
           << world << "\n[output]\nvideo = " << (video ? "true" : "false") << "\n";
-      const double took =
-          run({program(REACHER_SIM_EXE), "world.toml", "--out", ".", "--", program(REACHER_EXE)},
-              folder);
+      const double took = run({program(bin, REACHER_SIM_EXE), "world.toml", "--out", ".", "--",
+                               program(bin, REACHER_EXE)},
+                              folder);
       (video ? with : without) += took;
       if (video) this_time = took;
     }
@@ -222,9 +228,47 @@ void DefaultRunWithVideoOverWithout(benchmark::State &state) try {
 } catch (const std::exception &error) {
   state.SkipWithError(error.what());
 }
+
+void ReachMapWorldsInABatchOverPhysicsFloor(benchmark::State &state) {
+  reach_map_worlds(state, true, false);
+}
+BENCHMARK(ReachMapWorldsInABatchOverPhysicsFloor)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(2);
+
+void ReachMapWorldsAloneOverPhysicsFloor(benchmark::State &state) {
+  reach_map_worlds(state, false, false);
+}
+BENCHMARK(ReachMapWorldsAloneOverPhysicsFloor)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(1);
+
+void DefaultRunWithVideoOverWithout(benchmark::State &state) {
+  default_run_with_video_over_without(state, false);
+}
 BENCHMARK(DefaultRunWithVideoOverWithout)
     ->Unit(benchmark::kMillisecond)
     ->UseManualTime()
     ->Iterations(2);
+
+// The earlier build's rows, only when one is named.
+const bool before_registered = [] {
+  if (before_bin().empty()) return false;
+  benchmark::RegisterBenchmark(
+      "Before/ReachMapWorldsAloneOverPhysicsFloor",
+      [](benchmark::State &state) { reach_map_worlds(state, false, true); })
+      ->Unit(benchmark::kMillisecond)
+      ->UseManualTime()
+      ->Iterations(1);
+  benchmark::RegisterBenchmark(
+      "Before/DefaultRunWithVideoOverWithout",
+      [](benchmark::State &state) { default_run_with_video_over_without(state, true); })
+      ->Unit(benchmark::kMillisecond)
+      ->UseManualTime()
+      ->Iterations(2);
+  return true;
+}();
 
 }  // namespace
