@@ -17,6 +17,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
@@ -36,10 +37,18 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A physics reach map's worlds sampled: every this many points of the
-// default grid (10 mm), so both sides, reaches that hit and that miss, and
-// points never reached are all in the sample.
-constexpr int sample_every = 8;
+// A physics reach map's worlds sampled: every this many points of
+// scripts/reach-map's default physics grid (10 mm), so both sides, reaches
+// that hit and that miss, and points never reached are all in the sample.
+constexpr int sample_every = 2;
+constexpr const char *map_spacing_mm = "10";
+
+// The worlds a batch of scripts/reach-map holds: a quarter of each core's
+// share of the map's points, at most 40.
+std::size_t map_batch(std::size_t points) {
+  const auto cores = static_cast<std::size_t>(std::max(1L, sysconf(_SC_NPROCESSORS_ONLN)));
+  return std::min<std::size_t>(40, (points + 4 * cores - 1) / (4 * cores));
+}
 
 // The programs a row runs: this build's (an empty bin), or those of the same
 // names in another build's bin folder.
@@ -108,6 +117,7 @@ struct MapSample {
   std::vector<std::string> jobs;  // folders under root
   std::vector<std::string> models;
   std::vector<long> steps;  // of 32 ms, each
+  std::size_t batch = 1;    // worlds a batch of the whole map holds
 };
 
 fs::path bench_root() {
@@ -122,11 +132,12 @@ MapSample make_map_sample(const std::string &bin, const std::string &name) {
   fs::remove_all(s.root);
   fs::create_directories(s.root);
   run({program(bin, REACHER_REACH_MAP_EXE), "grid", "--out", (s.root / "map").string(), "--engine",
-       "physics"},
+       "physics", "--spacing", map_spacing_mm},
       s.root);
   std::ifstream jobs(s.root / "map" / "jobs.txt");
   std::string job;
-  for (int i = 0; std::getline(jobs, job); ++i) {
+  int i = 0;
+  for (; std::getline(jobs, job); ++i) {
     if (i % sample_every != 0) continue;
     const fs::path folder = s.root / "map" / job;
     // The same world once more with its model written, for the floor.
@@ -145,6 +156,7 @@ MapSample make_map_sample(const std::string &bin, const std::string &name) {
     // time step makes of it.
     s.steps.push_back(report.at("steps").get<long>());
   }
+  s.batch = map_batch(static_cast<std::size_t>(i));
   return s;
 }
 
@@ -162,8 +174,9 @@ const MapSample &map_sample(bool before) {
   return sample;
 }
 
-// Each iteration runs the sample (in one batch, or each world alone) and the
-// floor of every world in it; the row's time is the worlds' processor time.
+// Each iteration runs the sample (in batches as the map makes them, or each
+// world alone) and the floor of every world in it; the row's time is the
+// worlds' processor time.
 void reach_map_worlds(benchmark::State &state, bool batched, bool before) try {
   const std::string bin = before ? before_bin() : "";
   const MapSample &sample = map_sample(before);
@@ -173,10 +186,16 @@ void reach_map_worlds(benchmark::State &state, bool batched, bool before) try {
     double took = 0.0;
     const fs::path map = sample.root / "map";
     if (batched) {
-      std::vector<std::string> words = {program(bin, REACHER_SIM_EXE), "--batch"};
-      words.insert(words.end(), sample.jobs.begin(), sample.jobs.end());
-      words.insert(words.end(), {"--", program(bin, REACHER_EXE)});
-      took = run(words, map);
+      // In batches of the size the map gives its jobs.
+      for (std::size_t first = 0; first < sample.jobs.size(); first += sample.batch) {
+        const auto from = sample.jobs.begin() + static_cast<long>(first);
+        const auto to = sample.jobs.begin() +
+                        static_cast<long>(std::min(sample.jobs.size(), first + sample.batch));
+        std::vector<std::string> words = {program(bin, REACHER_SIM_EXE), "--batch"};
+        words.insert(words.end(), from, to);
+        words.insert(words.end(), {"--", program(bin, REACHER_EXE)});
+        took += run(words, map);
+      }
     } else {
       for (const std::string &job : sample.jobs)
         took +=
@@ -189,6 +208,7 @@ void reach_map_worlds(benchmark::State &state, bool batched, bool before) try {
   }
   const double count = static_cast<double>(state.iterations() * sample.jobs.size());
   state.counters["worlds"] = static_cast<double>(sample.jobs.size());
+  if (batched) state.counters["batch"] = static_cast<double>(sample.batch);
   state.counters["world_cpu_ms"] = worlds / count * 1e3;
   state.counters["floor_cpu_ms"] = floor / count * 1e3;
   state.counters["over_floor"] = worlds / floor;
