@@ -22,6 +22,7 @@ RenderedHeadCamera::RenderedHeadCamera(mjModel &model, Renderer &renderer, int w
                                        double floor_z, double unmoved)
     : model_(model),
       renderer_(renderer),
+      look_(model),
       width_(width),
       height_(height),
       // MuJoCo's image centre is the centre of what it renders; a camera of
@@ -62,7 +63,10 @@ RenderedHeadCamera::~RenderedHeadCamera() { mjr_freeContext(&context_); }
 
 bool RenderedHeadCamera::render(mjData &data, std::span<unsigned char> image) {
   if (!view_changed(data)) return false;
-  renderer_.draw(model_, data, context_, camera_, rendered_width_, rendered_height_, rendered_);
+  {
+    const CameraLook::Worn worn(look_, model_);
+    renderer_.draw(model_, data, context_, camera_, rendered_width_, rendered_height_, rendered_);
+  }
   const std::size_t row = static_cast<std::size_t>(width_) * 3u;
   const std::size_t rendered_row = static_cast<std::size_t>(rendered_width_) * 3u;
   for (int y = 0; y < height_; ++y)

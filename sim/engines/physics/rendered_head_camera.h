@@ -1,6 +1,6 @@
 // The robot's own camera in the physics engine: the image the controller
-// reads, drawn with flat colours through the model's "eye", and redrawn only
-// when something it shows moved.
+// reads, drawn with flat colours (the camera's look) through the model's
+// "eye", and redrawn only when something it shows moved.
 #pragma once
 
 #include <mujoco/mujoco.h>
@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "sim/core/geometry.h"
+#include "sim/engines/physics/camera_look.h"
 #include "sim/engines/physics/renderer.h"
 
 namespace sim {
@@ -41,8 +42,9 @@ class RenderedHeadCamera {
   // Whether a geom's bounding sphere reaches into the camera's view.
   bool in_view(const mjData &data, int geom) const;
 
-  const mjModel &model_;
+  mjModel &model_;  // in its own look but while the camera renders
   Renderer &renderer_;
+  CameraLook look_;
   int width_;  // the world's camera image
   int height_;
   int rendered_width_;  // what is rendered, the camera image cut out of it
