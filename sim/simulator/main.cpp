@@ -2,7 +2,7 @@
 // engines, the offscreen context and every output, and runs a controller as
 // a process of its own that reaches it only through the controller library:
 //
-//   reacher-sim [WORLD.toml] [--out DIR] -- CONTROLLER [ARGS...]
+//   reacher-sim [WORLD.toml] [--out DIR] [--view] -- CONTROLLER [ARGS...]
 //
 // The controller library starts it the same way for a controller run on its
 // own (SIM_WORLD=... ./controller), with a link the library already made.
@@ -26,6 +26,7 @@
 #include "sim/core/errors.h"
 #include "sim/simulator/session.h"
 #include "sim/system/signals.h"
+#include "sim/world/engine_choice.h"
 #include "sim/world/spelling.h"
 #include "sim/world/world_file.h"
 
@@ -35,13 +36,16 @@ namespace {
 
 void usage(std::FILE *to) {
   std::fputs(
-      "usage: reacher-sim [WORLD.toml] [--out DIR] -- CONTROLLER [ARGS...]\n"
+      "usage: reacher-sim [WORLD.toml] [--out DIR] [--view] -- CONTROLLER [ARGS...]\n"
       "\n"
       "Runs CONTROLLER, a program linked against the controller library, as a process of\n"
       "its own in the simulated world, and writes the run's records.\n"
       "\n"
       "  WORLD.toml   the world (default: $SIM_WORLD, else the built-in default world)\n"
       "  --out DIR    where the outputs go (default: $SIM_OUTPUT; neither: nothing is written)\n"
+      "  --view       a window on the run, in real time (also SIM_VIEW=1): space pauses, the\n"
+      "               right arrow steps, + and - set the speed, F1 tells the rest; closing it\n"
+      "               ends the run as Ctrl-C does. The outputs are those of a run without it\n"
       "  -h, --help   this text\n"
       "\n"
       "stdout carries the controller's console, stderr the simulator's messages. The exit\n"
@@ -85,21 +89,21 @@ bool keep_standard_streams_apart() {
   return stdout_closed;
 }
 
-// The simulator reads SIM_WORLD and SIM_OUTPUT and nothing else: a variable
+// The simulator reads SIM_WORLD, SIM_OUTPUT and SIM_VIEW and nothing else: a variable
 // of the same family that it does not read is most likely a typing slip, and
 // a run that silently ignored it would use another world or folder.
 void warn_of_unread_variables() {
-  const std::vector<std::string> read = {"SIM_WORLD", "SIM_OUTPUT"};
+  const std::vector<std::string> read = {"SIM_WORLD", "SIM_OUTPUT", "SIM_VIEW"};
   for (char **entry = environ; *entry != nullptr; ++entry) {
     const std::string_view variable(*entry);
     const std::string name(variable.substr(0, variable.find('=')));
-    if (!name.starts_with("SIM_") || name == read[0] || name == read[1] ||
+    if (!name.starts_with("SIM_") || name == read[0] || name == read[1] || name == read[2] ||
         name == sim::channel::channel_variable)
       continue;
     const std::optional<std::string> meant = sim::nearest_word(name, read);
     std::fprintf(stderr, "sim: warning: %s is not read; %s\n", name.c_str(),
                  meant ? ("did you mean " + *meant + "?").c_str()
-                       : "the stand-in reads only SIM_WORLD and SIM_OUTPUT");
+                       : "the stand-in reads only SIM_WORLD, SIM_OUTPUT and SIM_VIEW");
   }
 }
 
@@ -112,6 +116,7 @@ struct Arguments {
   int channel = -1;
   pid_t controller_pid = 0;
   bool controller_is_parent = false;
+  bool view = false;
 };
 
 int number_argument(const char *option, const char *text) {
@@ -147,6 +152,10 @@ Arguments parse(int argc, char **argv) {
     }
     if (arg.starts_with("--out=")) {
       args.out = std::string(arg.substr(6));
+      continue;
+    }
+    if (arg == "--view") {
+      args.view = true;
       continue;
     }
     if (arg == "--controller-is-parent") {
@@ -225,6 +234,15 @@ int main(int argc, char **argv) {
   }
   const char *output_variable = std::getenv("SIM_OUTPUT");
   settings.output_folder = args.out ? *args.out : output_variable != nullptr ? output_variable : "";
+  const char *view_variable = std::getenv("SIM_VIEW");
+  settings.view = args.view || (view_variable != nullptr && *view_variable != '\0' &&
+                                std::string_view(view_variable) != "0");
+  settings.picture_folder = settings.output_folder;
+  // Found out before the controller starts: a run asked to be watched that
+  // cannot be ends at once, rather than run unseen.
+  if (settings.view && !refusal)
+    if (const std::optional<std::string> why = sim::window_unavailable(settings.world))
+      refusal = *why;
 
   sim::Peer peer;
   if (args.channel >= 0) {

@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <memory>
 #include <new>
 #include <optional>
@@ -20,6 +21,8 @@
 
 #include "sim/channel/channel.h"
 #include "sim/core/errors.h"
+#include "sim/core/live_window.h"
+#include "sim/record/window_picture.h"
 #include "sim/system/signals.h"
 #include "sim/world/devices.h"
 #include "sim/world/world.h"
@@ -156,6 +159,12 @@ class Session {
   int status() const;
   void stuck();
   void fail(const std::string &message);
+  // With a window: holds the step about to be played while paused, and
+  // until its time at the window's speed; draws the window meanwhile.
+  void before_step();
+  void draw_window();
+  std::string window_status() const;
+  void save_picture();
 
   const SessionSettings &settings_;
   Peer peer_;
@@ -171,7 +180,122 @@ class Session {
   std::int64_t answered_at_ = 0;   // when the last was (ns)
   // How long to watch the block for the next request before sleeping.
   std::int64_t watch_ns_ = 5'000;
+  // The window, and how it paces the run: a step is due `anchor_wall_ +
+  // (steps since anchor_step_) x step length / speed`.
+  std::unique_ptr<LiveWindow> window_;
+  bool pace_steps_ = false;  // steps being played are the controller's, as it asks
+  Clock::time_point anchor_wall_;
+  std::int64_t anchor_step_ = 0;
+  double anchor_speed_ = -1.0;
+  Clock::time_point last_frame_;
+  int pictures_ = 0;
 };
+
+// Frames the window shows at most, a second.
+constexpr double window_frame_rate = 60.0;
+
+std::string Session::window_status() const {
+  const World &world = *world_;
+  char text[256];
+  const double speed = window_->speed();
+  char speed_text[32];
+  if (speed == 0.0)
+    std::snprintf(speed_text, sizeof speed_text, "as fast as it can");
+  else if (speed < 1.0)
+    std::snprintf(speed_text, sizeof speed_text, "1/%gx", 1.0 / speed);
+  else
+    std::snprintf(speed_text, sizeof speed_text, "%gx", speed);
+  std::string last = "none yet";
+  const std::vector<Reach> &done = world.reaches().finished();
+  if (!done.empty()) {
+    const Reach &reach = done.back();
+    last = std::string(reach.leg == 0 ? "left, " : "right, ") + outcome_name(reach.outcome());
+    if (const std::optional<double> error = reach.error()) {
+      char mm[32];
+      std::snprintf(mm, sizeof mm, ", %.1f mm from its aim", *error * 1000.0);
+      last += mm;
+    }
+  }
+  std::snprintf(
+      text, sizeof text,
+      "step %lld of %lld   %.2f s   %s%s   F1: help\nleft leg: %s   right leg: %s   "
+      "last reach: %s",
+      static_cast<long long>(world.steps_done()), static_cast<long long>(settings_.world.steps),
+      static_cast<double>(world.steps_done()) * settings_.world.time_step_ms / 1000.0,
+      window_->paused() ? "PAUSED at " : "", speed_text, leg_state_name(world.reaches().state(0)),
+      leg_state_name(world.reaches().state(2)), last.c_str());
+  return text;
+}
+
+void Session::save_picture() {
+  LiveWindow::Picture picture;
+  if (!window_->take_picture(picture)) return;
+  if (settings_.picture_folder.empty()) {
+    std::fprintf(stderr, "sim: the run has no output folder; the window's picture is not kept\n");
+    return;
+  }
+  char name[64];
+  std::snprintf(name, sizeof name, "window_%03d_step_%06lld.png", ++pictures_,
+                static_cast<long long>(world_->steps_done()));
+  const std::string path = settings_.picture_folder + "/" + name;
+  const std::string png = window_picture_png(picture);
+  std::ofstream file(path, std::ios::binary);
+  file.write(png.data(), static_cast<std::streamsize>(png.size()));
+  if (png.empty() || !file.flush())
+    std::fprintf(stderr, "sim: warning: the window's picture %s could not be written\n",
+                 path.c_str());
+  else
+    std::fprintf(stderr, "sim: the window's picture: %s\n", path.c_str());
+}
+
+void Session::draw_window() {
+  window_->show(window_status());
+  last_frame_ = Clock::now();
+  save_picture();
+}
+
+void Session::before_step() {
+  const double frame = 1.0 / window_frame_rate;
+  const double step_s = settings_.world.time_step_ms / 1000.0;
+  for (;;) {
+    window_->wait(0.0);
+    if (window_->closed()) {
+      // The run ends as an interrupt ends it: whole outputs, marked so.
+      std::fprintf(stderr, "sim: the window was closed; the run ends as on SIGINT\n");
+      std::raise(SIGINT);
+      return;
+    }
+    const Clock::time_point now = Clock::now();
+    const bool frame_due = std::chrono::duration<double>(now - last_frame_).count() >= frame;
+    if (window_->paused()) {
+      if (window_->take_step()) {
+        anchor_speed_ = -1.0;
+        break;
+      }
+      if (frame_due) draw_window();
+      window_->wait(frame);
+      continue;
+    }
+    const double speed = window_->speed();
+    if (speed != anchor_speed_) {
+      anchor_speed_ = speed;
+      anchor_wall_ = now;
+      anchor_step_ = world_->steps_done();
+    }
+    if (speed == 0.0) break;
+    const Clock::time_point due =
+        anchor_wall_ +
+        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
+            static_cast<double>(world_->steps_done() - anchor_step_) * step_s / speed));
+    if (now >= due) break;
+    if (frame_due) draw_window();
+    const double left = std::chrono::duration<double>(due - Clock::now()).count();
+    window_->wait(std::min(left, frame));
+  }
+  if (std::chrono::duration<double>(Clock::now() - last_frame_).count() >= frame) draw_window();
+  // Time held here is the window's, not a controller that stopped calling.
+  last_call_ = Clock::now();
+}
 
 bool Session::greet() {
   for (;;) {
@@ -202,7 +326,12 @@ bool Session::greet() {
     try {
       shared_ = std::make_unique<SharedBlock>(settings_.world);
       world_ = std::make_unique<World>(settings_.world, settings_.output_folder, shared_->image());
+      if (settings_.view) {
+        window_ = world_->open_window();
+        draw_window();
+      }
     } catch (const RunError &error) {
+      world_.reset();
       std::fprintf(stderr, "sim: error: %s\n", error.what());
     } catch (const WorldFileError &error) {
       std::fprintf(stderr, "sim: error: %s\n", error.what());
@@ -243,6 +372,7 @@ void Session::play(const Record &record, std::string_view text) {
       world.step_function_returned(record.a);
       break;
     case Op::step:
+      if (window_ && pace_steps_) before_step();
       world.step(record.a);
       break;
     case Op::get_device: {
@@ -332,7 +462,9 @@ void Session::serve_request() {
   channel::Block &block = shared_->block();
   const std::uint64_t asked = block.requests.load(std::memory_order_acquire);
   last_call_ = Clock::now();
+  pace_steps_ = true;
   play_log();
+  pace_steps_ = false;
   answer(asked);
 }
 

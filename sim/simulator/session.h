@@ -16,9 +16,9 @@ namespace sim {
 // Who the controller is to this process.
 struct Peer {
   int socket = -1;
-  pid_t child = 0;      // the controller's process, when it is this one's child
-  pid_t parent = 0;     // the controller's process, when it is this one's parent
-  std::string name;     // how messages name it
+  pid_t child = 0;   // the controller's process, when it is this one's child
+  pid_t parent = 0;  // the controller's process, when it is this one's parent
+  std::string name;  // how messages name it
 };
 
 struct SessionSettings {
@@ -29,6 +29,10 @@ struct SessionSettings {
   double grace_s = 10.0;
   // This process's stdout was closed when it started: the console is lost.
   bool stdout_closed = false;
+  // A live window on the run, which paces it: real time unless its keys say
+  // otherwise. Pictures of it taken with its key go to picture_folder.
+  bool view = false;
+  std::string picture_folder;
 };
 
 // Serves the controller until it has ended and every output is written.

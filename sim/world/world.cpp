@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "sim/core/calibration_rule.h"
+#include "sim/core/errors.h"
 #include "sim/observe/target_window.h"
 #include "sim/record/frames_recorder.h"
 #include "sim/record/model_file.h"
@@ -120,6 +121,11 @@ bool World::check(std::uint8_t tag, DeviceKind wanted, const char *op) {
            " \"" + std::string(device->name) + "\", not a " + kind_name(wanted) + "; call ignored");
   }
   return false;
+}
+
+std::unique_ptr<LiveWindow> World::open_window() {
+  if (!engine_.open_window) throw RunError(*window_unavailable(config_));
+  return engine_.open_window();
 }
 
 bool World::stopped_by_signal() {

@@ -100,6 +100,9 @@ class World {
   const CameraDevice &camera() const { return camera_; }
   const WorldConfig &config() const { return config_; }
   const std::vector<Placement> &placements() const { return watch_.placements(); }
+  const ReachWatch &reaches() const { return reaches_; }
+  // A live window on the run; throws RunError when none can be opened.
+  std::unique_ptr<LiveWindow> open_window();
 
  private:
   // The recorders of a run with an output folder, in the order their outputs

@@ -14,6 +14,7 @@
 #include "sim/engines/physics/rendered_head_camera.h"
 #include "sim/engines/physics/renderer.h"
 #include "sim/engines/physics/robot_model.h"
+#include "sim/engines/physics/window.h"
 
 namespace sim {
 
@@ -228,6 +229,10 @@ std::optional<Vec2> PhysicsEngine::ground_seen(double u, double v) const {
 }
 
 ThirdPersonView &PhysicsEngine::overview() { return parts_->overview; }
+
+std::unique_ptr<LiveWindow> PhysicsEngine::open_window() const {
+  return std::make_unique<PhysicsWindow>(*parts_->model, *parts_->data);
+}
 
 std::string PhysicsEngine::model_xml() const {
   return with_timestep(parts_->xml, parts_->model->opt.timestep);

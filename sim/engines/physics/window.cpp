@@ -1,0 +1,251 @@
+#include "sim/engines/physics/window.h"
+
+#include <EGL/egl.h>
+#include <GLFW/glfw3.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+#include "sim/core/errors.h"
+
+namespace sim {
+
+namespace {
+
+constexpr std::array<double, 9> speeds{1.0 / 16, 1.0 / 8, 1.0 / 4, 1.0 / 2, 1.0,
+                                       2.0,      4.0,     8.0,     16.0};
+constexpr int real_time = 4;  // speeds[real_time] == 1
+constexpr int as_fast_as_it_can = static_cast<int>(speeds.size());
+
+// The last error GLFW reported, for messages.
+std::string glfw_error;
+void on_glfw_error(int, const char *description) { glfw_error = description; }
+
+const char *const help_keys =
+    "space\nright arrow\n+  -\nc\nmouse left\nmouse right\nwheel, middle\np\nF1";
+const char *const help_what =
+    "pause, go on\none step while paused\nspeed 1/16x .. 16x, as fast as it can\n"
+    "contact forces\norbit (shift: about the vertical)\npan\nzoom\na picture of the window\n"
+    "this help";
+
+// The offscreen context current on this thread, put back when this ends.
+class OffscreenKept {
+ public:
+  OffscreenKept()
+      : display_(eglGetCurrentDisplay()),
+        draw_(eglGetCurrentSurface(EGL_DRAW)),
+        read_(eglGetCurrentSurface(EGL_READ)),
+        context_(eglGetCurrentContext()) {
+    if (display_ != EGL_NO_DISPLAY)
+      eglMakeCurrent(display_, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+  }
+  ~OffscreenKept() {
+    if (display_ != EGL_NO_DISPLAY) eglMakeCurrent(display_, draw_, read_, context_);
+  }
+  OffscreenKept(const OffscreenKept &) = delete;
+  OffscreenKept &operator=(const OffscreenKept &) = delete;
+
+ private:
+  EGLDisplay display_;
+  EGLSurface draw_;
+  EGLSurface read_;
+  EGLContext context_;
+};
+
+std::string no_display_message(const std::string &why) {
+  return "no window can be opened: " + why +
+         ". Run on a desktop, under xvfb-run, or headless: without --view and with SIM_VIEW "
+         "unset (the outputs are the same)";
+}
+
+}  // namespace
+
+std::optional<std::string> window_unavailable() {
+  const char *display = std::getenv("DISPLAY");
+  const char *wayland = std::getenv("WAYLAND_DISPLAY");
+  if ((display == nullptr || *display == '\0') && (wayland == nullptr || *wayland == '\0'))
+    return no_display_message("DISPLAY is not set");
+  glfwSetErrorCallback(on_glfw_error);
+  if (glfwInit() != GLFW_TRUE)
+    return no_display_message("the display DISPLAY=" + std::string(display ? display : "") +
+                              " cannot be opened (" + glfw_error + ")");
+  glfwTerminate();
+  return std::nullopt;
+}
+
+PhysicsWindow::PhysicsWindow(const mjModel &model, const mjData &data)
+    : model_(model), data_(data), speed_index_(real_time) {
+  if (const std::optional<std::string> why = window_unavailable()) throw RunError(*why);
+  glfwSetErrorCallback(on_glfw_error);
+  if (glfwInit() != GLFW_TRUE) throw RunError(no_display_message(glfw_error));
+  const OffscreenKept kept;
+  glfwWindowHint(GLFW_SAMPLES, 4);
+  window_ = glfwCreateWindow(1024, 640, "reacher-sim", nullptr, nullptr);
+  if (window_ == nullptr) {
+    glfwTerminate();
+    throw RunError("the window cannot be opened (" + glfw_error + ")");
+  }
+  glfwMakeContextCurrent(window_);
+  glfwSwapInterval(0);
+  mjv_defaultOption(&options_);
+  mjv_defaultScene(&scene_);
+  mjv_makeScene(&model, &scene_, 2000);
+  mjr_defaultContext(&context_);
+  mjr_makeContext(&model, &context_, mjFONTSCALE_150);
+  // Where the video looks from, at first.
+  mjv_defaultCamera(&camera_);
+  camera_.type = mjCAMERA_FREE;
+  camera_.lookat[0] = -0.02;
+  camera_.lookat[1] = 0.0;
+  camera_.lookat[2] = -0.075;
+  camera_.distance = 0.55;
+  camera_.azimuth = 215.0;
+  camera_.elevation = -30.0;
+  glfwMakeContextCurrent(nullptr);
+  glfwSetWindowUserPointer(window_, this);
+  glfwSetKeyCallback(window_, on_key);
+  glfwSetMouseButtonCallback(window_, on_button);
+  glfwSetCursorPosCallback(window_, on_move);
+  glfwSetScrollCallback(window_, on_scroll);
+}
+
+PhysicsWindow::~PhysicsWindow() {
+  {
+    const OffscreenKept kept;
+    glfwMakeContextCurrent(window_);
+    mjr_freeContext(&context_);
+    mjv_freeScene(&scene_);
+    glfwMakeContextCurrent(nullptr);
+    glfwDestroyWindow(window_);
+  }
+  glfwTerminate();
+}
+
+void PhysicsWindow::show(const std::string &status) {
+  const OffscreenKept kept;
+  glfwMakeContextCurrent(window_);
+  mjrRect viewport{0, 0, 0, 0};
+  glfwGetFramebufferSize(window_, &viewport.width, &viewport.height);
+  mjv_updateScene(&model_, const_cast<mjData *>(&data_), &options_, nullptr, &camera_, mjCAT_ALL,
+                  &scene_);
+  mjr_setBuffer(mjFB_WINDOW, &context_);
+  mjr_render(viewport, &scene_, &context_);
+  mjr_overlay(mjFONT_NORMAL, mjGRID_BOTTOMLEFT, viewport, status.c_str(), nullptr, &context_);
+  if (help_) mjr_overlay(mjFONT_NORMAL, mjGRID_TOPLEFT, viewport, help_keys, help_what, &context_);
+  if (picture_asked_) {
+    picture_asked_ = false;
+    Picture picture{viewport.width, viewport.height, {}};
+    const std::size_t row = static_cast<std::size_t>(viewport.width) * 3u;
+    std::vector<unsigned char> bottom_up(row * static_cast<std::size_t>(viewport.height));
+    picture.rgb.resize(bottom_up.size());
+    mjr_readPixels(bottom_up.data(), nullptr, viewport, &context_);
+    for (int y = 0; y < viewport.height; ++y)
+      std::memcpy(picture.rgb.data() + static_cast<std::size_t>(y) * row,
+                  bottom_up.data() + static_cast<std::size_t>(viewport.height - 1 - y) * row, row);
+    picture_ = std::move(picture);
+  }
+  glfwSwapBuffers(window_);
+  glfwMakeContextCurrent(nullptr);
+}
+
+void PhysicsWindow::wait(double seconds) {
+  if (seconds <= 0.0)
+    glfwPollEvents();
+  else
+    glfwWaitEventsTimeout(seconds);
+}
+
+bool PhysicsWindow::closed() const { return glfwWindowShouldClose(window_) != 0; }
+
+bool PhysicsWindow::take_step() { return std::exchange(step_asked_, false); }
+
+double PhysicsWindow::speed() const {
+  return speed_index_ == as_fast_as_it_can ? 0.0 : speeds[static_cast<std::size_t>(speed_index_)];
+}
+
+bool PhysicsWindow::take_picture(Picture &picture) {
+  if (!picture_) return false;
+  picture = std::move(*picture_);
+  picture_.reset();
+  return true;
+}
+
+void PhysicsWindow::key(int key, int mods) {
+  switch (key) {
+    case GLFW_KEY_SPACE:
+      paused_ = !paused_;
+      step_asked_ = false;
+      break;
+    case GLFW_KEY_RIGHT:
+      if (paused_) step_asked_ = true;
+      break;
+    case GLFW_KEY_EQUAL:  // '+' is shift and '=' on most keyboards
+    case GLFW_KEY_KP_ADD:
+      if (key == GLFW_KEY_EQUAL && (mods & GLFW_MOD_SHIFT) == 0) break;
+      speed_index_ = std::min(speed_index_ + 1, as_fast_as_it_can);
+      break;
+    case GLFW_KEY_MINUS:
+    case GLFW_KEY_KP_SUBTRACT:
+      speed_index_ = std::max(speed_index_ - 1, 0);
+      break;
+    case GLFW_KEY_C:
+      options_.flags[mjVIS_CONTACTFORCE] = !options_.flags[mjVIS_CONTACTFORCE];
+      options_.flags[mjVIS_CONTACTPOINT] = options_.flags[mjVIS_CONTACTFORCE];
+      break;
+    case GLFW_KEY_P:
+      picture_asked_ = true;
+      break;
+    case GLFW_KEY_F1:
+      help_ = !help_;
+      break;
+    default:
+      break;
+  }
+}
+
+void PhysicsWindow::on_key(GLFWwindow *window, int key, int, int action, int mods) {
+  if (action == GLFW_RELEASE) return;
+  auto *self = static_cast<PhysicsWindow *>(glfwGetWindowUserPointer(window));
+  // Held down, only the step and the speed repeat.
+  if (action == GLFW_REPEAT && key != GLFW_KEY_RIGHT) return;
+  self->key(key, mods);
+}
+
+void PhysicsWindow::on_button(GLFWwindow *window, int, int, int) {
+  auto *self = static_cast<PhysicsWindow *>(glfwGetWindowUserPointer(window));
+  self->left_ = glfwGetMouseButton(window, GLFW_MOUSE_BUTTON_LEFT) == GLFW_PRESS;
+  self->right_ = glfwGetMouseButton(window, GLFW_MOUSE_BUTTON_RIGHT) == GLFW_PRESS;
+  self->middle_ = glfwGetMouseButton(window, GLFW_MOUSE_BUTTON_MIDDLE) == GLFW_PRESS;
+  glfwGetCursorPos(window, &self->last_x_, &self->last_y_);
+}
+
+void PhysicsWindow::on_move(GLFWwindow *window, double x, double y) {
+  auto *self = static_cast<PhysicsWindow *>(glfwGetWindowUserPointer(window));
+  const double dx = x - self->last_x_;
+  const double dy = y - self->last_y_;
+  self->last_x_ = x;
+  self->last_y_ = y;
+  if (!self->left_ && !self->right_ && !self->middle_) return;
+  int width = 0;
+  int height = 0;
+  glfwGetWindowSize(window, &width, &height);
+  if (height < 1) return;
+  const bool shift = glfwGetKey(window, GLFW_KEY_LEFT_SHIFT) == GLFW_PRESS ||
+                     glfwGetKey(window, GLFW_KEY_RIGHT_SHIFT) == GLFW_PRESS;
+  mjtMouse action = mjMOUSE_ZOOM;
+  if (self->right_)
+    action = shift ? mjMOUSE_MOVE_H : mjMOUSE_MOVE_V;
+  else if (self->left_)
+    action = shift ? mjMOUSE_ROTATE_H : mjMOUSE_ROTATE_V;
+  mjv_moveCamera(&self->model_, action, dx / height, dy / height, &self->scene_, &self->camera_);
+}
+
+void PhysicsWindow::on_scroll(GLFWwindow *window, double, double dy) {
+  auto *self = static_cast<PhysicsWindow *>(glfwGetWindowUserPointer(window));
+  mjv_moveCamera(&self->model_, mjMOUSE_ZOOM, 0.0, -0.05 * dy, &self->scene_, &self->camera_);
+}
+
+}  // namespace sim

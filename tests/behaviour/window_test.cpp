@@ -1,0 +1,334 @@
+// The live window (reacher-sim --view) on a display of the test's own (Xvfb),
+// driven with xdotool as a person would: it shows the robot, pauses and
+// steps the run, ends it whole when closed, and changes no output. Without a
+// display it says so and ends with status 2.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/behaviour/window_close.h"
+#include "tests/sim/draw/png_reader.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+using namespace std::chrono_literals;
+
+std::string text_of(const fs::path &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+bool on_path(const std::string &program) {
+  const char *path = std::getenv("PATH");
+  std::istringstream folders(path ? path : "");
+  for (std::string folder; std::getline(folders, folder, ':');)
+    if (!folder.empty() && access((fs::path(folder) / program).c_str(), X_OK) == 0) return true;
+  return false;
+}
+
+fs::path test_folder() {
+  const fs::path folder = fs::path(REACHER_TEST_RUNS) / "window" /
+                          testing::UnitTest::GetInstance()->current_test_info()->name();
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  return folder;
+}
+
+// A program started in the background, its output in files of `folder`.
+class Started {
+ public:
+  Started(const std::vector<std::string> &args, const std::vector<std::string> &env,
+          const fs::path &folder, const std::string &name)
+      : out_(folder / (name + ".out")), err_(folder / (name + ".err")) {
+    pid_ = fork();
+    if (pid_ != 0) return;
+    std::freopen(out_.c_str(), "w", stdout);
+    std::freopen(err_.c_str(), "w", stderr);
+    for (const std::string &entry : env) {
+      const std::size_t equals = entry.find('=');
+      if (equals == std::string::npos)
+        unsetenv(entry.c_str());
+      else
+        setenv(entry.substr(0, equals).c_str(), entry.substr(equals + 1).c_str(), 1);
+    }
+    std::vector<char *> argv;
+    for (const std::string &arg : args) argv.push_back(const_cast<char *>(arg.c_str()));
+    argv.push_back(nullptr);
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  ~Started() {
+    if (pid_ > 0 && !status_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  Started(const Started &) = delete;
+  Started &operator=(const Started &) = delete;
+
+  // Its exit status (128 + N for signal N), or nothing if it is still
+  // running after `seconds`, when it is killed.
+  std::optional<int> wait(double seconds) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (std::chrono::steady_clock::now() < until) {
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        return status_;
+      }
+      std::this_thread::sleep_for(20ms);
+    }
+    return std::nullopt;
+  }
+  pid_t pid() const { return pid_; }
+  std::string err() const { return text_of(err_); }
+
+ private:
+  fs::path out_;
+  fs::path err_;
+  pid_t pid_ = -1;
+  std::optional<int> status_;
+};
+
+std::vector<std::string> run_args(const fs::path &world, const fs::path &out, bool view) {
+  std::vector<std::string> args{REACHER_SIM_EXE, world.string(), "--out", out.string()};
+  if (view) args.push_back("--view");
+  args.push_back("--");
+  args.push_back(REACHER_EXE);
+  return args;
+}
+
+fs::path write_world(const fs::path &folder, int steps) {
+  const fs::path path = folder / "world.toml";
+  std::ofstream(path) << "steps = " << steps
+                      << "\ntime_step_ms = 32\n\n[[target]]\nx = 0.038\ny = 0.050\nradius = 0.006\n"
+                         "color = [214, 30, 30]\n";
+  return path;
+}
+
+// Grey pixels of the robot's lit parts, and pixels of the floor's greens.
+struct Seen {
+  int robot = 0;
+  int floor = 0;
+};
+Seen seen_in(const testpng::Picture &picture) {
+  Seen seen;
+  for (int y = 0; y < picture.height; ++y)
+    for (int x = 0; x < picture.width; ++x) {
+      const testpng::Rgb p = picture.at(x, y);
+      const int low = std::min({p[0], p[1], p[2]});
+      const int high = std::max({p[0], p[1], p[2]});
+      if (low > 80 && high - low < 16) ++seen.robot;
+      if (p[1] > p[0] + 40 && p[1] > p[2] + 20) ++seen.floor;
+    }
+  return seen;
+}
+
+class Window : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (!on_path("Xvfb") || !on_path("xdotool")) {
+      const std::string why = "needs Xvfb and xdotool: install xvfb and xdotool";
+      // CI installs them, so there a missing display is a failure, not a skip.
+      if (std::getenv("REACHER_REQUIRE_DISPLAY")) FAIL() << why;
+      GTEST_SKIP() << why;
+    }
+    folder_ = test_folder();
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    const std::string fd = std::to_string(ends[1]);
+    xvfb_ =
+        std::make_unique<Started>(std::vector<std::string>{"Xvfb", "-displayfd", fd, "-screen", "0",
+                                                           "1280x800x24", "-nolisten", "tcp"},
+                                  std::vector<std::string>{}, folder_, "xvfb");
+    close(ends[1]);
+    pollfd ready{ends[0], POLLIN, 0};
+    char number[16] = {};
+    if (poll(&ready, 1, 20'000) == 1) {
+      const ssize_t got = read(ends[0], number, sizeof number - 1);
+      if (got > 0) number[got] = '\0';
+    }
+    close(ends[0]);
+    display_ = ":" + std::string(number, std::strcspn(number, "\n"));
+    ASSERT_NE(display_, ":") << "Xvfb did not start: " << xvfb_->err();
+  }
+  void TearDown() override {
+    if (xvfb_) kill(xvfb_->pid(), SIGTERM);
+    if (xvfb_) xvfb_->wait(10.0);
+  }
+
+  std::string xdotool(const std::string &args) const {
+    const std::string command = "DISPLAY=" + display_ + " timeout 30 xdotool " + args;
+    std::string out;
+    if (FILE *pipe = popen(command.c_str(), "r")) {
+      char buffer[256];
+      while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) out += buffer;
+      pclose(pipe);
+    }
+    return out;
+  }
+  // The window's id, once it is up.
+  std::string window() const {
+    const std::string id = xdotool("search --sync --name '^reacher-sim$'");
+    return id.substr(0, id.find('\n'));
+  }
+  void key(const std::string &id, const std::string &name) const {
+    xdotool("key --window " + id + " " + name);
+  }
+  // As a window manager tells a window its close button was pressed.
+  void close_window(const std::string &id) const {
+    ASSERT_TRUE(xclose::close_window(display_, std::stoul(id)));
+  }
+  // The window's pictures taken so far, in order.
+  std::vector<fs::path> pictures(const fs::path &out) const {
+    std::vector<fs::path> found;
+    if (!fs::exists(out)) return found;
+    for (const auto &entry : fs::directory_iterator(out))
+      if (entry.path().filename().string().starts_with("window_")) found.push_back(entry.path());
+    std::sort(found.begin(), found.end());
+    return found;
+  }
+  // Takes a picture of the window with its key and gives the step it shows.
+  std::optional<long> picture_step(const std::string &id, const fs::path &out,
+                                   fs::path *path = nullptr) const {
+    const std::size_t before = pictures(out).size();
+    key(id, "p");
+    for (int i = 0; i < 500 && pictures(out).size() == before; ++i)
+      std::this_thread::sleep_for(20ms);
+    const std::vector<fs::path> now = pictures(out);
+    if (now.size() != before + 1) return std::nullopt;
+    std::smatch step;
+    const std::string name = now.back().filename().string();
+    if (!std::regex_search(name, step, std::regex("_step_([0-9]+)\\.png$"))) return std::nullopt;
+    if (path != nullptr) *path = now.back();
+    return std::stol(step[1]);
+  }
+  std::vector<std::string> display_env() const { return {"DISPLAY=" + display_}; }
+
+  fs::path folder_;
+  std::string display_;
+  std::unique_ptr<Started> xvfb_;
+};
+
+// Nobody touches the window: every output is byte for byte that of the same
+// world run without one.
+TEST_F(Window, AnUntouchedViewedRunWritesWhatAHeadlessRunWrites) {
+  const fs::path world = write_world(folder_, 60);
+  Started headless(run_args(world, folder_ / "headless", false), {"DISPLAY"}, folder_, "headless");
+  ASSERT_EQ(headless.wait(120.0), 0) << headless.err();
+  Started viewed(run_args(world, folder_ / "viewed", true), display_env(), folder_, "viewed");
+  ASSERT_EQ(viewed.wait(120.0), 0) << viewed.err();
+  int files = 0;
+  for (const auto &entry : fs::directory_iterator(folder_ / "headless")) {
+    ++files;
+    const fs::path other = folder_ / "viewed" / entry.path().filename();
+    EXPECT_TRUE(fs::exists(other)) << other;
+    EXPECT_TRUE(text_of(entry.path()) == text_of(other)) << entry.path().filename();
+  }
+  EXPECT_GE(files, 6);
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder_ / "viewed"), fs::directory_iterator{}),
+            files);
+}
+
+// Space holds the run where it is, the right arrow takes exactly one step,
+// and closing the paused window ends the run as an interrupt does, with
+// whole outputs. The window's own picture shows the robot on its floor.
+TEST_F(Window, PausesStepsOnceShowsTheRobotAndClosingEndsTheRunWhole) {
+  const fs::path world = write_world(folder_, 2000);
+  const fs::path out = folder_ / "out";
+  Started viewed(run_args(world, out, true), display_env(), folder_, "viewed");
+  const std::string id = window();
+  ASSERT_FALSE(id.empty()) << viewed.err();
+  std::this_thread::sleep_for(500ms);
+  key(id, "space");
+  fs::path first_picture;
+  const std::optional<long> paused_at = picture_step(id, out, &first_picture);
+  ASSERT_TRUE(paused_at) << viewed.err();
+  std::this_thread::sleep_for(700ms);
+  EXPECT_EQ(picture_step(id, out), paused_at) << "the step counter went on while paused";
+  key(id, "Right");
+  std::this_thread::sleep_for(700ms);
+  EXPECT_EQ(picture_step(id, out), *paused_at + 1);
+  key(id, "Right");
+  std::this_thread::sleep_for(700ms);
+  EXPECT_EQ(picture_step(id, out), *paused_at + 2);
+
+  const testpng::Picture picture = testpng::read(first_picture.string());
+  ASSERT_GT(picture.width, 0);
+  const Seen seen = seen_in(picture);
+  EXPECT_GT(seen.robot, 5000) << "the robot, lit grey";
+  EXPECT_GT(seen.floor, picture.width * picture.height / 4) << "the green floor";
+
+  close_window(id);
+  EXPECT_EQ(viewed.wait(60.0), 128 + SIGINT) << viewed.err();
+  EXPECT_NE(viewed.err().find("window was closed"), std::string::npos) << viewed.err();
+  const json report = json::parse(text_of(out / "report.json"));
+  EXPECT_EQ(report["interrupted"], true);
+  // One whole row a step taken, after the header.
+  std::istringstream state(text_of(out / "state.csv"));
+  long rows = -1;
+  for (std::string line; std::getline(state, line);) ++rows;
+  EXPECT_EQ(rows, *paused_at + 2);
+  const std::string trace = text_of(out / "trace.jsonl");
+  ASSERT_FALSE(trace.empty());
+  EXPECT_EQ(trace.back(), '\n');
+}
+
+// Closed while the run goes on at its own pace: the same whole end.
+TEST_F(Window, ClosingARunningWindowEndsTheRunAsAnInterruptDoes) {
+  const fs::path world = write_world(folder_, 2000);
+  const fs::path out = folder_ / "out";
+  Started viewed(run_args(world, out, true), display_env(), folder_, "viewed");
+  const std::string id = window();
+  ASSERT_FALSE(id.empty()) << viewed.err();
+  std::this_thread::sleep_for(1500ms);
+  close_window(id);
+  EXPECT_EQ(viewed.wait(60.0), 128 + SIGINT) << viewed.err();
+  const json report = json::parse(text_of(out / "report.json"));
+  EXPECT_EQ(report["interrupted"], true);
+  EXPECT_GT(report["steps"].get<long>(), 10);
+}
+
+// No display: one message naming DISPLAY and the headless way, status 2,
+// nothing written; for reacher-sim --view and for SIM_VIEW=1 alike.
+TEST(WindowWithoutDisplay, SaysSoAndEndsWithStatusTwo) {
+  const fs::path folder = test_folder();
+  const fs::path world = write_world(folder, 60);
+  Started through(run_args(world, folder / "through", true), {"DISPLAY", "WAYLAND_DISPLAY"}, folder,
+                  "through");
+  Started direct({REACHER_EXE},
+                 {"DISPLAY", "WAYLAND_DISPLAY", "SIM_VIEW=1", "SIM_WORLD=" + world.string(),
+                  "SIM_OUTPUT=" + (folder / "direct").string()},
+                 folder, "direct");
+  for (Started *run : {&through, &direct}) {
+    EXPECT_EQ(run->wait(60.0), 2) << run->err();
+    EXPECT_NE(run->err().find("DISPLAY is not set"), std::string::npos) << run->err();
+    EXPECT_NE(run->err().find("without --view"), std::string::npos) << run->err();
+  }
+  EXPECT_FALSE(fs::exists(folder / "through" / "report.json"));
+  EXPECT_FALSE(fs::exists(folder / "direct" / "report.json"));
+}
+
+}  // namespace
