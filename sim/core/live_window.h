@@ -4,10 +4,22 @@
 // run loop asks it how fast to go and when to hold, nothing more.
 #pragma once
 
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "sim/core/geometry.h"
+
 namespace sim {
+
+// A mark on the floor, in the top view's colours and shapes: where a reach
+// aimed, and where its foot came down (or hung, or was when the run ended).
+struct FloorMark {
+  enum class Kind { aimed, on_target, off_target, no_contact, unfinished };
+  Kind kind = Kind::aimed;
+  Vec3 at;  // world frame, metres; drawn on the floor below
+};
 
 class LiveWindow {
  public:
@@ -32,6 +44,17 @@ class LiveWindow {
     std::vector<unsigned char> rgb;
   };
   virtual bool take_picture(Picture &picture) = 0;
+  // The head camera's image as the controller last read it, shown in a
+  // corner, with the target window a reach was decided on outlined (its
+  // top-left pixel; side pixels a side).
+  struct Outline {
+    int x = 0;
+    int y = 0;
+    int side = 0;
+  };
+  virtual void set_inset(int width, int height, std::span<const unsigned char> rgb,
+                         std::optional<Outline> outline) = 0;
+  virtual void set_floor_marks(std::vector<FloorMark> marks) = 0;
 };
 
 }  // namespace sim

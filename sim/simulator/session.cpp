@@ -137,6 +137,8 @@ class Session {
   Session(const SessionSettings &settings, const Peer &peer) : settings_(settings), peer_(peer) {}
 
   int run();
+  // How many frames the window showed, and how fast.
+  void tell_frames() const;
 
  private:
   enum class Next { serve, gone };
@@ -165,6 +167,8 @@ class Session {
   void draw_window();
   std::string window_status() const;
   void save_picture();
+  // The controller read the camera's image: the window's inset shows it.
+  void image_seen();
 
   const SessionSettings &settings_;
   Peer peer_;
@@ -188,7 +192,16 @@ class Session {
   std::int64_t anchor_step_ = 0;
   double anchor_speed_ = -1.0;
   Clock::time_point last_frame_;
+  // Drawing takes at most about half the time, so that a window on a slow
+  // machine slows the run by half at worst: the next frame waits as long as
+  // the last one took.
+  Clock::duration last_frame_took_{};
+  std::int64_t frames_ = 0;
+  Clock::time_point first_frame_;
   int pictures_ = 0;
+  // The camera image as the controller last read it, and the step then.
+  std::vector<unsigned char> inset_;
+  std::int64_t inset_step_ = -1;
 };
 
 // Frames the window shows at most, a second.
@@ -248,14 +261,61 @@ void Session::save_picture() {
     std::fprintf(stderr, "sim: the window's picture: %s\n", path.c_str());
 }
 
+void Session::image_seen() {
+  if (!window_) return;
+  const std::span<unsigned char> image = shared_->image();
+  inset_.assign(image.begin(), image.end());
+  inset_step_ = world_->steps_done();
+}
+
 void Session::draw_window() {
+  const std::vector<Reach> reaches = world_->reaches().reaches();
+  std::optional<LiveWindow::Outline> outline;
+  std::vector<FloorMark> marks;
+  for (const Reach &reach : reaches) {
+    if (reach.decided_on && reach.decided_on->window && reach.decided_on->step == inset_step_)
+      outline = LiveWindow::Outline{reach.decided_on->window->x, reach.decided_on->window->y,
+                                    window_side};
+    const double floor_z = reach.placement ? reach.placement->foot.z : reach.end_foot.z;
+    switch (reach.outcome()) {
+      case ReachOutcome::on_target:
+      case ReachOutcome::off_target:
+        marks.push_back({FloorMark::Kind::aimed, {reach.aimed.x, reach.aimed.y, floor_z}});
+        marks.push_back({reach.outcome() == ReachOutcome::on_target ? FloorMark::Kind::on_target
+                                                                    : FloorMark::Kind::off_target,
+                         reach.placement->foot});
+        break;
+      case ReachOutcome::no_contact:
+        marks.push_back({FloorMark::Kind::no_contact, {reach.aimed.x, reach.aimed.y, floor_z}});
+        break;
+      case ReachOutcome::unfinished:
+        marks.push_back({FloorMark::Kind::unfinished, reach.end_foot});
+        break;
+    }
+  }
+  window_->set_floor_marks(std::move(marks));
+  if (!inset_.empty())
+    window_->set_inset(settings_.world.camera_width, settings_.world.camera_height, inset_,
+                       outline);
+  const Clock::time_point start = Clock::now();
   window_->show(window_status());
   last_frame_ = Clock::now();
+  last_frame_took_ = last_frame_ - start;
+  if (frames_++ == 0) first_frame_ = start;
   save_picture();
 }
 
+void Session::tell_frames() const {
+  if (!window_ || frames_ < 2) return;
+  const double seconds = std::chrono::duration<double>(last_frame_ - first_frame_).count();
+  if (seconds <= 0.0) return;
+  std::fprintf(stderr, "sim: the window showed %lld frames, %.1f a second\n",
+               static_cast<long long>(frames_), static_cast<double>(frames_ - 1) / seconds);
+}
+
 void Session::before_step() {
-  const double frame = 1.0 / window_frame_rate;
+  const double frame =
+      std::max(1.0 / window_frame_rate, std::chrono::duration<double>(last_frame_took_).count());
   const double step_s = settings_.world.time_step_ms / 1000.0;
   for (;;) {
     window_->wait(0.0);
@@ -394,6 +454,8 @@ void Session::play(const Record &record, std::string_view text) {
       break;
     case Op::get_image:
       world.camera_image(tag);
+      // Where reads are seen, the read is the look, not the fetch.
+      if (shared_->block().reads_watched.load(std::memory_order_relaxed) == 0) image_seen();
       break;
     case Op::get_width:
       world.camera_width(tag);
@@ -430,7 +492,10 @@ void Session::play_log() {
     const std::uint64_t read = block.read_generation.load(std::memory_order_acquire);
     if (read == read_played_ || block.read_at.load(std::memory_order_relaxed) > offset) return;
     read_played_ = read;
-    if (read == world_->camera().generation()) world_->image_read();
+    if (read == world_->camera().generation()) {
+      world_->image_read();
+      image_seen();
+    }
   };
   std::uint64_t at = 0;
   while (at < end) {
@@ -724,7 +789,10 @@ int Session::run() {
 }  // namespace
 
 int serve(const SessionSettings &settings, const Peer &peer) {
-  return Session(settings, peer).run();
+  Session session(settings, peer);
+  const int status = session.run();
+  session.tell_frames();
+  return status;
 }
 
 }  // namespace sim

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -19,6 +20,8 @@ constexpr std::array<double, 9> speeds{1.0 / 16, 1.0 / 8, 1.0 / 4, 1.0 / 2, 1.0,
                                        2.0,      4.0,     8.0,     16.0};
 constexpr int real_time = 4;  // speeds[real_time] == 1
 constexpr int as_fast_as_it_can = static_cast<int>(speeds.size());
+// The inset's longer side.
+constexpr double inset_side = 200.0;  // pixels
 
 // The last error GLFW reported, for messages.
 std::string glfw_error;
@@ -82,7 +85,6 @@ PhysicsWindow::PhysicsWindow(const mjModel &model, const mjData &data)
   glfwSetErrorCallback(on_glfw_error);
   if (glfwInit() != GLFW_TRUE) throw RunError(no_display_message(glfw_error));
   const OffscreenKept kept;
-  glfwWindowHint(GLFW_SAMPLES, 4);
   window_ = glfwCreateWindow(1024, 640, "reacher-sim", nullptr, nullptr);
   if (window_ == nullptr) {
     glfwTerminate();
@@ -132,7 +134,9 @@ void PhysicsWindow::show(const std::string &status) {
   mjv_updateScene(&model_, const_cast<mjData *>(&data_), &options_, nullptr, &camera_, mjCAT_ALL,
                   &scene_);
   mjr_setBuffer(mjFB_WINDOW, &context_);
+  add_floor_marks();
   mjr_render(viewport, &scene_, &context_);
+  draw_inset(viewport);
   mjr_overlay(mjFONT_NORMAL, mjGRID_BOTTOMLEFT, viewport, status.c_str(), nullptr, &context_);
   if (help_) mjr_overlay(mjFONT_NORMAL, mjGRID_TOPLEFT, viewport, help_keys, help_what, &context_);
   if (picture_asked_) {
@@ -171,6 +175,105 @@ bool PhysicsWindow::take_picture(Picture &picture) {
   picture = std::move(*picture_);
   picture_.reset();
   return true;
+}
+
+void PhysicsWindow::set_inset(int width, int height, std::span<const unsigned char> rgb,
+                              std::optional<Outline> outline) {
+  if (width < 1 || height < 1 ||
+      rgb.size() != static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3u) {
+    inset_.clear();
+    return;
+  }
+  // A quarter of the window's height or so, whatever the camera's size.
+  const double scale = inset_side / std::max(width, height);
+  inset_width_ = std::max(1, static_cast<int>(width * scale));
+  inset_height_ = std::max(1, static_cast<int>(height * scale));
+  inset_.resize(static_cast<std::size_t>(inset_width_) * static_cast<std::size_t>(inset_height_) *
+                3u);
+  for (int y = 0; y < inset_height_; ++y) {
+    const int from_y = std::min(height - 1, static_cast<int>(y / scale));
+    for (int x = 0; x < inset_width_; ++x) {
+      const int from_x = std::min(width - 1, static_cast<int>(x / scale));
+      const std::size_t from = (static_cast<std::size_t>(from_y) * static_cast<std::size_t>(width) +
+                                static_cast<std::size_t>(from_x)) *
+                               3u;
+      const std::size_t to = (static_cast<std::size_t>(inset_height_ - 1 - y) *
+                                  static_cast<std::size_t>(inset_width_) +
+                              static_cast<std::size_t>(x)) *
+                             3u;
+      std::memcpy(inset_.data() + to, rgb.data() + from, 3);
+    }
+  }
+  outline_.reset();
+  if (outline)
+    outline_ = Outline{static_cast<int>(outline->x * scale), static_cast<int>(outline->y * scale),
+                       std::max(3, static_cast<int>(outline->side * scale))};
+}
+
+void PhysicsWindow::draw_inset(const mjrRect &viewport) {
+  if (inset_.empty()) return;
+  const int left = viewport.width - inset_width_ - 12;
+  const int bottom = viewport.height - inset_height_ - 12;
+  if (left < 0 || bottom < 0) return;
+  const float frame[4] = {1.0f, 1.0f, 1.0f, 1.0f};
+  mjr_rectangle({left - 2, bottom - 2, inset_width_ + 4, inset_height_ + 4}, frame[0], frame[1],
+                frame[2], frame[3]);
+  mjr_drawPixels(inset_.data(), nullptr, {left, bottom, inset_width_, inset_height_}, &context_);
+  if (!outline_) return;
+  // The window outlined in yellow, 2 pixels thick, clipped to the inset.
+  const int x0 = std::clamp(left + outline_->x - 2, left, left + inset_width_);
+  const int x1 = std::clamp(left + outline_->x + outline_->side + 2, left, left + inset_width_);
+  const int top = bottom + inset_height_;
+  const int y1 = std::clamp(top - outline_->y + 2, bottom, top);
+  const int y0 = std::clamp(top - outline_->y - outline_->side - 2, bottom, top);
+  if (x1 - x0 < 2 || y1 - y0 < 2) return;
+  for (const mjrRect edge : {mjrRect{x0, y0, x1 - x0, 2}, mjrRect{x0, y1 - 2, x1 - x0, 2},
+                             mjrRect{x0, y0, 2, y1 - y0}, mjrRect{x1 - 2, y0, 2, y1 - y0}})
+    mjr_rectangle(edge, 1.0f, 0.85f, 0.0f, 1.0f);
+}
+
+void PhysicsWindow::add_floor_marks() {
+  const auto add = [&](int type, std::array<mjtNum, 3> size, const Vec3 &at, double turn,
+                       std::array<float, 4> rgba) {
+    if (scene_.ngeom >= scene_.maxgeom) return;
+    mjvGeom *geom = scene_.geoms + scene_.ngeom;
+    const mjtNum c = std::cos(turn);
+    const mjtNum s = std::sin(turn);
+    const mjtNum turned[9] = {c, -s, 0.0, s, c, 0.0, 0.0, 0.0, 1.0};
+    const mjtNum where[3] = {at.x, at.y, at.z};
+    mjv_initGeom(geom, type, size.data(), where, turned, rgba.data());
+    geom->category = mjCAT_DECOR;
+    geom->emission = 0.6f;
+    ++scene_.ngeom;
+  };
+  // The top view's inks: green on a disc, black off every disc, purple hung
+  // in the air, orange cut off by the run's end; aimed points small and white.
+  constexpr double quarter = 0.78539816339744831;
+  // On the floor the robot stands on, just above a disc's top.
+  const int floor = mj_name2id(&model_, mjOBJ_GEOM, "floor");
+  const double floor_z = floor >= 0 ? model_.geom_pos[3 * floor + 2] : 0.0;
+  for (const FloorMark &mark : marks_) {
+    Vec3 at = mark.at;
+    at.z = floor_z + 0.0012;
+    switch (mark.kind) {
+      case FloorMark::Kind::aimed:
+        add(mjGEOM_SPHERE, {0.0015, 0.0015, 0.0015}, at, 0.0, {1.0f, 1.0f, 1.0f, 1.0f});
+        break;
+      case FloorMark::Kind::on_target:
+        add(mjGEOM_CYLINDER, {0.0035, 0.0005, 0.0}, at, 0.0, {0.05f, 0.6f, 0.25f, 1.0f});
+        break;
+      case FloorMark::Kind::off_target:
+        for (const double turn : {quarter, -quarter})
+          add(mjGEOM_BOX, {0.005, 0.0008, 0.0005}, at, turn, {0.05f, 0.05f, 0.05f, 1.0f});
+        break;
+      case FloorMark::Kind::no_contact:
+        add(mjGEOM_SPHERE, {0.003, 0.003, 0.003}, at, 0.0, {0.55f, 0.15f, 0.65f, 1.0f});
+        break;
+      case FloorMark::Kind::unfinished:
+        add(mjGEOM_BOX, {0.003, 0.003, 0.0005}, at, quarter, {0.85f, 0.45f, 0.0f, 1.0f});
+        break;
+    }
+  }
 }
 
 void PhysicsWindow::key(int key, int mods) {

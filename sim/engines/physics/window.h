@@ -10,6 +10,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "sim/core/live_window.h"
 
@@ -36,6 +38,9 @@ class PhysicsWindow final : public LiveWindow {
   bool take_step() override;
   double speed() const override;
   bool take_picture(Picture &picture) override;
+  void set_inset(int width, int height, std::span<const unsigned char> rgb,
+                 std::optional<Outline> outline) override;
+  void set_floor_marks(std::vector<FloorMark> marks) override { marks_ = std::move(marks); }
 
  private:
   static void on_key(GLFWwindow *window, int key, int scancode, int action, int mods);
@@ -43,6 +48,8 @@ class PhysicsWindow final : public LiveWindow {
   static void on_move(GLFWwindow *window, double x, double y);
   static void on_scroll(GLFWwindow *window, double dx, double dy);
   void key(int key, int mods);
+  void add_floor_marks();
+  void draw_inset(const mjrRect &viewport);
 
   const mjModel &model_;
   const mjData &data_;
@@ -57,6 +64,12 @@ class PhysicsWindow final : public LiveWindow {
   bool help_ = false;
   bool picture_asked_ = false;
   std::optional<Picture> picture_;
+  std::vector<FloorMark> marks_;
+  // The inset as drawn: rows bottom to top, scaled.
+  std::vector<unsigned char> inset_;
+  int inset_width_ = 0;
+  int inset_height_ = 0;
+  std::optional<Outline> outline_;  // in the inset's pixels, rows top to bottom
   // The mouse: which buttons are down, and where it was.
   bool left_ = false;
   bool right_ = false;
