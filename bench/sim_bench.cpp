@@ -171,4 +171,27 @@ void SimFirstSideViewRender(benchmark::State &state) {
 }
 BENCHMARK(SimFirstSideViewRender);
 
+// The same with a world's most discs (1000) on the largest camera, all behind
+// the robot where no view sees them (argument 0) or all before it in the left
+// view (argument 1): discs out of view cost next to nothing.
+void SimFirstSideViewRenderOfTheMostDiscs(benchmark::State &state) {
+  sim::WorldConfig config = bench_world();
+  config.camera_width = config.camera_height = 1024;
+  for (int i = 0; i < 1000; ++i) {
+    const double x = state.range(0) == 0 ? -0.5 - 0.001 * i : 0.01 + 0.004 * (i % 30);
+    config.targets.push_back({x, 0.01 + 0.004 * (i / 30), 0.002, {214, 30, 30}});
+  }
+  sim::SetPoints set_points;
+  set_points.set(sim::head_pan_joint, 0.4);
+  for (auto _ : state) {
+    sim::KinematicEngine engine(config);
+    sim::CameraDevice camera(config);
+    engine.advance(set_points);
+    engine.advance(set_points);
+    camera.update(engine, set_points);
+    benchmark::DoNotOptimize(camera.image()[0]);
+  }
+}
+BENCHMARK(SimFirstSideViewRenderOfTheMostDiscs)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
 }  // namespace

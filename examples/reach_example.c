@@ -4,10 +4,11 @@
  * The library calls init once, then step again and again until the
  * simulation ends; the process ends inside robot_step then, so step never
  * needs to know when to stop. */
-#include <controller.h>
-#include <controller/robot.h>
 #include <stdarg.h>
 #include <stdio.h>
+
+#include <controller.h>
+#include <controller/robot.h>
 
 /* What each robot_step call asks for, in milliseconds: one step of the
  * default world (32 ms a step). */

@@ -43,6 +43,28 @@ const char *torso_name(Torso torso);
 // The torso a name stands for, if any.
 std::optional<Torso> torso_named(std::string_view name);
 
+// How a world's robot departs from the model the controller was made for:
+// what a real robot varies. Each default is the model's own value (see
+// sim/core/factors.h for the keys, ranges and units).
+struct Factors {
+  // The physics engine's robot standing on its feet.
+  double friction = 0.4;          // the paws' and the floor's friction coefficient
+  double servo_strength = 1.0;    // scales every leg servo's gains and torque limit
+  double servo_latency_ms = 0.0;  // a set-point takes effect this much later
+  double payload_kg = 0.0;        // a mass strapped to the middle of the back
+  // The physics engine's camera, turned from its calibrated mount in its own
+  // frame, and its field of view off its calibrated value (degrees).
+  double roll_error_deg = 0.0;
+  double pitch_error_deg = 0.0;
+  double yaw_error_deg = 0.0;
+  double fov_error_deg = 0.0;
+  // Either engine's camera: every level scaled by gain, plus Gaussian noise
+  // of this sigma, rounded and clipped to 0..255.
+  double noise = 0.0;  // levels
+  double gain = 1.0;
+  bool operator==(const Factors &) const = default;
+};
+
 struct WorldConfig {
   std::string file;  // where it came from, for messages
   EngineKind engine = EngineKind::physics;
@@ -68,6 +90,8 @@ struct WorldConfig {
   double stuck_after_s = 0.0;
   std::vector<Target> targets;
   std::vector<Block> blocks;
+  Factors factors;
+  std::int64_t seed = 0;  // seeds every random factor: same seed, same run
 };
 
 }  // namespace sim

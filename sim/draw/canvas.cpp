@@ -1,6 +1,7 @@
 #include "sim/draw/canvas.h"
 
 #include <cairo-ft.h>
+#include <cairo.h>
 #include <ft2build.h>
 #include FT_FREETYPE_H
 
@@ -8,6 +9,8 @@
 #include <cmath>
 #include <cstdio>
 #include <numbers>
+
+#include "sim/core/utf8.h"
 
 namespace sim::draw {
 
@@ -59,19 +62,32 @@ std::string with_minus_signs(const char *text) {
 
 }  // namespace
 
+struct Canvas::Surface {
+  cairo_surface_t *surface = nullptr;
+  cairo_t *cr = nullptr;
+  ~Surface() {
+    cairo_destroy(cr);
+    cairo_surface_destroy(surface);
+  }
+};
+
+namespace {
+
 void set_colour(cairo_t *cr, Colour colour) {
   cairo_set_source_rgba(cr, colour.r, colour.g, colour.b, colour.a);
 }
 
-Canvas::Canvas(int width, int height)
-    : surface_(
-          cairo_image_surface_create(CAIRO_FORMAT_RGB24, std::max(width, 1), std::max(height, 1))),
-      cr_(cairo_create(surface_)) {
-  set_colour(cr_, paper);
-  cairo_paint(cr_);
-  prepare_text(cr_);
+void use_font(cairo_t *cr, double size, Weight weight = Weight::normal) {
+  if (cairo_font_face_t *loaded = face(weight); loaded != nullptr)
+    cairo_set_font_face(cr, loaded);
+  else  // Without the font file, the system's own sans-serif still gives readable text.
+    cairo_select_font_face(
+        cr, "sans-serif", CAIRO_FONT_SLANT_NORMAL,
+        weight == Weight::bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
+  cairo_set_font_size(cr, size);
 }
 
+// Text is placed the same on every machine: unhinted, in grey levels.
 void prepare_text(cairo_t *cr) {
   cairo_font_options_t *options = cairo_font_options_create();
   cairo_font_options_set_antialias(options, CAIRO_ANTIALIAS_GRAY);
@@ -79,27 +95,11 @@ void prepare_text(cairo_t *cr) {
   cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
   cairo_set_font_options(cr, options);
   cairo_font_options_destroy(options);
-  use_font(cr, 13.0);
+  use_font(cr, 13.0, Weight::normal);
 }
 
-Canvas::~Canvas() {
-  cairo_destroy(cr_);
-  cairo_surface_destroy(surface_);
-}
-
-std::string Canvas::png() const {
-  if (cairo_status(cr_) != CAIRO_STATUS_SUCCESS) return "";
-  cairo_surface_flush(surface_);
-  std::string bytes;
-  const auto append = [](void *to, const unsigned char *data, unsigned int size) {
-    static_cast<std::string *>(to)->append(reinterpret_cast<const char *>(data), size);
-    return CAIRO_STATUS_SUCCESS;
-  };
-  if (cairo_surface_write_to_png_stream(surface_, append, &bytes) != CAIRO_STATUS_SUCCESS)
-    return "";
-  return bytes;
-}
-
+// A Cairo image of `rows` rows of `width` pixels copied from packed RGB
+// bytes, three a pixel. Its status says whether it could be made.
 cairo_surface_t *rgb_image(const unsigned char *rgb, int width, int rows) {
   cairo_surface_t *image = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, rows);
   unsigned char *data = cairo_image_surface_get_data(image);
@@ -116,24 +116,6 @@ cairo_surface_t *rgb_image(const unsigned char *rgb, int width, int rows) {
   return image;
 }
 
-void use_font(cairo_t *cr, double size, Weight weight) {
-  if (cairo_font_face_t *loaded = face(weight); loaded != nullptr)
-    cairo_set_font_face(cr, loaded);
-  else  // Without the font file, the system's own sans-serif still gives readable text.
-    cairo_select_font_face(
-        cr, "sans-serif", CAIRO_FONT_SLANT_NORMAL,
-        weight == Weight::bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
-  cairo_set_font_size(cr, size);
-}
-
-double text_width(cairo_t *cr, std::string_view words) {
-  const std::string copy(words);
-  cairo_text_extents_t extents;
-  cairo_text_extents(cr, copy.c_str(), &extents);
-  return extents.x_advance;
-}
-
-namespace {
 // The pen position that puts the text's box at the anchor.
 std::pair<double, double> pen(cairo_t *cr, double x, double y, double width, Align align,
                               Baseline baseline) {
@@ -146,12 +128,253 @@ std::pair<double, double> pen(cairo_t *cr, double x, double y, double width, Ali
   if (baseline == Baseline::bottom) y -= font.descent;
   return {x, y};
 }
+
 }  // namespace
 
-double text(cairo_t *cr, double x, double y, std::string_view words, Align align,
-            Baseline baseline) {
-  const std::string copy(words);
-  const double width = text_width(cr, copy);
+// Paths.
+
+Path &Path::move_to(double x, double y) {
+  steps_.push_back({Kind::move, {x, y}});
+  return *this;
+}
+
+Path &Path::line_to(double x, double y) {
+  steps_.push_back({Kind::line, {x, y}});
+  return *this;
+}
+
+Path &Path::curve_to(double x1, double y1, double x2, double y2, double x3, double y3) {
+  steps_.push_back({Kind::curve, {x1, y1, x2, y2, x3, y3}});
+  return *this;
+}
+
+Path &Path::circle(double x, double y, double radius) {
+  steps_.push_back({Kind::circle, {x, y, radius}});
+  return *this;
+}
+
+Path &Path::rectangle(Box box) {
+  steps_.push_back({Kind::rectangle, {box.x, box.y, box.width, box.height}});
+  return *this;
+}
+
+Path &Path::close() {
+  steps_.push_back({Kind::close, {}});
+  return *this;
+}
+
+Path Path::polygon(std::span<const Vec2> points) {
+  Path path;
+  for (const Vec2 &point : points) path.line_to(point.x, point.y);
+  return path.close();
+}
+
+void Canvas::trace(const Path &path) {
+  cairo_t *cr = surface_->cr;
+  cairo_new_path(cr);
+  for (const Path::Step &step : path.steps_) {
+    const double *v = step.v;
+    switch (step.kind) {
+      case Path::Kind::move:
+        cairo_move_to(cr, v[0], v[1]);
+        break;
+      case Path::Kind::line:
+        cairo_line_to(cr, v[0], v[1]);
+        break;
+      case Path::Kind::curve:
+        cairo_curve_to(cr, v[0], v[1], v[2], v[3], v[4], v[5]);
+        break;
+      case Path::Kind::circle:
+        cairo_new_sub_path(cr);
+        cairo_arc(cr, v[0], v[1], v[2], 0.0, 2.0 * std::numbers::pi);
+        break;
+      case Path::Kind::rectangle:
+        cairo_rectangle(cr, v[0], v[1], v[2], v[3]);
+        break;
+      case Path::Kind::close:
+        cairo_close_path(cr);
+        break;
+    }
+  }
+}
+
+namespace {
+// Strokes the current path as `line` says, and leaves the canvas's line
+// settings as they were.
+void stroke_path(cairo_t *cr, const Line &line) {
+  cairo_save(cr);
+  if (!line.smooth) cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
+  set_colour(cr, line.colour);
+  cairo_set_line_width(cr, line.width);
+  cairo_set_line_cap(cr, line.cap == Cap::round ? CAIRO_LINE_CAP_ROUND : CAIRO_LINE_CAP_BUTT);
+  cairo_set_line_join(cr, line.join == Join::round ? CAIRO_LINE_JOIN_ROUND : CAIRO_LINE_JOIN_MITER);
+  if (!line.dashes.empty())
+    cairo_set_dash(cr, line.dashes.data(), static_cast<int>(line.dashes.size()), 0.0);
+  cairo_stroke(cr);
+  cairo_restore(cr);
+}
+}  // namespace
+
+// The canvas.
+
+Canvas::Canvas(int width, int height) : surface_(std::make_unique<Surface>()) {
+  surface_->surface =
+      cairo_image_surface_create(CAIRO_FORMAT_RGB24, std::max(width, 1), std::max(height, 1));
+  surface_->cr = cairo_create(surface_->surface);
+  set_colour(surface_->cr, paper);
+  cairo_paint(surface_->cr);
+  prepare_text(surface_->cr);
+}
+
+Canvas::Canvas(const unsigned char *rgb, int width, int rows)
+    : surface_(std::make_unique<Surface>()) {
+  surface_->surface = rgb_image(rgb, std::max(width, 1), std::max(rows, 1));
+  surface_->cr = cairo_create(surface_->surface);
+  prepare_text(surface_->cr);
+}
+
+Canvas::~Canvas() = default;
+
+std::string Canvas::png() const {
+  if (cairo_status(surface_->cr) != CAIRO_STATUS_SUCCESS) return "";
+  cairo_surface_flush(surface_->surface);
+  std::string bytes;
+  const auto append = [](void *to, const unsigned char *data, unsigned int size) {
+    static_cast<std::string *>(to)->append(reinterpret_cast<const char *>(data), size);
+    return CAIRO_STATUS_SUCCESS;
+  };
+  if (cairo_surface_write_to_png_stream(surface_->surface, append, &bytes) != CAIRO_STATUS_SUCCESS)
+    return "";
+  return bytes;
+}
+
+std::vector<unsigned char> Canvas::rgb() const {
+  if (cairo_status(surface_->cr) != CAIRO_STATUS_SUCCESS) return {};
+  cairo_surface_flush(surface_->surface);
+  const unsigned char *data = cairo_image_surface_get_data(surface_->surface);
+  if (data == nullptr) return {};
+  const int width = cairo_image_surface_get_width(surface_->surface);
+  const int rows = cairo_image_surface_get_height(surface_->surface);
+  const int stride = cairo_image_surface_get_stride(surface_->surface);
+  std::vector<unsigned char> out;
+  out.reserve(static_cast<std::size_t>(width) * static_cast<std::size_t>(rows) * 3u);
+  for (int row = 0; row < rows; ++row) {
+    const auto *in =
+        reinterpret_cast<const std::uint32_t *>(data + static_cast<std::ptrdiff_t>(row) * stride);
+    for (int x = 0; x < width; ++x) {
+      out.push_back(static_cast<unsigned char>(in[x] >> 16));
+      out.push_back(static_cast<unsigned char>(in[x] >> 8));
+      out.push_back(static_cast<unsigned char>(in[x]));
+    }
+  }
+  return out;
+}
+
+void Canvas::fill(const Path &path, Colour colour) {
+  trace(path);
+  set_colour(surface_->cr, colour);
+  cairo_fill(surface_->cr);
+}
+
+void Canvas::stroke(const Path &path, const Line &line) {
+  trace(path);
+  stroke_path(surface_->cr, line);
+}
+
+void Canvas::fill_and_stroke(const Path &path, Colour fill, const Line &edge) {
+  trace(path);
+  set_colour(surface_->cr, fill);
+  cairo_fill_preserve(surface_->cr);
+  stroke_path(surface_->cr, edge);
+}
+
+void Canvas::dot(double x, double y, double radius, Colour colour) {
+  fill(Path().circle(x, y, radius), colour);
+}
+
+void Canvas::ring(double x, double y, double radius, const Line &line) {
+  stroke(Path().circle(x, y, radius), line);
+}
+
+void Canvas::cross(double x, double y, double half, const Line &line) {
+  stroke(Path()
+             .move_to(x - half, y - half)
+             .line_to(x + half, y + half)
+             .move_to(x - half, y + half)
+             .line_to(x + half, y - half),
+         line);
+}
+
+void Canvas::line(double x0, double y0, double x1, double y1, const Line &line) {
+  stroke(Path().move_to(x0, y0).line_to(x1, y1), line);
+}
+
+void Canvas::fill_box(Box box, Colour colour) { fill(Path().rectangle(box), colour); }
+
+void Canvas::outline_box(Box box, const Line &line) { stroke(Path().rectangle(box), line); }
+
+void Canvas::wash(Colour colour) {
+  set_colour(surface_->cr, colour);
+  cairo_paint(surface_->cr);
+}
+
+void Canvas::gradient_box(Box box, std::span<const Stop> stops) {
+  cairo_t *cr = surface_->cr;
+  cairo_pattern_t *gradient = cairo_pattern_create_linear(0.0, box.bottom(), 0.0, box.y);
+  for (const Stop &stop : stops)
+    cairo_pattern_add_color_stop_rgba(gradient, stop.offset, stop.colour.r, stop.colour.g,
+                                      stop.colour.b, stop.colour.a);
+  cairo_new_path(cr);
+  cairo_rectangle(cr, box.x, box.y, box.width, box.height);
+  cairo_set_source(cr, gradient);
+  cairo_fill(cr);
+  cairo_pattern_destroy(gradient);
+}
+
+void Canvas::image(const unsigned char *rgb, int width, int height, double x, double y, int zoom) {
+  cairo_t *cr = surface_->cr;
+  cairo_surface_t *image = rgb_image(rgb, width, height);
+  cairo_save(cr);
+  cairo_new_path(cr);
+  cairo_rectangle(cr, x, y, width * zoom, height * zoom);
+  cairo_clip(cr);
+  cairo_translate(cr, x, y);
+  cairo_scale(cr, zoom, zoom);
+  cairo_set_source_surface(cr, image, 0.0, 0.0);
+  cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
+  cairo_paint(cr);
+  cairo_restore(cr);
+  cairo_surface_destroy(image);
+}
+
+Canvas::Clip::Clip(Canvas &canvas, Box box) : canvas_(canvas) {
+  cairo_t *cr = canvas_.surface_->cr;
+  cairo_save(cr);
+  cairo_new_path(cr);
+  cairo_rectangle(cr, box.x, box.y, box.width, box.height);
+  cairo_clip(cr);
+}
+
+Canvas::Clip::~Clip() { cairo_restore(canvas_.surface_->cr); }
+
+// Text.
+
+void Canvas::colour(Colour colour) { set_colour(surface_->cr, colour); }
+
+void Canvas::font(double size, Weight weight) { use_font(surface_->cr, size, weight); }
+
+double Canvas::text_width(std::string_view words) {
+  // Cairo draws nothing more after text that is not UTF-8.
+  const std::string copy = valid_utf8(words);
+  cairo_text_extents_t extents;
+  cairo_text_extents(surface_->cr, copy.c_str(), &extents);
+  return extents.x_advance;
+}
+
+double Canvas::text(double x, double y, std::string_view words, Align align, Baseline baseline) {
+  cairo_t *cr = surface_->cr;
+  const std::string copy = valid_utf8(words);
+  const double width = text_width(copy);
   const auto [px, py] = pen(cr, x, y, width, align, baseline);
   cairo_move_to(cr, px, py);
   cairo_show_text(cr, copy.c_str());
@@ -159,18 +382,20 @@ double text(cairo_t *cr, double x, double y, std::string_view words, Align align
   return width;
 }
 
-void upward_text(cairo_t *cr, double x, double y, std::string_view words) {
+void Canvas::upward_text(double x, double y, std::string_view words) {
+  cairo_t *cr = surface_->cr;
   cairo_save(cr);
   cairo_translate(cr, x, y);
   cairo_rotate(cr, -std::numbers::pi / 2.0);
-  text(cr, 0.0, 0.0, words, Align::centre, Baseline::middle);
+  text(0.0, 0.0, words, Align::centre, Baseline::middle);
   cairo_restore(cr);
 }
 
-void haloed_text(cairo_t *cr, double x, double y, std::string_view words, Align align,
-                 Baseline baseline, Colour colour) {
-  const std::string copy(words);
-  const auto [px, py] = pen(cr, x, y, text_width(cr, copy), align, baseline);
+void Canvas::haloed_text(double x, double y, std::string_view words, Align align, Baseline baseline,
+                         Colour colour) {
+  cairo_t *cr = surface_->cr;
+  const std::string copy = valid_utf8(words);
+  const auto [px, py] = pen(cr, x, y, text_width(copy), align, baseline);
   cairo_save(cr);
   cairo_move_to(cr, px, py);
   cairo_text_path(cr, copy.c_str());
@@ -233,12 +458,8 @@ std::string number(double value, int digits) {
   return with_minus_signs(buffer);
 }
 
-void clip_to(cairo_t *cr, Box box) {
-  cairo_rectangle(cr, box.x, box.y, box.width, box.height);
-  cairo_clip(cr);
-}
-
-void vertical_grid(cairo_t *cr, Box box, const Scale &x, const Ticks &ticks) {
+void Canvas::vertical_grid(Box box, const Scale &x, const Ticks &ticks) {
+  cairo_t *cr = surface_->cr;
   cairo_save(cr);
   set_colour(cr, grid_ink);
   cairo_set_line_width(cr, 1.0);
@@ -251,7 +472,8 @@ void vertical_grid(cairo_t *cr, Box box, const Scale &x, const Ticks &ticks) {
   cairo_restore(cr);
 }
 
-void horizontal_grid(cairo_t *cr, Box box, const Scale &y, const Ticks &ticks) {
+void Canvas::horizontal_grid(Box box, const Scale &y, const Ticks &ticks) {
+  cairo_t *cr = surface_->cr;
   cairo_save(cr);
   set_colour(cr, grid_ink);
   cairo_set_line_width(cr, 1.0);
@@ -264,7 +486,8 @@ void horizontal_grid(cairo_t *cr, Box box, const Scale &y, const Ticks &ticks) {
   cairo_restore(cr);
 }
 
-void bottom_ticks(cairo_t *cr, Box box, const Scale &x, const Ticks &ticks, bool labels) {
+void Canvas::bottom_ticks(Box box, const Scale &x, const Ticks &ticks, bool labels) {
+  cairo_t *cr = surface_->cr;
   cairo_save(cr);
   set_colour(cr, ink);
   cairo_set_line_width(cr, 1.0);
@@ -276,12 +499,13 @@ void bottom_ticks(cairo_t *cr, Box box, const Scale &x, const Ticks &ticks, bool
   cairo_stroke(cr);
   if (labels)
     for (const double value : ticks.values)
-      text(cr, x(value), box.bottom() + 7.0, tick_label(value, ticks.step), Align::centre,
+      text(x(value), box.bottom() + 7.0, tick_label(value, ticks.step), Align::centre,
            Baseline::top);
   cairo_restore(cr);
 }
 
-void left_ticks(cairo_t *cr, Box box, const Scale &y, const Ticks &ticks) {
+void Canvas::left_ticks(Box box, const Scale &y, const Ticks &ticks) {
+  cairo_t *cr = surface_->cr;
   cairo_save(cr);
   set_colour(cr, ink);
   cairo_set_line_width(cr, 1.0);
@@ -292,11 +516,12 @@ void left_ticks(cairo_t *cr, Box box, const Scale &y, const Ticks &ticks) {
   }
   cairo_stroke(cr);
   for (const double value : ticks.values)
-    text(cr, box.x - 8.0, y(value), tick_label(value, ticks.step), Align::right, Baseline::middle);
+    text(box.x - 8.0, y(value), tick_label(value, ticks.step), Align::right, Baseline::middle);
   cairo_restore(cr);
 }
 
-void frame(cairo_t *cr, Box box) {
+void Canvas::frame(Box box) {
+  cairo_t *cr = surface_->cr;
   cairo_save(cr);
   set_colour(cr, muted_ink);
   cairo_set_line_width(cr, 1.0);
@@ -323,23 +548,24 @@ void legend_background(cairo_t *cr, Box box) {
 }
 }  // namespace
 
-Box legend_column(cairo_t *cr, double x, double y, const std::vector<LegendEntry> &entries,
-                  double font_size) {
+Box Canvas::legend_column(double x, double y, const std::vector<LegendEntry> &entries,
+                          double font_size) {
+  cairo_t *cr = surface_->cr;
   cairo_save(cr);
   use_font(cr, font_size);
   const double row = std::round(font_size * 1.7);
   double widest = 0.0;
-  for (const LegendEntry &entry : entries) widest = std::max(widest, text_width(cr, entry.label));
+  for (const LegendEntry &entry : entries) widest = std::max(widest, text_width(entry.label));
   const Box box{x, y, 2 * legend_padding + swatch_width + swatch_gap + std::ceil(widest),
                 2 * legend_padding + row * static_cast<double>(entries.size())};
   legend_background(cr, box);
   double middle = y + legend_padding + row / 2.0;
   for (const LegendEntry &entry : entries) {
     cairo_save(cr);
-    entry.swatch(cr, x + legend_padding + swatch_width / 2.0, middle);
+    entry.swatch(*this, x + legend_padding + swatch_width / 2.0, middle);
     cairo_restore(cr);
     set_colour(cr, ink);
-    text(cr, x + legend_padding + swatch_width + swatch_gap, middle, entry.label, Align::left,
+    text(x + legend_padding + swatch_width + swatch_gap, middle, entry.label, Align::left,
          Baseline::middle);
     middle += row;
   }
@@ -347,26 +573,27 @@ Box legend_column(cairo_t *cr, double x, double y, const std::vector<LegendEntry
   return box;
 }
 
-Box legend_row(cairo_t *cr, double x, double y, const std::vector<LegendEntry> &entries,
-               double font_size) {
+Box Canvas::legend_row(double x, double y, const std::vector<LegendEntry> &entries,
+                       double font_size) {
+  cairo_t *cr = surface_->cr;
   cairo_save(cr);
   use_font(cr, font_size);
   const double row = std::round(font_size * 1.7);
   constexpr double entry_gap = 26.0;
   double width = 2 * legend_padding - entry_gap;
   for (const LegendEntry &entry : entries)
-    width += swatch_width + swatch_gap + text_width(cr, entry.label) + entry_gap;
+    width += swatch_width + swatch_gap + text_width(entry.label) + entry_gap;
   const Box box{x, y, std::ceil(width), 2 * legend_padding + row};
   legend_background(cr, box);
   double left = x + legend_padding;
   const double middle = y + legend_padding + row / 2.0;
   for (const LegendEntry &entry : entries) {
     cairo_save(cr);
-    entry.swatch(cr, left + swatch_width / 2.0, middle);
+    entry.swatch(*this, left + swatch_width / 2.0, middle);
     cairo_restore(cr);
     set_colour(cr, ink);
     left += swatch_width + swatch_gap;
-    left += text(cr, left, middle, entry.label, Align::left, Baseline::middle) + entry_gap;
+    left += text(left, middle, entry.label, Align::left, Baseline::middle) + entry_gap;
   }
   cairo_restore(cr);
   return box;

@@ -13,7 +13,7 @@ namespace sim::draw {
 namespace {
 
 // A point far beyond the picture brought in along its direction from the
-// body's origin, so the drawing never sees numbers cairo cannot hold.
+// body's origin, so the drawing never sees numbers too large for it.
 Vec2 bounded(Vec2 point) {
   constexpr double far = 3.0;  // m
   const double length = std::hypot(point.x, point.y);
@@ -21,19 +21,23 @@ Vec2 bounded(Vec2 point) {
   return {point.x / length * far, point.y / length * far};
 }
 
-void trace_outline(cairo_t *cr, const Map &map, const std::vector<Vec2> &outline) {
-  for (const Vec2 &point : outline) cairo_line_to(cr, map.column(point.y), map.row(point.x));
-  cairo_close_path(cr);
+// A view's outline in pixels, closed.
+Path outline_path(const Map &map, const std::vector<Vec2> &outline) {
+  Path path;
+  for (const Vec2 &point : outline) path.line_to(map.column(point.y), map.row(point.x));
+  return path.close();
 }
 
 // The dashed line of the feet's reach, on the map and in the legend alike.
-void stroke_reach_edge(cairo_t *cr) {
-  set_colour(cr, reach_ink);
-  cairo_set_line_width(cr, 1.4);
-  const double dashes[] = {6.0, 4.0};
-  cairo_set_dash(cr, dashes, 2, 0.0);
-  cairo_stroke(cr);
-  cairo_set_dash(cr, nullptr, 0, 0.0);
+const Line reach_edge{reach_ink, 1.4, Cap::butt, Join::miter, {6.0, 4.0}};
+
+// How far a front foot reaches around the hip at pixel (x, y): a faint disc,
+// and a dashed edge.
+void shade_reach(Canvas &canvas, double x, double y, double radius) {
+  canvas.dot(x, y, radius, {0.0, 0.0, 0.0, 0.04});
+}
+void outline_reach(Canvas &canvas, double x, double y, double radius) {
+  canvas.ring(x, y, radius, reach_edge);
 }
 
 }  // namespace
@@ -76,110 +80,85 @@ std::vector<Vec2> view_outline(int width, int height, View view) {
   return outline;
 }
 
-void fill_view(cairo_t *cr, const Map &map, const std::vector<Vec2> &outline, Colour colour) {
-  trace_outline(cr, map, outline);
-  set_colour(cr, {colour.r, colour.g, colour.b, 0.22});
-  cairo_fill(cr);
+void fill_view(Canvas &canvas, const Map &map, const std::vector<Vec2> &outline, Colour colour) {
+  canvas.fill(outline_path(map, outline), colour.with_alpha(0.22));
 }
 
-void outline_view(cairo_t *cr, const Map &map, const std::vector<Vec2> &outline, Colour colour,
+void outline_view(Canvas &canvas, const Map &map, const std::vector<Vec2> &outline, Colour colour,
                   const char *name) {
   if (outline.empty()) return;
-  trace_outline(cr, map, outline);
-  set_colour(cr, colour);
-  cairo_set_line_width(cr, 1.5);
-  cairo_stroke(cr);
+  canvas.stroke(outline_path(map, outline), {colour, 1.5});
   // The name just beyond the view's farthest point ahead, outside the area
   // where the targets it sees lie, and kept inside the map.
   Vec2 ahead = outline.front();
   for (const Vec2 &point : outline)
     if (point.x > ahead.x) ahead = point;
-  use_font(cr, 13.0, Weight::bold);
-  const double half_width = text_width(cr, name) / 2.0 + 4.0;
-  haloed_text(cr,
-              std::clamp(map.column(ahead.y), map.box.x + half_width, map.box.right() - half_width),
-              std::clamp(map.row(ahead.x) - 4.0, map.box.y + 20.0, map.box.bottom() - 4.0), name,
-              Align::centre, Baseline::bottom, {colour.r * 0.7, colour.g * 0.7, colour.b * 0.7});
+  canvas.font(13.0, Weight::bold);
+  const double half_width = canvas.text_width(name) / 2.0 + 4.0;
+  canvas.haloed_text(
+      std::clamp(map.column(ahead.y), map.box.x + half_width, map.box.right() - half_width),
+      std::clamp(map.row(ahead.x) - 4.0, map.box.y + 20.0, map.box.bottom() - 4.0), name,
+      Align::centre, Baseline::bottom, {colour.r * 0.7, colour.g * 0.7, colour.b * 0.7});
 }
 
-void shade_reach(cairo_t *cr, double x, double y, double radius) {
-  cairo_new_sub_path(cr);
-  cairo_arc(cr, x, y, radius, 0.0, 2.0 * std::numbers::pi);
-  set_colour(cr, {0.0, 0.0, 0.0, 0.04});
-  cairo_fill(cr);
+void draw_hip(Canvas &canvas, double x, double y) {
+  canvas.outline_box({x - 7.5, y - 7.5, 15.0, 15.0}, {hip_ink, 1.6});
 }
 
-void outline_reach(cairo_t *cr, double x, double y, double radius) {
-  cairo_new_sub_path(cr);
-  cairo_arc(cr, x, y, radius, 0.0, 2.0 * std::numbers::pi);
-  stroke_reach_edge(cr);
-}
-
-void draw_hip(cairo_t *cr, double x, double y) {
-  cairo_rectangle(cr, x - 7.5, y - 7.5, 15.0, 15.0);
-  set_colour(cr, hip_ink);
-  cairo_set_line_width(cr, 1.6);
-  cairo_stroke(cr);
-}
-
-void draw_body_frame(cairo_t *cr, const Map &map) {
+void draw_body_frame(Canvas &canvas, const Map &map) {
   const double ox = map.column(0.0);
   const double oy = map.row(0.0);
   const double length = 0.02 * map.pixels_per_metre;
-  set_colour(cr, muted_ink);
-  cairo_set_line_width(cr, 1.5);
-  cairo_move_to(cr, ox, oy);
-  cairo_line_to(cr, ox, oy - length);
-  cairo_move_to(cr, ox, oy);
-  cairo_line_to(cr, ox - length, oy);
-  cairo_stroke(cr);
+  canvas.stroke(
+      Path().move_to(ox, oy).line_to(ox, oy - length).move_to(ox, oy).line_to(ox - length, oy),
+      {muted_ink, 1.5});
   for (const auto &[tx, ty, dx, dy] :
-       {std::tuple{ox, oy - length, 0.0, -1.0}, std::tuple{ox - length, oy, -1.0, 0.0}}) {
-    cairo_move_to(cr, tx + dx * 5.0, ty + dy * 5.0);
-    cairo_line_to(cr, tx - dy * 4.0, ty - dx * 4.0);
-    cairo_line_to(cr, tx + dy * 4.0, ty + dx * 4.0);
-    cairo_close_path(cr);
-    cairo_fill(cr);
-  }
-  use_font(cr, 12.0);
-  text(cr, ox + 4.0, oy - length - 2.0, "x", Align::left, Baseline::bottom);
-  text(cr, ox - length - 2.0, oy + 3.0, "y", Align::right, Baseline::top);
+       {std::tuple{ox, oy - length, 0.0, -1.0}, std::tuple{ox - length, oy, -1.0, 0.0}})
+    canvas.fill(Path()
+                    .move_to(tx + dx * 5.0, ty + dy * 5.0)
+                    .line_to(tx - dy * 4.0, ty - dx * 4.0)
+                    .line_to(tx + dy * 4.0, ty + dx * 4.0)
+                    .close(),
+                muted_ink);
+  canvas.font(12.0);
+  canvas.colour(muted_ink);
+  canvas.text(ox + 4.0, oy - length - 2.0, "x", Align::left, Baseline::bottom);
+  canvas.text(ox - length - 2.0, oy + 3.0, "y", Align::right, Baseline::top);
 }
 
-void draw_scale_bar(cairo_t *cr, const Map &map) {
+ScaleBar scale_bar(const Map &map) {
   // A round length, about a fifth of the map's width.
   const double length = nice_ticks(0.0, map.box.width / map.pixels_per_metre, 5).step;
-  const double pixels = length * map.pixels_per_metre;
   const double x0 = map.box.x + 16.0;
-  const double y0 = map.box.bottom() - 14.0;
-  set_colour(cr, {1.0, 1.0, 1.0, 0.85});
-  cairo_rectangle(cr, x0 - 8.0, y0 - 26.0, pixels + 16.0, 34.0);
-  cairo_fill(cr);
-  set_colour(cr, ink);
-  cairo_set_line_width(cr, 2.0);
-  cairo_move_to(cr, x0, y0 - 5.0);
-  cairo_line_to(cr, x0, y0);
-  cairo_line_to(cr, x0 + pixels, y0);
-  cairo_line_to(cr, x0 + pixels, y0 - 5.0);
-  cairo_stroke(cr);
-  use_font(cr, 12.0);
-  text(cr, x0 + pixels / 2.0, y0 - 4.0, tick_label(length, length) + " m", Align::centre,
-       Baseline::bottom);
+  return {length, x0, x0 + length * map.pixels_per_metre, map.box.bottom() - 14.0};
 }
 
-void draw_view_swatch(cairo_t *cr, double x, double y, Colour colour) {
-  cairo_rectangle(cr, x - 12.0, y - 7.0, 24.0, 14.0);
-  set_colour(cr, {colour.r, colour.g, colour.b, 0.22});
-  cairo_fill_preserve(cr);
-  set_colour(cr, colour);
-  cairo_set_line_width(cr, 1.5);
-  cairo_stroke(cr);
+void draw_scale_bar(Canvas &canvas, const Map &map) {
+  const ScaleBar bar = scale_bar(map);
+  const double pixels = bar.x1 - bar.x0;
+  canvas.fill_box({bar.x0 - 8.0, bar.y - 26.0, pixels + 16.0, 34.0}, {1.0, 1.0, 1.0, 0.85});
+  canvas.stroke(Path()
+                    .move_to(bar.x0, bar.y - 5.0)
+                    .line_to(bar.x0, bar.y)
+                    .line_to(bar.x1, bar.y)
+                    .line_to(bar.x1, bar.y - 5.0),
+                {ink, 2.0});
+  canvas.font(12.0);
+  canvas.colour(ink);
+  canvas.text(bar.x0 + pixels / 2.0, bar.y - 4.0, tick_label(bar.metres, bar.metres) + " m",
+              Align::centre, Baseline::bottom);
 }
 
-void draw_reach_swatch(cairo_t *cr, double x, double y) {
-  cairo_move_to(cr, x - 13.0, y + 7.0);
-  cairo_curve_to(cr, x - 6.0, y - 6.0, x + 6.0, y - 6.0, x + 13.0, y + 7.0);
-  stroke_reach_edge(cr);
+void draw_view_swatch(Canvas &canvas, double x, double y, Colour colour) {
+  canvas.fill_and_stroke(Path().rectangle({x - 12.0, y - 7.0, 24.0, 14.0}), colour.with_alpha(0.22),
+                         {colour, 1.5});
+}
+
+void draw_reach_swatch(Canvas &canvas, double x, double y) {
+  canvas.stroke(Path()
+                    .move_to(x - 13.0, y + 7.0)
+                    .curve_to(x - 6.0, y - 6.0, x + 6.0, y - 6.0, x + 13.0, y + 7.0),
+                reach_edge);
 }
 
 void fit_map(Map &map, double longest_side, double left, double top) {
@@ -194,55 +173,52 @@ const char *const body_frame_caption =
     "Body frame in metres, seen from above: forward (x) is up, the robot's left (y) is to the "
     "left; the origin lies midway between the front hips.";
 
-GroundAxes begin_ground(cairo_t *cr, const Map &map, double tick_count) {
+GroundAxes ground_axes(const Map &map, double tick_count) {
   const Box &box = map.box;
   const Extent &e = map.extent;
-  cairo_save(cr);
-  clip_to(cr, box);
-  set_colour(cr, ground_shade);
-  cairo_rectangle(cr, box.x, box.y, box.width, box.height);
-  cairo_fill(cr);
   const double across = e.y_high - e.y_low;
   const double along = e.x_high - e.x_low;
   const double longer = std::max(across, along);
-  const GroundAxes axes{
+  return {
       {e.x_low, e.x_high, box.bottom(), box.y},
       {e.y_low, e.y_high, box.right(), box.x},
       nice_ticks(e.x_low, e.x_high, std::max(2, static_cast<int>(tick_count * along / longer))),
       nice_ticks(e.y_low, e.y_high, std::max(2, static_cast<int>(tick_count * across / longer)))};
-  horizontal_grid(cr, box, axes.x_to_row, axes.x_ticks);
-  vertical_grid(cr, box, axes.y_to_column, axes.y_ticks);
-  return axes;
 }
 
-void end_ground(cairo_t *cr, const Map &map, const GroundAxes &axes) {
+void draw_ground(Canvas &canvas, const Map &map, const GroundAxes &axes) {
+  canvas.fill_box(map.box, ground_shade);
+  canvas.horizontal_grid(map.box, axes.x_to_row, axes.x_ticks);
+  canvas.vertical_grid(map.box, axes.y_to_column, axes.y_ticks);
+}
+
+void label_ground(Canvas &canvas, const Map &map, const GroundAxes &axes) {
   const Box &box = map.box;
-  cairo_restore(cr);
-  frame(cr, box);
-  use_font(cr, 12.0);
-  set_colour(cr, ink);
-  left_ticks(cr, box, axes.x_to_row, axes.x_ticks);
-  bottom_ticks(cr, box, axes.y_to_column, axes.y_ticks, true);
-  use_font(cr, 13.0);
-  text(cr, box.x + box.width / 2.0, box.bottom() + 30.0,
-       "y (m): across the body, positive to the robot's left", Align::centre, Baseline::top);
-  upward_text(cr, 30.0, box.y + box.height / 2.0, "x (m): forward");
+  canvas.frame(box);
+  canvas.font(12.0);
+  canvas.colour(ink);
+  canvas.left_ticks(box, axes.x_to_row, axes.x_ticks);
+  canvas.bottom_ticks(box, axes.y_to_column, axes.y_ticks, true);
+  canvas.font(13.0);
+  canvas.text(box.x + box.width / 2.0, box.bottom() + 30.0,
+              "y (m): across the body, positive to the robot's left", Align::centre, Baseline::top);
+  canvas.upward_text(30.0, box.y + box.height / 2.0, "x (m): forward");
 }
 
-void draw_ground_areas(cairo_t *cr, const Map &map, const std::vector<Vec2> &left_view,
+void draw_ground_areas(Canvas &canvas, const Map &map, const std::vector<Vec2> &left_view,
                        const std::vector<Vec2> &right_view) {
   for (const double hip : {hip_y, -hip_y})
-    shade_reach(cr, map.column(hip), map.row(0.0), foot_reach * map.pixels_per_metre);
-  fill_view(cr, map, left_view, left_view_ink);
-  fill_view(cr, map, right_view, right_view_ink);
+    shade_reach(canvas, map.column(hip), map.row(0.0), foot_reach * map.pixels_per_metre);
+  fill_view(canvas, map, left_view, left_view_ink);
+  fill_view(canvas, map, right_view, right_view_ink);
 }
 
-void draw_ground_edges(cairo_t *cr, const Map &map, const std::vector<Vec2> &left_view,
+void draw_ground_edges(Canvas &canvas, const Map &map, const std::vector<Vec2> &left_view,
                        const std::vector<Vec2> &right_view) {
   for (const double hip : {hip_y, -hip_y})
-    outline_reach(cr, map.column(hip), map.row(0.0), foot_reach * map.pixels_per_metre);
-  outline_view(cr, map, left_view, left_view_ink, "left view");
-  outline_view(cr, map, right_view, right_view_ink, "right view");
+    outline_reach(canvas, map.column(hip), map.row(0.0), foot_reach * map.pixels_per_metre);
+  outline_view(canvas, map, left_view, left_view_ink, "left view");
+  outline_view(canvas, map, right_view, right_view_ink, "right view");
 }
 
 std::string foot_reach_label() {

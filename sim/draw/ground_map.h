@@ -3,8 +3,6 @@
 // front foot reaches. Shared by the run's top view and the reach map.
 #pragma once
 
-#include <cairo.h>
-
 #include <string>
 #include <vector>
 
@@ -59,39 +57,43 @@ struct GroundAxes {
   Ticks x_ticks;
   Ticks y_ticks;
 };
-// Clips to the map's box and draws its ground and grid; end_ground lifts the
-// clip, frames the box and labels both axes.
-GroundAxes begin_ground(cairo_t *cr, const Map &map, double tick_count);
-void end_ground(cairo_t *cr, const Map &map, const GroundAxes &axes);
+GroundAxes ground_axes(const Map &map, double tick_count);
+// The map's ground and grid, drawn while the canvas is clipped to its box;
+// then, the clip lifted, its frame and both axes' ticks and names.
+void draw_ground(Canvas &canvas, const Map &map, const GroundAxes &axes);
+void label_ground(Canvas &canvas, const Map &map, const GroundAxes &axes);
 
 // What a side view of a width x height camera sees of the ground: its border
 // walked through the camera's mapping. Pixels past the horizon see no ground
 // and are left out; points far away are brought in to a few metres.
 std::vector<Vec2> view_outline(int width, int height, View view);
 // A view's ground, lightly tinted in its colour.
-void fill_view(cairo_t *cr, const Map &map, const std::vector<Vec2> &outline, Colour colour);
+void fill_view(Canvas &canvas, const Map &map, const std::vector<Vec2> &outline, Colour colour);
 // A view's edge, named just beyond its farthest point ahead.
-void outline_view(cairo_t *cr, const Map &map, const std::vector<Vec2> &outline, Colour colour,
+void outline_view(Canvas &canvas, const Map &map, const std::vector<Vec2> &outline, Colour colour,
                   const char *name);
-// How far a front foot reaches around the hip at pixel (x, y): a faint disc,
-// and a dashed edge.
-void shade_reach(cairo_t *cr, double x, double y, double radius);
-void outline_reach(cairo_t *cr, double x, double y, double radius);
-void draw_hip(cairo_t *cr, double x, double y);
+// A front hip, centred on pixel (x, y).
+void draw_hip(Canvas &canvas, double x, double y);
 // The feet's reach and the views' ground, lightly tinted; then the edges of
 // both, drawn apart so that a caller can lay its own marks between them.
-void draw_ground_areas(cairo_t *cr, const Map &map, const std::vector<Vec2> &left_view,
+void draw_ground_areas(Canvas &canvas, const Map &map, const std::vector<Vec2> &left_view,
                        const std::vector<Vec2> &right_view);
-void draw_ground_edges(cairo_t *cr, const Map &map, const std::vector<Vec2> &left_view,
+void draw_ground_edges(Canvas &canvas, const Map &map, const std::vector<Vec2> &left_view,
                        const std::vector<Vec2> &right_view);
 // The body frame's x and y arrows at the origin.
-void draw_body_frame(cairo_t *cr, const Map &map);
-// A scale bar in the map's bottom-left corner.
-void draw_scale_bar(cairo_t *cr, const Map &map);
+void draw_body_frame(Canvas &canvas, const Map &map);
+// A scale bar in the map's bottom-left corner: its length in metres, and
+// where it lies.
+struct ScaleBar {
+  double metres = 0.0;
+  double x0 = 0.0, x1 = 0.0, y = 0.0;  // pixels: its ends, and its line
+};
+ScaleBar scale_bar(const Map &map);
+void draw_scale_bar(Canvas &canvas, const Map &map);
 
 // Legend swatches for a view and for the reach's edge, centred on (x, y).
-void draw_view_swatch(cairo_t *cr, double x, double y, Colour colour);
-void draw_reach_swatch(cairo_t *cr, double x, double y);
+void draw_view_swatch(Canvas &canvas, double x, double y, Colour colour);
+void draw_reach_swatch(Canvas &canvas, double x, double y);
 // "how far a front foot reaches: 0.070 m from its hip"
 std::string foot_reach_label();
 

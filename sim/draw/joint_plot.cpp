@@ -37,30 +37,19 @@ double panel_top(std::size_t panel) {
          static_cast<double>(panel / 3) * group_gap + panel_title_height;
 }
 
-void draw_line_swatch(cairo_t *cr, double x, double y, Colour colour, double width) {
-  set_colour(cr, colour);
-  cairo_set_line_width(cr, width);
-  cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
-  cairo_move_to(cr, x - 12.0, y);
-  cairo_line_to(cr, x + 12.0, y);
-  cairo_stroke(cr);
+void draw_line_swatch(Canvas &canvas, double x, double y, Colour colour, double width) {
+  canvas.line(x - 12.0, y, x + 12.0, y, {colour, width, Cap::round});
 }
 
 constexpr double band_alpha = 0.45;
 
-void draw_band_swatch(cairo_t *cr, double x, double y, Colour colour) {
-  cairo_rectangle(cr, x - 12.0, y - 6.0, 24.0, 12.0);
-  set_colour(cr, {colour.r, colour.g, colour.b, band_alpha});
-  cairo_fill(cr);
+void draw_band_swatch(Canvas &canvas, double x, double y, Colour colour) {
+  canvas.fill_box({x - 12.0, y - 6.0, 24.0, 12.0}, colour.with_alpha(band_alpha));
 }
 
-void draw_reach_marker(cairo_t *cr, double x, double top) {
-  set_colour(cr, reach_ink);
-  cairo_move_to(cr, x - 5.0, top);
-  cairo_line_to(cr, x + 5.0, top);
-  cairo_line_to(cr, x, top + 8.0);
-  cairo_close_path(cr);
-  cairo_fill(cr);
+void draw_reach_marker(Canvas &canvas, double x, double top) {
+  canvas.fill(Path().move_to(x - 5.0, top).line_to(x + 5.0, top).line_to(x, top + 8.0).close(),
+              reach_ink);
 }
 
 // What a panel shows: one plotted joint's set-point and position, or one of
@@ -142,7 +131,7 @@ std::optional<double> beyond_range(const JointHistory &history, const Panel &pan
 // where a column holds one value the band is a line. Columns without a value
 // break it. Values beyond `clamp` are drawn at its edge.
 template <typename SpanOf>
-void draw_series(cairo_t *cr, const JointHistory &history, SpanOf span_of, bool positions,
+void draw_series(Canvas &canvas, const JointHistory &history, SpanOf span_of, bool positions,
                  const Scale &x_of_step, const Scale &y, double scale,
                  std::optional<JointRange> clamp) {
   const auto &columns = history.columns();
@@ -158,10 +147,7 @@ void draw_series(cairo_t *cr, const JointHistory &history, SpanOf span_of, bool 
     return y(v * scale);
   };
   const Colour colour = positions ? position_ink : set_point_ink;
-  cairo_save(cr);
-  cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
-  cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
-  cairo_set_line_width(cr, positions ? 1.5 : 3.5);
+  const Line edge{colour, positions ? 1.5 : 3.5, Cap::round, Join::round};
   for (std::size_t start = 0; start < columns.size();) {
     if (!span_of(columns[start]).seen) {
       ++start;
@@ -169,18 +155,12 @@ void draw_series(cairo_t *cr, const JointHistory &history, SpanOf span_of, bool 
     }
     std::size_t end = start;
     while (end < columns.size() && span_of(columns[end]).seen) ++end;
-    for (std::size_t c = start; c < end; ++c)
-      cairo_line_to(cr, x_of(c), y_of(span_of(columns[c]).high));
-    for (std::size_t c = end; c-- > start;)
-      cairo_line_to(cr, x_of(c), y_of(span_of(columns[c]).low));
-    cairo_close_path(cr);
-    set_colour(cr, {colour.r, colour.g, colour.b, band_alpha});
-    cairo_fill_preserve(cr);
-    set_colour(cr, colour);
-    cairo_stroke(cr);
+    Path band;
+    for (std::size_t c = start; c < end; ++c) band.line_to(x_of(c), y_of(span_of(columns[c]).high));
+    for (std::size_t c = end; c-- > start;) band.line_to(x_of(c), y_of(span_of(columns[c]).low));
+    canvas.fill_and_stroke(band.close(), colour.with_alpha(band_alpha), edge);
     start = end;
   }
-  cairo_restore(cr);
 }
 
 }  // namespace
@@ -190,20 +170,19 @@ std::string joint_plot_png(const JointHistory &history) {
   const std::vector<Panel> panels = panels_of();
   const double bottom = panel_top(panels.size() - 1) + panel_height;
   Canvas canvas(static_cast<int>(joint_plot_width), static_cast<int>(bottom + 62.0));
-  cairo_t *cr = canvas.cr();
 
   const std::int64_t total = history.total_steps();
   const bool banded = history.steps_per_column() > 1;
   const double seconds_per_step =
       history.seconds_per_step() > 0.0 ? history.seconds_per_step() : 1.0;
   const double seconds = static_cast<double>(total) * seconds_per_step;
-  set_colour(cr, ink);
-  use_font(cr, 20.0, Weight::bold);
-  text(cr, joint_plot_left, 14.0,
-       "Joint angles over the run, set-point and position, and the torso's height and tilt",
-       Align::left, Baseline::top);
-  use_font(cr, 13.0);
-  set_colour(cr, muted_ink);
+  canvas.colour(ink);
+  canvas.font(20.0, Weight::bold);
+  canvas.text(joint_plot_left, 14.0,
+              "Joint angles over the run, set-point and position, and the torso's height and tilt",
+              Align::left, Baseline::top);
+  canvas.font(13.0);
+  canvas.colour(muted_ink);
   std::string about = count_text(total) + " steps of " + number(seconds_per_step * 1000.0, 4) +
                       " ms (" + number(seconds, 4) + " s" + ")";
   if (banded)
@@ -213,30 +192,30 @@ std::string joint_plot_png(const JointHistory &history) {
     about += "; every step drawn";
   if (history.last_step() < total)
     about += "; the run ended after step " + count_text(history.last_step()) + " (grey: not run)";
-  text(cr, joint_plot_left, 42.0, about, Align::left, Baseline::top);
+  canvas.text(joint_plot_left, 42.0, about, Align::left, Baseline::top);
 
   // With bands, each line's swatch shows its band behind it.
   std::vector<LegendEntry> legend{
-      {[banded](cairo_t *c, double x, double y) {
+      {[banded](Canvas &c, double x, double y) {
          if (banded) draw_band_swatch(c, x, y, set_point_ink);
          draw_line_swatch(c, x, y, set_point_ink, 3.5);
        },
        "set-point: the angle the controller asked for"},
-      {[banded](cairo_t *c, double x, double y) {
+      {[banded](Canvas &c, double x, double y) {
          if (banded) draw_band_swatch(c, x, y, position_ink);
          draw_line_swatch(c, x, y, position_ink, 1.5);
        },
        "position: the angle the joint was at"},
   };
   if (banded)
-    legend.push_back({[](cairo_t *c, double x, double y) {
+    legend.push_back({[](Canvas &c, double x, double y) {
                         draw_band_swatch(c, x, y, set_point_ink);
                         draw_band_swatch(c, x, y, position_ink);
                       },
                       "both bands over each other"});
-  legend.push_back({[](cairo_t *c, double x, double y) { draw_reach_marker(c, x, y - 4.0); },
+  legend.push_back({[](Canvas &c, double x, double y) { draw_reach_marker(c, x, y - 4.0); },
                     "a reach begins (" + count_text(history.reaches()) + " in the run)"});
-  legend_row(cr, joint_plot_left, 64.0, legend, 13.0);
+  canvas.legend_row(joint_plot_left, 64.0, legend, 13.0);
 
   const Scale x_of_step{0.0, static_cast<double>(total), joint_plot_left,
                         joint_plot_left + data_width};
@@ -255,20 +234,20 @@ std::string joint_plot_png(const JointHistory &history) {
   }
   const bool reach_lines = reach_x.size() * 8 <= history.columns().size();
   const double strip_top = panel_top(0) - panel_title_height - reach_strip_height;
-  set_colour(cr, reach_ink);
-  use_font(cr, 12.0);
-  text(cr, joint_plot_left - 8.0, strip_top + 4.0, "reaches", Align::right, Baseline::middle);
-  for (const double x : reach_x) draw_reach_marker(cr, x, strip_top);
+  canvas.colour(reach_ink);
+  canvas.font(12.0);
+  canvas.text(joint_plot_left - 8.0, strip_top + 4.0, "reaches", Align::right, Baseline::middle);
+  for (const double x : reach_x) draw_reach_marker(canvas, x, strip_top);
 
   for (std::size_t index = 0; index < panels.size(); ++index) {
     const Panel &panel = panels[index];
     const Box box{joint_plot_left, panel_top(index), data_width, panel_height};
-    set_colour(cr, ink);
-    use_font(cr, 14.0, Weight::bold);
-    text(cr, box.x, box.y - 5.0, panel.title, Align::left, Baseline::bottom);
-    use_font(cr, 12.0);
-    set_colour(cr, muted_ink);
-    upward_text(cr, 26.0, box.y + box.height / 2.0, panel.unit);
+    canvas.colour(ink);
+    canvas.font(14.0, Weight::bold);
+    canvas.text(box.x, box.y - 5.0, panel.title, Align::left, Baseline::bottom);
+    canvas.font(12.0);
+    canvas.colour(muted_ink);
+    canvas.upward_text(26.0, box.y + box.height / 2.0, panel.unit);
 
     const auto [low, high] = panel_range(history, panel);
     const Scale y{low, high, box.bottom(), box.y};
@@ -281,78 +260,59 @@ std::string joint_plot_png(const JointHistory &history) {
     double limit = 0.0;
     if (beyond) limit = *beyond < range->low ? range->low : range->high;
 
-    cairo_save(cr);
-    clip_to(cr, box);
-    if (history.last_step() < total) {
-      const double from = x_of_step(static_cast<double>(history.last_step()));
-      set_colour(cr, not_run_shade);
-      cairo_rectangle(cr, from, box.y, box.right() - from, box.height);
-      cairo_fill(cr);
-    }
-    vertical_grid(cr, box, x_of_time, time_ticks);
-    horizontal_grid(cr, box, y, value_ticks);
-    if (low < 0.0 && high > 0.0) {
-      set_colour(cr, {0.6, 0.6, 0.6});
-      cairo_set_line_width(cr, 1.0);
-      cairo_move_to(cr, box.x, std::round(y(0.0)) + 0.5);
-      cairo_line_to(cr, box.right(), std::round(y(0.0)) + 0.5);
-      cairo_stroke(cr);
-    }
-    if (reach_lines) {
-      set_colour(cr, {reach_ink.r, reach_ink.g, reach_ink.b, 0.55});
-      cairo_set_line_width(cr, 1.0);
-      const double dashes[] = {4.0, 3.0};
-      cairo_set_dash(cr, dashes, 2, 0.0);
-      for (const double x : reach_x) {
-        cairo_move_to(cr, x, box.y);
-        cairo_line_to(cr, x, box.bottom());
+    {
+      const Canvas::Clip clip(canvas, box);
+      if (history.last_step() < total) {
+        const double from = x_of_step(static_cast<double>(history.last_step()));
+        canvas.fill_box({from, box.y, box.right() - from, box.height}, not_run_shade);
       }
-      cairo_stroke(cr);
-      cairo_set_dash(cr, nullptr, 0, 0.0);
-    }
-    if (beyond) {
-      set_colour(cr, limit_ink);
-      cairo_set_line_width(cr, 1.0);
-      const double dashes[] = {6.0, 3.0};
-      cairo_set_dash(cr, dashes, 2, 0.0);
-      cairo_move_to(cr, box.x, std::round(y(limit)) + 0.5);
-      cairo_line_to(cr, box.right(), std::round(y(limit)) + 0.5);
-      cairo_stroke(cr);
-      cairo_set_dash(cr, nullptr, 0, 0.0);
-    }
-    if (panel.joint)
+      canvas.vertical_grid(box, x_of_time, time_ticks);
+      canvas.horizontal_grid(box, y, value_ticks);
+      if (low < 0.0 && high > 0.0)
+        canvas.line(box.x, std::round(y(0.0)) + 0.5, box.right(), std::round(y(0.0)) + 0.5,
+                    {{0.6, 0.6, 0.6}, 1.0});
+      if (reach_lines) {
+        Path lines;
+        for (const double x : reach_x) lines.move_to(x, box.y).line_to(x, box.bottom());
+        canvas.stroke(lines, {reach_ink.with_alpha(0.55), 1.0, Cap::butt, Join::miter, {4.0, 3.0}});
+      }
+      if (beyond)
+        canvas.line(box.x, std::round(y(limit)) + 0.5, box.right(), std::round(y(limit)) + 0.5,
+                    {limit_ink, 1.0, Cap::butt, Join::miter, {6.0, 3.0}});
+      if (panel.joint)
+        draw_series(
+            canvas, history,
+            [&](const JointHistory::Column &c) -> const JointHistory::Span & {
+              return panel.set_point(c);
+            },
+            false, x_of_step, y, panel.scale, range);
       draw_series(
-          cr, history,
+          canvas, history,
           [&](const JointHistory::Column &c) -> const JointHistory::Span & {
-            return panel.set_point(c);
+            return panel.position(c);
           },
-          false, x_of_step, y, panel.scale, range);
-    draw_series(
-        cr, history,
-        [&](const JointHistory::Column &c) -> const JointHistory::Span & {
-          return panel.position(c);
-        },
-        true, x_of_step, y, panel.scale, std::nullopt);
-    if (beyond) {
-      use_font(cr, 12.0, Weight::bold);
-      haloed_text(cr, box.right() - 8.0, y(limit) + (limit == range->low ? -6.0 : 6.0),
-                  "set-point " + number(*beyond) + " lies beyond the joint's limit, " +
-                      number(limit, 4) + ": drawn at the limit",
-                  Align::right, limit == range->low ? Baseline::bottom : Baseline::top, limit_ink);
+          true, x_of_step, y, panel.scale, std::nullopt);
+      if (beyond) {
+        canvas.font(12.0, Weight::bold);
+        canvas.haloed_text(box.right() - 8.0, y(limit) + (limit == range->low ? -6.0 : 6.0),
+                           "set-point " + number(*beyond) + " lies beyond the joint's limit, " +
+                               number(limit, 4) + ": drawn at the limit",
+                           Align::right, limit == range->low ? Baseline::bottom : Baseline::top,
+                           limit_ink);
+      }
     }
-    cairo_restore(cr);
 
-    frame(cr, box);
-    use_font(cr, 12.0);
-    set_colour(cr, ink);
-    left_ticks(cr, box, y, value_ticks);
-    bottom_ticks(cr, box, x_of_time, time_ticks, index + 1 == panels.size());
+    canvas.frame(box);
+    canvas.font(12.0);
+    canvas.colour(ink);
+    canvas.left_ticks(box, y, value_ticks);
+    canvas.bottom_ticks(box, x_of_time, time_ticks, index + 1 == panels.size());
   }
-  use_font(cr, 13.0);
-  set_colour(cr, ink);
-  text(cr, joint_plot_left + data_width / 2.0, bottom + 28.0,
-       "time since the run began (s), " + number(seconds_per_step, 4) + " s" + " a step",
-       Align::centre, Baseline::top);
+  canvas.font(13.0);
+  canvas.colour(ink);
+  canvas.text(joint_plot_left + data_width / 2.0, bottom + 28.0,
+              "time since the run began (s), " + number(seconds_per_step, 4) + " s" + " a step",
+              Align::centre, Baseline::top);
   return canvas.png();
 }
 

@@ -22,9 +22,5 @@ namespace sim {
 std::string top_view_png(const WorldConfig &world, const std::vector<Placement> &placements,
                          const std::vector<Reach> &reaches,
                          const std::vector<Vec2> &torso_footprint = {});
-// Where that picture shows a ground point (body frame): pixel column, row.
-Vec2 top_view_pixel(const WorldConfig &world, const std::vector<Placement> &placements,
-                    const std::vector<Reach> &reaches, Vec2 ground,
-                    const std::vector<Vec2> &torso_footprint = {});
 
 }  // namespace sim

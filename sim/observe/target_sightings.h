@@ -3,6 +3,7 @@
 // disc. Told from the images alone, whatever the controller made of them.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -29,9 +30,22 @@ class TargetSightings {
   const std::vector<std::optional<Sighting>> &first() const { return first_; }
 
  private:
+  // The unseen targets of one colour, by x, so that a pixel of that colour
+  // is tested only against the discs near the ground it sees: the cost of
+  // an image does not grow with discs it does not show.
+  struct Unseen {
+    std::array<std::uint8_t, 3> color{};
+    std::vector<std::size_t> by_x;  // target indices
+    double reach = 0.0;             // the largest radius among them, with the tolerance
+  };
+  void sort_unseen();
+
   std::vector<Target> targets_;
   std::vector<std::optional<Sighting>> first_;
   std::size_t unseen_;
+  std::vector<Unseen> groups_;
+  std::array<bool, 256> red_used_{};  // whether any group's colour has this red byte
+  std::size_t sorted_for_ = 0;        // unseen_ when groups_ were made; 0: never
 };
 
 }  // namespace sim

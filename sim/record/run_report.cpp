@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "sim/core/factors.h"
+#include "sim/core/utf8.h"
 #include "sim/record/report_numbers.h"
 #include "sim/system/signals.h"
 
@@ -16,6 +18,12 @@ ordered_json optional_index(const std::optional<int> &value) {
   return value ? ordered_json(*value) : ordered_json(nullptr);
 }
 
+// Text the report holds is made UTF-8 where it enters (the world's file name);
+// should any other slip through, it is replaced rather than ending the run.
+std::string dumped(const ordered_json &value) {
+  return value.dump(-1, ' ', false, ordered_json::error_handler_t::replace);
+}
+
 // Two-space indents, with each element of a list of records on one line of
 // its own: a long run's report stays readable and greppable.
 std::string layout(const ordered_json &report) {
@@ -24,14 +32,14 @@ std::string layout(const ordered_json &report) {
   for (const auto &[key, value] : report.items()) {
     out += first ? "\n  " : ",\n  ";
     first = false;
-    out += ordered_json(key).dump() + ": ";
+    out += dumped(ordered_json(key)) + ": ";
     if (value.is_array() && !value.empty() && value.front().is_object()) {
       out += "[";
       for (std::size_t i = 0; i < value.size(); ++i)
-        out += (i == 0 ? "\n    " : ",\n    ") + value[i].dump();
+        out += (i == 0 ? "\n    " : ",\n    ") + dumped(value[i]);
       out += "\n  ]";
     } else {
-      out += value.dump();
+      out += dumped(value);
     }
   }
   return out + "\n}\n";
@@ -39,6 +47,18 @@ std::string layout(const ordered_json &report) {
 
 ordered_json metres_list(Vec3 point) {
   return {report_metres(point.x), report_metres(point.y), report_metres(point.z)};
+}
+
+// Every factor of a real robot that means something to the world's engine,
+// with its value, and the seed: written only for a robot that is not the
+// model, so the model's runs report what they always did.
+ordered_json factors_json(const WorldConfig &world) {
+  ordered_json factors;
+  for (const FactorKey &key : factor_keys())
+    if (factor_meaningless(key, world.engine, world.torso).empty())
+      factors[std::string(key.path)] = world.factors.*key.field;
+  factors["seed"] = world.seed;
+  return factors;
 }
 
 std::vector<int> hits_per_target(const RunRecord &run) {
@@ -67,10 +87,14 @@ std::string describe(const ControllerEnd &end) {
 
 std::string report_json(const RunRecord &run) {
   ordered_json report;
-  report["world"] = run.world.file;
+  // A file name is bytes: one that is not UTF-8 is shown with U+FFFD for each
+  // stray byte, and its bytes follow in hexadecimal.
+  report["world"] = valid_utf8(run.world.file);
+  if (!is_utf8(run.world.file)) report["world_hex"] = hex_bytes(run.world.file);
   report["engine"] = engine_name(run.world.engine);
   if (run.world.engine == EngineKind::physics) report["torso"] = torso_name(run.world.torso);
   report["camera"] = {{"width", run.world.camera_width}, {"height", run.world.camera_height}};
+  if (!robot_is_the_model(run.world)) report["factors"] = factors_json(run.world);
   report["time_step_ms"] = run.world.time_step_ms;
   report["steps"] = run.steps_done;
   report["interrupted"] = run.interrupted;
@@ -183,13 +207,18 @@ std::string summary_line(const RunRecord &run) {
                   1000.0 * total / on_target);
     line += mean;
   }
+  // A few are named, the rest counted: a world of many discs keeps a line.
+  constexpr std::size_t named_targets = 5;
   const std::vector<int> hits = hits_per_target(run);
   std::string missed;
+  std::size_t count_missed = 0;
   for (std::size_t i = 0; i < hits.size(); ++i)
-    if (hits[i] == 0) missed += (missed.empty() ? "" : ", ") + std::to_string(i);
-  if (!missed.empty())
-    line += (missed.find(',') == std::string::npos ? "; target " : "; targets ") + missed +
-            " never reached";
+    if (hits[i] == 0 && ++count_missed <= named_targets)
+      missed += (missed.empty() ? "" : ", ") + std::to_string(i);
+  if (count_missed > named_targets)
+    missed += " and " + std::to_string(count_missed - named_targets) + " more";
+  if (count_missed > 0)
+    line += (count_missed == 1 ? "; target " : "; targets ") + missed + " never reached";
   if (run.controller_end) line += "; " + describe(*run.controller_end);
   return line;
 }

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "sim/core/utf8.h"
+
 namespace sim {
 
 namespace {
@@ -30,10 +32,24 @@ char *copy_short(char *out, std::string_view text) {
 
 // Writes the JSON string body for text (quotes not included) at out; returns
 // the end of what it wrote, at most escaped_bytes_per_byte * text.size() on.
-char *write_json_string(char *out, std::string_view text) {
+// A byte that is no part of valid UTF-8 becomes U+FFFD, and `replaced` says
+// there was one.
+char *write_json_string(char *out, std::string_view text, bool &replaced) {
   static constexpr char hex[] = "0123456789abcdef";
-  for (const char ch : text) {
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    const char ch = text[at];
     const auto byte = static_cast<unsigned char>(ch);
+    if (byte >= 0x80) {
+      const std::size_t length = utf8_sequence_at(text, at);
+      if (length == 0) {
+        out = copy(out, "\xef\xbf\xbd");
+        replaced = true;
+        continue;
+      }
+      out = copy_short(out, text.substr(at, length));
+      at += length - 1;
+      continue;
+    }
     if (byte >= 0x20 && ch != '"' && ch != '\\') {
       *out++ = ch;
       continue;
@@ -130,7 +146,8 @@ void TraceRecorder::begin_line(std::int64_t step, std::string_view op) {
   out = std::to_chars(out, out + number_bytes, step).ptr;
   out = write_key(out, "op");
   *out++ = '"';
-  out = write_json_string(out, op);
+  bool replaced = false;  // operation names are the stand-in's own, always ASCII
+  out = write_json_string(out, op, replaced);
   *out++ = '"';
   used_ += static_cast<std::size_t>(out - start);
 }
@@ -139,7 +156,21 @@ void TraceRecorder::put_text(std::string_view key, std::string_view text) {
   char *const start = room(key_bytes(key) + 2 + escaped_bytes_per_byte * text.size());
   char *out = write_key(start, key);
   *out++ = '"';
-  out = write_json_string(out, text);
+  bool replaced = false;
+  out = write_json_string(out, text, replaced);
+  *out++ = '"';
+  used_ += static_cast<std::size_t>(out - start);
+  if (replaced) put_original_bytes(key, text);
+}
+
+void TraceRecorder::put_original_bytes(std::string_view key, std::string_view text) {
+  constexpr std::string_view suffix = "_hex";
+  char *const start = room(key_bytes(key) + suffix.size() + 2 + 2 * text.size());
+  char *out = copy(start, ",\"");
+  out = copy_short(out, key);
+  out = copy_short(out, suffix);
+  out = copy(out, "\":\"");
+  out = copy_short(out, hex_bytes(text));
   *out++ = '"';
   used_ += static_cast<std::size_t>(out - start);
 }

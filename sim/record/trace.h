@@ -26,7 +26,11 @@ class TraceRecorder final : public Recorder {
 
  private:
   void begin_line(std::int64_t step, std::string_view op);
+  // A text field. Text that is not valid UTF-8 is written with U+FFFD for
+  // each stray byte, followed by the field key + "_hex": the original bytes
+  // in hexadecimal, so that every line is UTF-8 JSON and nothing is lost.
   void put_text(std::string_view key, std::string_view text);
+  void put_original_bytes(std::string_view key, std::string_view text);
   void put_integer(std::string_view key, std::int64_t number);
   void put_number(std::string_view key, float number);
   void end_line();

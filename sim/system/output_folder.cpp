@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -115,9 +116,18 @@ std::string OutputFolder::commit(std::string_view name) const {
   return "";
 }
 
+void OutputFolder::discard(std::string_view name) const {
+  ::unlinkat(folder_, partial_name(name).c_str(), 0);
+}
+
 std::string OutputFolder::write(std::string_view name, std::string_view content) const {
+  const int error = try_write(name, content);
+  return error == 0 ? "" : system_reason(error);
+}
+
+int OutputFolder::try_write(std::string_view name, std::string_view content) const {
   const int file = create(name, O_WRONLY);
-  if (file < 0) return system_reason(errno);
+  if (file < 0) return errno;
   int error = 0;
   for (std::size_t done = 0; done < content.size() && error == 0;) {
     const ssize_t wrote = ::write(file, content.data() + done, content.size() - done);
@@ -127,11 +137,30 @@ std::string OutputFolder::write(std::string_view name, std::string_view content)
       error = errno;
   }
   if (::close(file) != 0 && error == 0) error = errno;
-  if (error != 0) {
-    ::unlinkat(folder_, partial_name(name).c_str(), 0);
-    return system_reason(error);
-  }
-  return commit(name);
+  if (error == 0 &&
+      ::renameat(folder_, partial_name(name).c_str(), folder_, std::string(name).c_str()) != 0)
+    error = errno;
+  if (error != 0) discard(name);
+  return error;
+}
+
+std::string OutputFolder::remove(std::string_view name) const {
+  if (::unlinkat(folder_, std::string(name).c_str(), 0) != 0) return system_reason(errno);
+  return "";
+}
+
+std::uint64_t OutputFolder::size_of(std::string_view name) const {
+  struct stat about {};
+  if (::fstatat(folder_, std::string(name).c_str(), &about, AT_SYMLINK_NOFOLLOW) != 0) return 0;
+  return static_cast<std::uint64_t>(about.st_size);
+}
+
+std::optional<std::uint64_t> OutputFolder::free_bytes() const {
+  struct statvfs about {};
+  if (::fstatvfs(folder_, &about) != 0) return std::nullopt;
+  // A file system with no file left to make has no room either.
+  if (about.f_favail == 0 && about.f_files > 0) return 0;
+  return static_cast<std::uint64_t>(about.f_bavail) * about.f_frsize;
 }
 
 }  // namespace sim

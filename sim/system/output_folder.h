@@ -5,7 +5,9 @@
 // link found in the folder: every file is made afresh where its name is.
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -41,6 +43,19 @@ class OutputFolder {
   std::string commit(std::string_view name) const;
   // Writes a whole file: partial, then renamed. Empty, or the reason it failed.
   std::string write(std::string_view name, std::string_view content) const;
+  // The same, giving the errno of the failure (0: written). A file that
+  // could not be written whole leaves no partial file behind.
+  int try_write(std::string_view name, std::string_view content) const;
+  // Removes an output's partial file, if there is one, so that its space
+  // serves the rest.
+  void discard(std::string_view name) const;
+  // Removes a finished output. Empty, or the reason it failed.
+  std::string remove(std::string_view name) const;
+  // The size of a finished output in bytes, 0 if there is none.
+  std::uint64_t size_of(std::string_view name) const;
+  // The space free for this process's files on the folder's file system, in
+  // bytes; nothing if the system cannot say.
+  std::optional<std::uint64_t> free_bytes() const;
 
  private:
   std::string path_;

@@ -8,16 +8,19 @@ CameraDevice::CameraDevice(const WorldConfig &world, std::span<unsigned char> me
     : width_(world.camera_width),
       height_(world.camera_height),
       blocks_(world.blocks),
-      rendered_(blocks_.empty() ? 0u : image_bytes()),
+      sensor_(world.factors.gain, world.factors.noise, world.seed),
+      rendered_(blocks_.empty() && !sensor_.active() ? 0u : image_bytes()),
+      scene_(sensor_.active() ? image_bytes() : 0u),
       own_(memory.size() >= image_bytes() ? 0u : image_bytes()),
       pixels_(memory.size() >= image_bytes() ? memory.first(image_bytes()) : std::span(own_)) {
   std::fill(pixels_.begin(), pixels_.end(), 0);
 }
 
 void CameraDevice::update(Engine &engine, const SetPoints &set_points) {
-  // Without blocks the engine draws straight into the controller's buffer;
-  // with them it draws into a clean copy, so a block can be taken away again.
-  if (blocks_.empty()) {
+  // Without blocks or a sensor the engine draws straight into the
+  // controller's buffer; with them it draws into a clean copy, so a block
+  // can be taken away again and the sensor reads the scene afresh.
+  if (rendered_.empty()) {
     if (engine.render(pixels_)) ++generation_;
     engine_view_ = engine.view();
     return;
@@ -32,13 +35,17 @@ void CameraDevice::update(Engine &engine, const SetPoints &set_points) {
     if (pan > 0.0) blocks = View::left;
     if (pan < 0.0) blocks = View::right;
   }
-  if (!rendered && blocks == block_view_ && !first_) return;
+  // A noisy sensor's image is new at every step, however still the scene.
+  if (!rendered && blocks == block_view_ && !first_ && !sensor_.noisy()) return;
   first_ = false;
   ++generation_;
   block_view_ = blocks;
   // Copied into the one buffer: the controller keeps reading its first pointer.
   std::copy(rendered_.begin(), rendered_.end(), pixels_.begin());
   paint_blocks(blocks);
+  if (!sensor_.active()) return;
+  std::copy(pixels_.begin(), pixels_.end(), scene_.begin());
+  sensor_.apply(pixels_);
 }
 
 void CameraDevice::paint_blocks(View view) {

@@ -1,6 +1,7 @@
 // The head camera as the controller reads it: one image buffer at a fixed
 // address, brought up to date after every step from the engine's image with
-// the world's scripted blocks painted over it.
+// the world's scripted blocks painted over it, as the world's sensor reads
+// it (its gain and noise).
 #pragma once
 
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include "sim/core/engine.h"
 #include "sim/core/geometry.h"
 #include "sim/core/world_config.h"
+#include "sim/world/image_sensor.h"
 
 namespace sim {
 
@@ -23,6 +25,8 @@ class CameraDevice {
   int height() const { return height_; }
   // The image the controller reads; stays at one address for the whole run.
   const unsigned char *image() const { return pixels_.data(); }
+  // The same before the sensor's gain and noise: what the camera looked at.
+  const unsigned char *scene() const { return scene_.empty() ? image() : scene_.data(); }
   // The side the image shows: the engine's view, or else that of the blocks.
   View shown() const { return engine_view_ != View::forward ? engine_view_ : block_view_; }
 
@@ -40,8 +44,11 @@ class CameraDevice {
   int width_;
   int height_;
   std::vector<Block> blocks_;
-  std::vector<unsigned char> rendered_;  // the engine's image without blocks, if there are any
-  std::vector<unsigned char> own_;       // the image, unless memory was given
+  ImageSensor sensor_;
+  // The engine's image without blocks or the sensor, if there are any.
+  std::vector<unsigned char> rendered_;
+  std::vector<unsigned char> scene_;  // with the blocks, before the sensor, if there is one
+  std::vector<unsigned char> own_;    // the image, unless memory was given
   std::span<unsigned char> pixels_;
   View engine_view_ = View::forward;
   View block_view_ = View::forward;

@@ -14,6 +14,7 @@
 #include "sim/observe/target_window.h"
 #include "sim/record/frames_recorder.h"
 #include "sim/record/model_file.h"
+#include "sim/record/output_sizes.h"
 #include "sim/record/run_pictures.h"
 #include "sim/record/run_report.h"
 #include "sim/record/state_log.h"
@@ -42,43 +43,83 @@ const char *kind_name(DeviceKind kind) {
   }
 }
 
+// A run that would film with no ffmpeg to film with stops before anything
+// is made: no engine started, no output begun, no earlier output removed.
+WorldConfig ready_to_film(WorldConfig config, const std::string &output_folder) {
+  if (!output_folder.empty() && config.write_video && config.engine == EngineKind::physics)
+    VideoRecorder::check_ffmpeg(output_folder);
+  return config;
+}
+
 }  // namespace
 
 World::World(WorldConfig config, std::string output_folder, std::span<unsigned char> image_memory)
-    : config_(std::move(config)),
+    : config_(ready_to_film(std::move(config), output_folder)),
       engine_(make_engine(config_)),
       camera_(config_, image_memory),
       progress_(config_.steps),
       sightings_(config_.targets) {
   camera_.update(*engine_.engine, set_points_);
+  // A few are named, the rest counted.
+  constexpr std::size_t named_targets = 5;
+  std::size_t unseeable = 0;
   for (std::size_t i = 0; i < config_.targets.size(); ++i) {
     const Target &t = config_.targets[i];
     if (disc_in_view(View::left, {t.x, t.y}, t.radius, camera_.width(), camera_.height()) ||
         disc_in_view(View::right, {t.x, t.y}, t.radius, camera_.width(), camera_.height()))
       continue;
+    if (++unseeable > named_targets) continue;
     char where[96];
     std::snprintf(where, sizeof where, " at (%.3f, %.3f) m", t.x, t.y);
     warn("target[" + std::to_string(i) + "]" + where +
          " lies where neither camera view can see it; the controller will never find it");
   }
+  if (unseeable > named_targets)
+    warn("and " + std::to_string(unseeable - named_targets) +
+         " more targets lie where neither camera view can see them");
   if (output_folder.empty()) return;
   folder_ = std::make_unique<OutputFolder>(std::move(output_folder), is_stand_in_output);
+  check_room();
   outputs_ = std::make_unique<OutputSink>(
       *folder_,
       [this](const std::string &name, const std::string &reason) { output_failed(name, reason); });
   make_recorders();
 }
 
+void World::check_room() {
+  const std::optional<std::uint64_t> free = folder_->free_bytes();
+  if (!free) return;
+  const std::string where = "SIM_OUTPUT: " + folder_->path() + ": ";
+  if (*free < least_output_bytes(config_))
+    throw RunError(where + "only " + size_text(*free) + " free there; not even report.json (" +
+                   size_text(least_output_bytes(config_)) + ") could be written");
+  const std::vector<ProjectedOutput> outputs = projected_outputs(config_);
+  std::uint64_t total = 0;
+  for (const ProjectedOutput &output : outputs) total += output.bytes;
+  if (total <= *free) return;
+  std::string sizes;
+  for (std::size_t i = 0; i < outputs.size(); ++i)
+    sizes += std::string(i == 0                    ? ""
+                         : i + 1 == outputs.size() ? " and "
+                                                   : ", ") +
+             size_text(outputs[i].bytes) + " of " + outputs[i].name +
+             (outputs[i].switch_off.empty() ? "" : " (" + outputs[i].switch_off + ")");
+  warn(where + "this run's outputs may not fit in the " + size_text(*free) + " free there: its " +
+       std::to_string(config_.steps) + " steps make about " + sizes +
+       "; the settings in parentheses turn those outputs off");
+}
+
 void World::make_recorders() {
   const OutputSink &out = *outputs_;
-  if (config_.write_trace) recorders_.push_back(std::make_unique<TraceRecorder>(out));
-  if (config_.write_state) recorders_.push_back(std::make_unique<StateRecorder>(out));
+  // The video's ffmpeg starts first: should it fail to start, no other output
+  // is begun.
+  std::unique_ptr<VideoRecorder> video;
   if (config_.write_video && engine_.view != nullptr)
-    recorders_.push_back(std::make_unique<VideoRecorder>(out, *engine_.view, config_.time_step_ms));
-  if (config_.write_pictures) recorders_.push_back(std::make_unique<FramesRecorder>(out));
-  if (config_.write_model && !engine_.model_xml.empty())
-    recorders_.push_back(std::make_unique<ModelFileRecorder>(out, engine_.model_xml));
+    video = std::make_unique<VideoRecorder>(out, *engine_.view, config_.time_step_ms);
+  // The most valuable first: on a disk that fills up, report.json and then
+  // the trace's end are written while there is still room (see OutputSink).
   recorders_.push_back(std::make_unique<ReportRecorder>(out));
+  if (config_.write_trace) recorders_.push_back(std::make_unique<TraceRecorder>(out));
   if (config_.write_pictures) {
     recorders_.push_back(std::make_unique<TopViewRecorder>(out));
     JointHistory::Ranges ranges;
@@ -87,6 +128,11 @@ void World::make_recorders() {
     recorders_.push_back(std::make_unique<JointPlotRecorder>(
         out, config_.steps, config_.time_step_ms / 1000.0, ranges));
   }
+  if (config_.write_state) recorders_.push_back(std::make_unique<StateRecorder>(out));
+  if (video) recorders_.push_back(std::move(video));
+  if (config_.write_pictures) recorders_.push_back(std::make_unique<FramesRecorder>(out));
+  if (config_.write_model && !engine_.model_xml.empty())
+    recorders_.push_back(std::make_unique<ModelFileRecorder>(out, engine_.model_xml));
 }
 
 void World::record_call(std::string_view op, std::initializer_list<CallField> fields) {
@@ -108,18 +154,33 @@ void World::warn(const std::string &message) {
   std::fprintf(stderr, "sim: warning: %s\n", message.c_str());
 }
 
+bool World::warn_once(const std::string &what, const std::string &message) {
+  auto seen = std::find_if(warnings_.begin(), warnings_.end(),
+                           [&](const auto &warning) { return warning.first == what; });
+  if (seen != warnings_.end()) {
+    ++seen->second;
+    return false;
+  }
+  warnings_.emplace_back(what, 1);
+  warn(message);
+  return true;
+}
+
 bool World::check(std::uint8_t tag, DeviceKind wanted, const char *op) {
   const std::optional<Device> device = device_of(tag);
   if (device && device->kind == wanted) return true;
-  if (tag == 0) return false;
-  const std::string key = std::string(op) + "#" + std::to_string(tag);
-  if (warned_.insert(key).second) {
-    if (!device)
-      warn(std::string(op) + ": tag " + std::to_string(tag) + " is no device; call ignored");
-    else
-      warn(std::string(op) + ": tag " + std::to_string(tag) + " is the " + kind_name(device->kind) +
-           " \"" + std::string(device->name) + "\", not a " + kind_name(wanted) + "; call ignored");
-  }
+  const std::string what = std::string(op) + " on tag " + std::to_string(tag);
+  if (tag == 0)
+    warn_once(what, std::string(op) +
+                        ": tag 0 is no device (robot_get_device gives it for an "
+                        "unknown name); call ignored");
+  else if (!device)
+    warn_once(what,
+              std::string(op) + ": tag " + std::to_string(tag) + " is no device; call ignored");
+  else
+    warn_once(what, std::string(op) + ": tag " + std::to_string(tag) + " is the " +
+                        kind_name(device->kind) + " \"" + std::string(device->name) + "\", not a " +
+                        kind_name(wanted) + "; call ignored");
   return false;
 }
 
@@ -198,11 +259,12 @@ bool World::step(std::int32_t ms) {
   double steps = 1.0;
   if (ms > 0) {
     steps = std::ceil(ms / config_.time_step_ms - 1e-9);
-  } else if (warned_.insert("robot_step#ms").second) {
+  } else {
     char length[32];
     std::snprintf(length, sizeof length, "%g", config_.time_step_ms);
-    warn("robot_step: " + std::to_string(ms) + " ms is no length of time; it takes one step (" +
-         length + " ms)");
+    warn_once("robot_step with no length of time",
+              "robot_step: " + std::to_string(ms) +
+                  " ms is no length of time; it takes one step (" + length + " ms)");
   }
   const auto left = static_cast<double>(config_.steps - steps_done_);
   const std::int64_t count = static_cast<std::int64_t>(std::clamp(steps, 1.0, left));
@@ -272,7 +334,10 @@ void World::fetched(bool read) {
     if (fetch.window)
       fetch.window_ground = engine_.engine->ground_seen(fetch.window->x + window_side / 2,
                                                         fetch.window->y + window_side / 2);
-    sightings_.fetched(steps_done_, fetch.side, now.pixels, now.width, now.height, *engine_.engine);
+    // Whether the image showed a disc is the scene's to say: a sensor's noise
+    // or gain changes its colour, not what the camera looked at.
+    sightings_.fetched(steps_done_, fetch.side, camera_.scene(), now.width, now.height,
+                       *engine_.engine);
     last_fetch_ = fetch;
     fetched_generation_ = camera_.generation();
   }
@@ -286,8 +351,9 @@ std::uint8_t World::get_device(const char *name) {
   const std::uint8_t tag = tag_of(wanted);
   record_call("robot_get_device", {{"name", wanted}, {"tag", std::int64_t{tag}}});
   if (tag == 0)
-    warn("robot_get_device: unknown device name \"" + std::string(wanted) +
-         "\"; it gets tag 0, and calls on tag 0 are ignored");
+    warn_once("robot_get_device(\"" + std::string(wanted) + "\")",
+              "robot_get_device: unknown device name \"" + std::string(wanted) +
+                  "\"; it gets tag 0, and calls on tag 0 are ignored");
   return tag;
 }
 
@@ -297,9 +363,9 @@ void World::set_position(std::uint8_t tag, float position) {
   // A NaN set-point would make the joint's position NaN for the rest of the
   // run; infinities are fine, they drive the joint to its limit.
   if (std::isnan(position)) {
-    if (warned_.insert("nan#" + std::to_string(tag)).second)
-      warn("servo_set_position: tag " + std::to_string(tag) +
-           " got a set-point that is not a number; call ignored");
+    warn_once("servo_set_position of a NaN on tag " + std::to_string(tag),
+              "servo_set_position: tag " + std::to_string(tag) +
+                  " got a set-point that is not a number; call ignored");
     return;
   }
   set_points_.set(device_of(tag)->joint, static_cast<double>(position));
@@ -390,6 +456,15 @@ void World::finish(const std::string &reason, bool interrupted) {
   // The outputs are complete: a controller that goes on calling after its
   // run has ended is no longer recorded.
   recorders_.clear();
+  if (outputs_)
+    if (const std::string outcome = outputs_->outcome(); !outcome.empty())
+      std::fprintf(stderr, "sim: error: SIM_OUTPUT: %s: not every output could be written: %s\n",
+                   folder_->path().c_str(), outcome.c_str());
+  std::string repeated;
+  for (const auto &[what, count] : warnings_)
+    if (count > 1)
+      repeated += (repeated.empty() ? "" : ", ") + what + " " + std::to_string(count) + " times";
+  if (!repeated.empty()) warn("warned about once each, and counted to the end: " + repeated);
   if (console_lost_)
     std::fprintf(stderr,
                  "sim: error: the controller's console on stdout was lost %s; its lines from "

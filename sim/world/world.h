@@ -11,10 +11,10 @@
 #include <initializer_list>
 #include <memory>
 #include <optional>
-#include <set>
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "sim/core/world_config.h"
@@ -105,15 +105,23 @@ class World {
   std::unique_ptr<LiveWindow> open_window();
 
  private:
+  // Before the first step: warns when the outputs projected from the world
+  // will not fit in the folder's free space, and throws RunError when not
+  // even report.json would.
+  void check_room();
   // The recorders of a run with an output folder, in the order their outputs
   // are completed at the end.
   void make_recorders();
   // Tells every recorder of a library call.
   void record_call(std::string_view op, std::initializer_list<CallField> fields = {});
   // The device behind tag if it is of the wanted kind; otherwise warns once
-  // per operation and tag (tag 0 was warned about at its look-up) and says no.
+  // per operation and tag and says no.
   bool check(std::uint8_t tag, DeviceKind wanted, const char *op);
   void warn(const std::string &message);
+  // Warns the first time `what` happens and counts every time, so that a
+  // controller that errs at every step gets one line, and the count at the
+  // end. True the first time.
+  bool warn_once(const std::string &what, const std::string &message);
   // One step of the world's time. False once the run is over.
   bool advance();
   // The controller fetched the camera's image, or read it.
@@ -137,7 +145,7 @@ class World {
   std::optional<ControllerEnd> controller_end_;
   bool reads_watched_ = false;
   std::array<char, 1024> text_{};
-  std::set<std::string> warned_;
+  std::vector<std::pair<std::string, std::int64_t>> warnings_;  // what, how often
   PlacementWatch watch_;
   ReachWatch reaches_;
   TargetSightings sightings_;

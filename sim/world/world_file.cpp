@@ -9,11 +9,13 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <limits>
 #include <optional>
 #include <set>
 #include <sstream>
 #include <vector>
 
+#include "sim/core/factors.h"
 #include "sim/system/files.h"
 #include "sim/world/spelling.h"
 #include "sim/world/toml_depth.h"
@@ -40,6 +42,13 @@ constexpr double min_joint_speed = 1e-6;  // rad per step
 // Every disc is drawn in every frame of the physics engine's camera, whose
 // scene holds 2000 objects, the robot's 18 among them.
 constexpr std::size_t max_physics_targets = 1000;
+// The kinematic engine tests each disc against the pixels of both side views,
+// and every disc is listed in report.json and drawn on the top view: the same
+// bound keeps a world's cost bounded.
+constexpr std::size_t max_kinematic_targets = 1000;
+// A world of the most discs takes some 100 kB; a file of many megabytes is a
+// mistake, and the TOML parser would take seconds over it, deaf to a signal.
+constexpr std::uint64_t max_world_file_bytes = std::uint64_t{1} << 20;
 constexpr double min_physics_step_ms = 0.1;
 // A step of more than a second is nothing a controller's loop meets, and
 // longer ones take a run's time (steps x step) past what a double counts.
@@ -77,11 +86,14 @@ std::string shown_key(const std::string &key) {
 // among them), then each table's. docs/world-files.md lists the same keys, as
 // world_file_keys() names them, and a test holds the two equal.
 const std::set<std::string> top_level_keys{
-    "engine", "steps",  "time_step_ms", "joint_speed", "run_calls", "stop_after_reaches",
-    "stuck_after_s",
-    "camera", "output", "robot",        "target",      "block"};
-const std::set<std::string> robot_keys{"torso"};
-const std::set<std::string> camera_keys{"width", "height", "image"};
+    "engine",        "steps", "time_step_ms", "joint_speed", "run_calls", "stop_after_reaches",
+    "stuck_after_s", "seed",  "camera",       "output",      "robot",     "target",
+    "block"};
+const std::set<std::string> robot_keys{"torso", "friction", "servo_strength", "servo_latency_ms",
+                                       "payload_kg"};
+const std::set<std::string> camera_keys{"width",          "height",          "image",
+                                        "roll_error_deg", "pitch_error_deg", "yaw_error_deg",
+                                        "fov_error_deg",  "noise",           "gain"};
 const std::set<std::string> output_keys{"trace", "state", "video", "pictures", "model"};
 const std::set<std::string> target_keys{"x", "y", "radius", "color"};
 const std::set<std::string> block_keys{"view", "x", "y", "width", "height", "color"};
@@ -192,6 +204,21 @@ class Reader {
     return out;
   }
 
+  // A factor of a real robot, if the table gives it: a number within the
+  // factor's range, on a world it means something to.
+  void factor(const toml::table &t, const FactorKey &key, WorldConfig &world) const {
+    const std::string name(key.name());
+    if (!t.contains(name)) return;
+    const std::string path(key.path);
+    if (const std::string why = factor_meaningless(key, world.engine, world.torso); !why.empty())
+      fail(path, why);
+    const double value = number(t, name, path, key.model());
+    if (!(value >= key.low && value <= key.high))
+      fail(path, "must be from " + factor_range_text(key) + " (" + std::string(key.what) +
+                     "), not " + exact_number(value));
+    world.factors.*key.field = value;
+  }
+
   // Each element of an array of tables, e.g. [[target]].
   template <typename Each>
   void each_table(const toml::table &root, const std::string &key, Each each) const {
@@ -264,13 +291,18 @@ WorldConfig parse_world(std::string_view text, const std::string &file_name) {
       in.integer(root, "stop_after_reaches", "stop_after_reaches", 0, 0, 100'000'000);
   world.stuck_after_s = in.number(root, "stuck_after_s", "stuck_after_s", 0.0);
   if (!(world.stuck_after_s >= 0.0 && world.stuck_after_s <= max_stuck_after_s))
-    in.fail("stuck_after_s", "must be between 0 (never) and 86400 seconds, not " +
-                                 number_text(world.stuck_after_s));
+    in.fail("stuck_after_s",
+            "must be between 0 (never) and 86400 seconds, not " + number_text(world.stuck_after_s));
+  world.seed = in.integer(root, "seed", "seed", 0, 0, std::numeric_limits<std::int64_t>::max());
 
   if (const toml::table *robot = in.table(root, "robot", "robot")) {
     // The kinematic robot has joints and feet but no body to hold or free.
-    if (world.engine == EngineKind::kinematic)
+    if (world.engine == EngineKind::kinematic) {
+      for (const FactorKey &key : factor_keys())
+        if (key.table() == "robot" && robot->contains(std::string(key.name())))
+          in.fail(std::string(key.path), factor_meaningless(key, world.engine, world.torso));
       in.fail("robot", "means nothing to the kinematic engine (only to engine = \"physics\")");
+    }
     in.only_keys(*robot, "robot.", robot_keys);
     if (const toml::node *torso = robot->get("torso")) {
       const std::optional<Torso> mount = torso_named(torso->value_or(std::string_view{}));
@@ -278,6 +310,8 @@ WorldConfig parse_world(std::string_view text, const std::string &file_name) {
         in.fail("robot.torso", "must be \"free\" (standing on its feet) or \"fixed\" (on a stand)");
       world.torso = *mount;
     }
+    for (const FactorKey &key : factor_keys())
+      if (key.table() == "robot") in.factor(*robot, key, world);
   }
 
   if (const toml::table *camera = in.table(root, "camera", "camera")) {
@@ -287,6 +321,8 @@ WorldConfig parse_world(std::string_view text, const std::string &file_name) {
     world.camera_height = static_cast<int>(
         in.integer(*camera, "height", "camera.height", world.camera_height, 1, max_camera_side));
     world.camera_image = in.boolean(*camera, "image", "camera.image", true);
+    for (const FactorKey &key : factor_keys())
+      if (key.table() == "camera") in.factor(*camera, key, world);
   }
 
   if (const toml::table *output = in.table(root, "output", "output")) {
@@ -316,6 +352,10 @@ WorldConfig parse_world(std::string_view text, const std::string &file_name) {
     in.fail("target", "holds " + std::to_string(world.targets.size()) +
                           " discs; the physics engine draws at most " +
                           std::to_string(max_physics_targets));
+  if (world.engine == EngineKind::kinematic && world.targets.size() > max_kinematic_targets)
+    in.fail("target", "holds " + std::to_string(world.targets.size()) +
+                          " discs; the kinematic engine takes at most " +
+                          std::to_string(max_kinematic_targets));
 
   in.each_table(root, "block", [&](const toml::table &t, const std::string &path) {
     in.only_keys(t, path, block_keys);
@@ -345,7 +385,7 @@ WorldConfig parse_world(std::string_view text, const std::string &file_name) {
 
 WorldConfig load_world_file(const std::string &path) {
   try {
-    return parse_world(read_file(path, "a world file"), path);
+    return parse_world(read_file(path, "a world file", max_world_file_bytes), path);
   } catch (const FileError &error) {
     throw WorldFileError(path, "(file)", error.reason);
   }

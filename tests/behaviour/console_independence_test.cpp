@@ -7,7 +7,7 @@
 #include <map>
 #include <string>
 
-#include "tests/behaviour/sim_run.h"
+#include "tests/support/sim_run.h"
 
 namespace {
 

@@ -9,13 +9,14 @@
 
 #include <chrono>
 #include <csignal>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <string>
+#include <vector>
 
-#include "tests/behaviour/sim_run.h"
+#include "tests/support/folders.h"
+#include "tests/support/sim_run.h"
 
 namespace {
 
@@ -26,10 +27,6 @@ using simrun::RunResult;
 // Long enough that a signal lands in the middle of it.
 const std::string long_world = "engine = \"kinematic\"\nsteps = 3000000\n[output]\nstate = false\n";
 const std::string short_world = "engine = \"kinematic\"\nsteps = 300\n";
-
-nlohmann::json report_of(const RunResult &run) {
-  return nlohmann::json::parse(simrun::read_file(run.folder + "/report.json"));
-}
 
 std::string last_trace_line(const RunResult &run) {
   const std::string trace = simrun::read_file(run.folder + "/trace.jsonl");
@@ -57,7 +54,7 @@ TEST(Faults, ALostConsoleIsReportedAndTheRunStillFinishesItsOutputs) {
                            "of its lines was written, at step "),
               std::string::npos)
         << kind << run.err;
-    EXPECT_EQ(report_of(run)["steps"], 300) << kind;
+    EXPECT_EQ(run.report()["steps"], 300) << kind;
     EXPECT_EQ(last_trace_line(run),
               "{\"step\":300,\"op\":\"end\",\"reason\":\"the world's steps are done\"}\n");
     EXPECT_TRUE(fs::exists(fs::path(run.folder) / "joints.png"));
@@ -70,7 +67,7 @@ TEST(Faults, ASignalEndsTheRunWithWholeOutputsMarkedInterrupted) {
     options.signal = signal;
     const RunResult run = simrun::run_reacher(long_world, options);
     EXPECT_EQ(run.status, 128 + signal) << run.err;
-    const nlohmann::json report = report_of(run);
+    const nlohmann::json report = run.report();
     EXPECT_TRUE(report["interrupted"]);
     EXPECT_LT(report["steps"], 3000000);
     const std::string name = signal == SIGINT    ? "SIGINT"
@@ -87,28 +84,25 @@ TEST(Faults, ARunThatStopsBeforeItsStepsIsMarkedInterrupted) {
   const RunResult run =
       simrun::run_reacher("engine = \"kinematic\"\nsteps = 100000\nrun_calls = 2\n");
   EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_TRUE(report_of(run)["interrupted"]);
+  EXPECT_TRUE(run.report()["interrupted"]);
   EXPECT_NE(last_trace_line(run).find("robot_run returned after 2 step-function calls"),
             std::string::npos);
-  EXPECT_EQ(report_of(simrun::run_reacher(short_world))["interrupted"], false);
+  EXPECT_EQ(simrun::run_reacher(short_world).report()["interrupted"], false);
 }
 
 TEST(Faults, OneSignalEndsARunWhoseFfmpegStalledWithWholeOutputs) {
   // An ffmpeg that takes no frame and never ends, and that asks the run to
   // end once the run is waiting on it.
   const fs::path bin =
-      fs::path(testing::TempDir()) / ("stalled_ffmpeg_" + std::to_string(::getpid()));
-  fs::create_directories(bin);
-  std::ofstream(bin / "ffmpeg") << "#!/bin/sh\nsleep 1\nkill -TERM $PPID\nexec sleep 100000\n";
-  fs::permissions(bin / "ffmpeg", fs::perms::owner_all);
+      support::fake_program("ffmpeg", "sleep 1\nkill -TERM $PPID\nexec sleep 100000");
   Options options;
-  options.env = {"PATH=" + bin.string() + ":" + std::getenv("PATH")};
+  options.env = {support::path_entry_with(bin)};
   const auto start = std::chrono::steady_clock::now();
   const RunResult run =
       simrun::run_reacher("steps = 300\n[output]\npictures = false\nstate = false\n", options);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
   EXPECT_EQ(run.status, 128 + SIGTERM) << run.err;
-  EXPECT_TRUE(report_of(run)["interrupted"]);
+  EXPECT_TRUE(run.report()["interrupted"]);
   EXPECT_TRUE(last_trace_line(run).ends_with("\"reason\":\"interrupted by SIGTERM\"}\n"))
       << last_trace_line(run);
   EXPECT_NE(run.err.find("cannot write run.mp4 there (ffmpeg"), std::string::npos) << run.err;
@@ -116,11 +110,43 @@ TEST(Faults, OneSignalEndsARunWhoseFfmpegStalledWithWholeOutputs) {
   fs::remove_all(bin);
 }
 
+TEST(Faults, AWorldOfTheMostDiscsOnTheLargestCameraStopsAtASignalAndNamesAFewMissedTargets) {
+  // 900 discs before the robot and 100 behind it, where no view sees them,
+  // seen by a 1024 x 1024 camera.
+  std::string world =
+      "engine = \"kinematic\"\nsteps = 100000000\n"
+      "[camera]\nwidth = 1024\nheight = 1024\n[output]\nstate = false\n";
+  for (int i = 0; i < 1000; ++i) {
+    const double x = i < 900 ? 0.01 + 0.004 * (i % 30) : -0.5 - 0.01 * (i % 10);
+    const double y = -0.12 + 0.008 * ((i / 30) % 30);
+    world += "[[target]]\nx = " + std::to_string(x) + "\ny = " + std::to_string(y) +
+             "\nradius = 0.002\n";
+  }
+  Options options;
+  options.signal = SIGTERM;
+  options.expected_warnings = {"where neither camera view can see"};
+  const auto start = std::chrono::steady_clock::now();
+  const RunResult run = simrun::run_reacher(world, options);
+  // Not a measure of speed: a world whose every view cost seconds per disc
+  // out of view took minutes here, deaf to the signal.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+  EXPECT_EQ(run.status, 128 + SIGTERM) << run.err;
+  EXPECT_TRUE(run.report()["interrupted"]);
+  // Five named, the rest counted, in the warnings and in the summary line.
+  const std::vector<std::string> warnings = run.warnings();
+  ASSERT_EQ(warnings.size(), 6u) << run.err;
+  EXPECT_TRUE(std::regex_match(
+      warnings[5],
+      std::regex("sim: warning: and \\d+ more targets lie where neither camera view can see them")))
+      << warnings[5];
+  EXPECT_TRUE(std::regex_search(
+      run.err, std::regex("; targets \\d+, \\d+, \\d+, \\d+, \\d+ and \\d+ more never reached\n")))
+      << run.err;
+}
+
 TEST(Faults, ASecondRunIntoAFolderInUseRefuses) {
   // The test holds the folder's lock as a running stand-in would.
-  const fs::path folder =
-      fs::path(testing::TempDir()) / ("sim_folder_in_use_" + std::to_string(::getpid()));
-  fs::create_directories(folder);
+  const fs::path folder = support::fresh_folder("sim_folder_in_use");
   const int lock = ::open((folder / ".sim.lock").c_str(), O_RDWR | O_CREAT, 0644);
   ASSERT_GE(lock, 0);
   ASSERT_EQ(::flock(lock, LOCK_EX | LOCK_NB), 0);

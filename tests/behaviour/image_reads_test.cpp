@@ -9,7 +9,7 @@
 #include <set>
 #include <string>
 
-#include "tests/behaviour/sim_run.h"
+#include "tests/support/sim_run.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/behaviour/sim_run.h"
+#include "tests/support/sim_run.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define PROBES_UNDER_ADDRESS_SANITIZER

@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
@@ -21,6 +22,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "sim/system/files.h"
 
@@ -150,6 +152,7 @@ class SshServer {
   }
 
   std::string log() const { return read_or_empty(log_path()); }
+  pid_t pid() const { return pid_; }
 
  private:
   std::string path(const std::string &name) const { return (folder_ / name).string(); }
@@ -305,6 +308,182 @@ TEST_F(ReachMapOverSsh, ThisMachineBesideALoginMakesTheSameMap) {
   std::map<std::string, int> runs = map_through(":\n1/" + server_.login("127.0.0.1") + "\n");
   EXPECT_GE(runs[":"], 1);
   EXPECT_GE(runs["127.0.0.1"], 1);
+}
+
+// A robustness map sends each run's world, with its robot's varied values,
+// and brings back its report as a plain map does.
+TEST_F(ReachMapOverSsh, ARobustnessMapWithAVariedKeyMadeThroughALoginIsThisMachinesOwn) {
+  const std::string vary = "--vary camera.gain=0.99:1.01 --samples 1 --seed 5";
+  const Map here = make_map(folder_ / "varied_here", vary);
+  ASSERT_TRUE(here.made) << here.output;
+  const fs::path file = folder_ / "sshlogins.txt";
+  std::ofstream(file) << "1/" + server_.login("127.0.0.1") + "\n";
+  const Map there =
+      make_map(folder_ / "varied_there", vary + " --sshloginfile " + quoted(file.string()));
+  ASSERT_TRUE(there.made) << there.output << "\nsshd:\n" << server_.log();
+  for (const char *name : {"robustness.json", "robustness.png", "sensitivity.png"}) {
+    EXPECT_FALSE(read_or_empty(here.out / name).empty()) << name;
+    EXPECT_TRUE(read_or_empty(there.out / name) == read_or_empty(here.out / name))
+        << name << " differs";
+  }
+  EXPECT_GE(runs_per_host(there.out)["127.0.0.1"], 1);
+}
+
+}  // namespace
+
+namespace {
+
+// A port on 127.0.0.1 whose connections the system completes and no one ever
+// answers: a machine that has stalled.
+class SilentPort {
+ public:
+  SilentPort() {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    if (fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr *>(&address), size) == 0 &&
+        listen(fd_, 64) == 0 &&
+        getsockname(fd_, reinterpret_cast<sockaddr *>(&address), &size) == 0)
+      port_ = ntohs(address.sin_port);
+  }
+  ~SilentPort() {
+    if (fd_ >= 0) close(fd_);
+  }
+  SilentPort(const SilentPort &) = delete;
+  SilentPort &operator=(const SilentPort &) = delete;
+  int port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  int port_ = -1;
+};
+
+// A login to 127.0.0.1 on a port, with no key of its own.
+std::string plain_login(int port) {
+  return "ssh -F /dev/null -p " + std::to_string(port) +
+         " -o BatchMode=yes -o StrictHostKeyChecking=no -o UserKnownHostsFile=/dev/null"
+         " -o LogLevel=ERROR 127.0.0.1";
+}
+
+class ReachMapOverSshFailures : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (!on_path("ssh")) {
+      if (std::getenv("REACHER_REQUIRE_SSHD")) FAIL() << "needs an OpenSSH client";
+      GTEST_SKIP() << "needs an OpenSSH client (ssh): install openssh-client";
+    }
+    folder_ = fs::path(REACHER_TEST_RUNS) / "reach_map_ssh" /
+              testing::UnitTest::GetInstance()->current_test_info()->name();
+    fs::create_directories(folder_);
+  }
+
+  // The map through one login, which must fail before any run: what the
+  // script said. The login is named as the file gives it, with what ssh said.
+  std::string refused_map(const std::string &login) {
+    const Map map = map_through_login(login);
+    EXPECT_FALSE(map.made) << map.output;
+    EXPECT_NE(map.output.find("reach-map: ssh to the login '" + login +
+                              "' failed (status 255); ssh said: "),
+              std::string::npos)
+        << map.output;
+    EXPECT_EQ(map.output.find("runs done"), std::string::npos) << "a run began\n" << map.output;
+    EXPECT_EQ(map.output.find("disk"), std::string::npos) << map.output;
+    return map.output;
+  }
+
+  Map map_through_login(const std::string &login, const std::string &options = "") {
+    const fs::path file = folder_ / "sshlogins.txt";
+    std::ofstream(file) << "1/" << login << "\n";
+    return make_map(folder_ / "map",
+                    "--ssh-timeout 2 --sshloginfile " + quoted(file.string()) + " " + options);
+  }
+
+  fs::path folder_;
+};
+
+TEST_F(ReachMapOverSshFailures, AMachineThatTakesTheConnectionAndNeverAnswersIsNamed) {
+  const SilentPort silent;
+  ASSERT_GT(silent.port(), 0);
+  const auto start = std::chrono::steady_clock::now();
+  const std::string said = refused_map(plain_login(silent.port()));
+  // Not a measure of speed: without a timeout the map waited for ever.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 60s);
+  EXPECT_NE(said.find("timed out"), std::string::npos) << said;
+}
+
+TEST_F(ReachMapOverSshFailures, ARefusedConnectionAndARefusedKeyAreNamedWithWhatSshSaid) {
+  // No server on the port: as when a machine's sshd was killed.
+  const int port = spare_port();
+  EXPECT_NE(refused_map(plain_login(port)).find("Connection refused"), std::string::npos);
+  // A server that refuses the login.
+  if (access(sshd_program.c_str(), X_OK) != 0) {
+    if (std::getenv("REACHER_REQUIRE_SSHD")) FAIL() << "needs " << sshd_program;
+    GTEST_SKIP() << "needs an OpenSSH server for the refused key";
+  }
+  SshServer server;
+  ASSERT_EQ(server.start(), "");
+  EXPECT_NE(refused_map(server.login("no-such-user@127.0.0.1")).find("Permission denied"),
+            std::string::npos);
+}
+
+// The server's own processes: the listener and every sshd below it.
+std::vector<pid_t> sshd_processes(pid_t listener) {
+  std::map<pid_t, std::pair<pid_t, std::string>> processes;  // parent, name
+  for (const auto &entry : fs::directory_iterator("/proc")) {
+    // A file of /proc says its size is 0: read as a stream.
+    std::string stat;
+    std::getline(std::ifstream(entry.path() / "stat"), stat);
+    const std::size_t open = stat.find('('), close = stat.rfind(')');
+    if (open == std::string::npos || close == std::string::npos) continue;
+    std::istringstream rest(stat.substr(close + 2));
+    char state = 0;
+    pid_t parent = 0;
+    rest >> state >> parent;
+    processes[std::stoi(stat.substr(0, open))] = {parent, stat.substr(open + 1, close - open - 1)};
+  }
+  std::vector<pid_t> found;
+  for (const auto &[pid, about] : processes) {
+    pid_t up = pid;
+    while (up > 1 && up != listener && processes.count(up)) up = processes[up].first;
+    if (up == listener && about.second.starts_with("sshd")) found.push_back(pid);
+  }
+  return found;
+}
+
+TEST_F(ReachMapOverSshFailures, AMachineThatStallsWhileItsRunsGoIsNamed) {
+  if (access(sshd_program.c_str(), X_OK) != 0) {
+    if (std::getenv("REACHER_REQUIRE_SSHD")) FAIL() << "needs " << sshd_program;
+    GTEST_SKIP() << "needs an OpenSSH server";
+  }
+  SshServer server;
+  ASSERT_EQ(server.start(), "");
+  // The test's own timeout out of the login, so that the map's two seconds
+  // apply to each of the run's connections.
+  std::string login = server.login("127.0.0.1");
+  login.erase(login.find(" -o ConnectTimeout=10"), 21);
+  Map map;
+  fs::remove_all(folder_ / "map");  // no joblog of an earlier map
+  std::thread making([&] { map = map_through_login(login, "--spacing 20"); });
+  // Once the runs go, the server stops answering, its connections open.
+  const fs::path joblog = folder_ / "map" / "joblog.txt";
+  for (int tries = 0; tries < 1200; ++tries) {
+    const std::string log = read_or_empty(joblog);
+    if (std::count(log.begin(), log.end(), '\n') >= 2) break;
+    std::this_thread::sleep_for(50ms);
+  }
+  const std::vector<pid_t> stalled = sshd_processes(server.pid());
+  for (const pid_t pid : stalled) kill(pid, SIGSTOP);
+  making.join();
+  for (const pid_t pid : stalled) kill(pid, SIGCONT);
+  EXPECT_FALSE(map.made) << map.output;
+  EXPECT_NE(map.output.find("exit status 255)"), std::string::npos) << map.output;
+  EXPECT_NE(map.output.find("reach-map: ssh to the login '" + login +
+                            "' failed or lost its connection (status 255 is ssh's); ssh said: "),
+            std::string::npos)
+      << map.output;
+  EXPECT_EQ(map.output.find("disk"), std::string::npos) << map.output;
 }
 
 }  // namespace

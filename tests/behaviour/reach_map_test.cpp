@@ -1,9 +1,14 @@
 // The reach map end to end on a coarse kinematic grid: scripts/reach-map with
-// this build's executables, run with one job and with two.
+// this build's executables, run with one job and with two; then the script's
+// own behaviour: the job count it refuses, its progress, and its end when it
+// is killed.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -12,6 +17,7 @@
 #include <sstream>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "sim/system/files.h"
 
@@ -151,3 +157,118 @@ TEST(ReachMap, SettingsNoWorldTakesAndReportsNoRunWroteAreRefused) {
 }
 
 }  // namespace
+
+std::string read_file_or_empty(const fs::path &path) {
+  try {
+    return read_file(path.string());
+  } catch (const sim::FileError &) {
+    return "";
+  }
+}
+
+// The script run with its output in a file; its exit status and what it said.
+std::pair<int, std::string> script(const std::string &arguments) {
+  const fs::path log = fs::path(REACHER_TEST_RUNS) / "reach_map" / "script.log";
+  fs::create_directories(log.parent_path());
+  const std::string command = std::string(REACHER_SOURCE_DIR) + "/scripts/reach-map " + arguments +
+                              " --build-dir " + REACHER_BUILD_DIR + " >" + log.string() +
+                              " 2>&1 </dev/null";
+  const int status = std::system(command.c_str());
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_file(log)};
+}
+
+TEST(ReachMapScript, AnAbsurdJobCountIsRefusedBeforeAnythingRuns) {
+  const fs::path out = fs::path(REACHER_TEST_RUNS) / "reach_map" / "too_many_jobs";
+  fs::remove_all(out);
+  const std::string bound = std::to_string(4 * ::sysconf(_SC_NPROCESSORS_ONLN));
+  for (const std::string &jobs :
+       {std::string("100000"), std::to_string(4 * ::sysconf(_SC_NPROCESSORS_ONLN) + 1),
+        std::string("99999999999999999999999")}) {
+    const auto [status, said] =
+        script("--engine kinematic --spacing 25 --jobs " + jobs + " --out " + out.string());
+    EXPECT_EQ(status, 2) << said;
+    EXPECT_NE(said.find("--jobs " + jobs + " is more than " + bound), std::string::npos) << said;
+    EXPECT_FALSE(fs::exists(out)) << jobs;
+  }
+}
+
+TEST(ReachMapScript, WithoutATerminalProgressComesAsALineAtEachTenthOfTheRuns) {
+  const fs::path out = fs::path(REACHER_TEST_RUNS) / "reach_map" / "progress";
+  fs::remove_all(out);
+  const auto [status, said] =
+      script("--engine kinematic --spacing 25 --jobs 2 --out " + out.string());
+  ASSERT_EQ(status, 0) << said;
+  const std::size_t points =
+      nlohmann::json::parse(read_file(out / "reach_map.json"))["points"].size();
+  std::istringstream lines(said);
+  std::size_t told = 0, last = 0;
+  for (std::string line; std::getline(lines, line);) {
+    std::size_t done = 0, total = 0;
+    if (std::sscanf(line.c_str(), "reach-map: %zu of %zu runs done", &done, &total) != 2) continue;
+    EXPECT_EQ(total, points) << line;
+    EXPECT_GT(done, last) << said;
+    EXPECT_TRUE(line.ends_with(" s left")) << line;
+    EXPECT_EQ(line.find('\r'), std::string::npos) << "a terminal's line in a file: " << line;
+    last = done;
+    ++told;
+  }
+  EXPECT_EQ(last, points) << said;
+  EXPECT_GE(told, 2u) << said;
+  EXPECT_LE(told, 10u) << said;
+}
+
+// The folders processes are working in, by process.
+std::vector<std::pair<int, fs::path>> working_folders() {
+  std::vector<std::pair<int, fs::path>> found;
+  for (const auto &entry : fs::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::error_code error;
+    const fs::path cwd = fs::read_symlink(entry.path() / "cwd", error);
+    if (!error) found.emplace_back(std::stoi(name), cwd);
+  }
+  return found;
+}
+
+std::vector<int> working_under(const fs::path &folder) {
+  std::vector<int> pids;
+  for (const auto &[pid, cwd] : working_folders())
+    if (cwd.string().rfind(folder.string(), 0) == 0) pids.push_back(pid);
+  return pids;
+}
+
+TEST(ReachMapScript, KillingTheMapEndsEveryProcessItStarted) {
+  const fs::path out = fs::path(REACHER_TEST_RUNS) / "reach_map" / "killed";
+  fs::remove_all(out);
+  // A fine grid: hundreds of runs, far from done when the map is killed.
+  const std::string command = "exec " + std::string(REACHER_SOURCE_DIR) +
+                              "/scripts/reach-map --engine kinematic --spacing 4 --jobs 2 --out " +
+                              out.string() + " --build-dir " + REACHER_BUILD_DIR +
+                              " >/dev/null 2>" + out.string() + ".log </dev/null";
+  const pid_t map = ::fork();
+  ASSERT_GE(map, 0);
+  if (map == 0) {
+    ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char *>(nullptr));
+    ::_exit(127);
+  }
+  // Until a few runs are over and others are going.
+  for (int tries = 0; tries < 600; ++tries) {
+    const std::string joblog = read_file_or_empty(out / "joblog.txt");
+    if (std::count(joblog.begin(), joblog.end(), '\n') > 3) break;
+    ::usleep(50'000);
+  }
+  ASSERT_FALSE(working_under(out).empty()) << "no run going";
+  ASSERT_EQ(::kill(map, SIGTERM), 0);
+  int status = 0;
+  ASSERT_EQ(::waitpid(map, &status, 0), map);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGTERM) << status;
+  // Every process it started is gone: parallel, the runs and their shells.
+  EXPECT_EQ(working_under(out), std::vector<int>{});
+  const std::string said = read_file_or_empty(out.string() + ".log");
+  EXPECT_NE(said.find("reach-map: stopped by SIGTERM; every process it started has ended"),
+            std::string::npos)
+      << said;
+  // A run that was going when the map was killed completed its outputs.
+  for (const auto &job : fs::directory_iterator(out / "jobs"))
+    EXPECT_FALSE(fs::exists(job.path() / ".report.json.partial")) << job.path();
+}

@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "tests/behaviour/window_close.h"
-#include "tests/sim/draw/png_reader.h"
+#include "tests/support/png_reader.h"
 
 namespace {
 
@@ -133,11 +133,11 @@ struct Seen {
   int robot = 0;
   int floor = 0;
 };
-Seen seen_in(const testpng::Picture &picture) {
+Seen seen_in(const support::Picture &picture) {
   Seen seen;
   for (int y = 0; y < picture.height; ++y)
     for (int x = 0; x < picture.width; ++x) {
-      const testpng::Rgb p = picture.at(x, y);
+      const support::Rgb p = picture.at(x, y);
       const int low = std::min({p[0], p[1], p[2]});
       const int high = std::max({p[0], p[1], p[2]});
       if (low > 80 && high - low < 16) ++seen.robot;
@@ -275,7 +275,7 @@ TEST_F(Window, PausesStepsOnceShowsTheRobotAndClosingEndsTheRunWhole) {
   std::this_thread::sleep_for(700ms);
   EXPECT_EQ(picture_step(id, out), *paused_at + 2);
 
-  const testpng::Picture picture = testpng::read(first_picture.string());
+  const support::Picture picture = support::read_png(first_picture.string());
   ASSERT_GT(picture.width, 0);
   const Seen seen = seen_in(picture);
   EXPECT_GT(seen.robot, 5000) << "the robot, lit grey";

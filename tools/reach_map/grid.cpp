@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include "sim/core/calibration_rule.h"
+#include "sim/core/factors.h"
 #include "sim/core/legs.h"
 #include "tools/reach_map/reach_map.h"
 
@@ -122,18 +123,33 @@ bool well_inside(const Settings &settings, const Point &point) {
   return false;
 }
 
-std::string world_text(const Settings &settings, const Point &point) {
+std::string world_text(const Settings &settings, const Point &point, const Robot *robot) {
+  // A robot's varied keys of one table of the world file, a line each.
+  const auto varied_in = [&](std::string_view table) {
+    std::string lines;
+    for (std::size_t k = 0; robot != nullptr && k < settings.vary.size(); ++k) {
+      const FactorKey *key = factor_key(settings.vary[k].key);
+      if (key != nullptr && key->table() == table)
+        lines += std::string(key->name()) + " = " + exact_number(robot->values[k]) + "\n";
+    }
+    return lines;
+  };
   std::string text = "# One point of a reach map: a target disc at x = " + toml_number(point.x) +
                      " m, y = " + toml_number(point.y) + " m.\n";
+  if (robot != nullptr)
+    text = "# One point of a robustness map: a target disc at x = " + toml_number(point.x) +
+           " m, y = " + toml_number(point.y) + " m, seen by one of its sampled robots.\n";
   text += "engine = \"" + std::string(engine_name(settings.engine)) + "\"\n";
   text += "steps = " + std::to_string(settings.step_bound) + "\n";
-  text += "stop_after_reaches = 1\n\n";
-  text += "[camera]\nwidth = " + std::to_string(settings.camera_width) +
-          "\nheight = " + std::to_string(settings.camera_height) + "\n\n";
+  text += "stop_after_reaches = 1\n";
+  if (robot != nullptr) text += "seed = " + std::to_string(robot->seed) + "\n";
+  text += "\n[camera]\nwidth = " + std::to_string(settings.camera_width) +
+          "\nheight = " + std::to_string(settings.camera_height) + "\n" + varied_in("camera") +
+          "\n";
   text += "[output]\ntrace = false\nstate = false\npictures = false\n";
   if (settings.engine == EngineKind::physics)
     text += "video = false\nmodel = false\n\n[robot]\ntorso = \"" +
-            std::string(torso_name(settings.torso)) + "\"\n";
+            std::string(torso_name(settings.torso)) + "\"\n" + varied_in("robot");
   text += "\n[[target]]\nx = " + toml_number(point.x) + "\ny = " + toml_number(point.y) +
           "\nradius = " + toml_number(settings.radius) + "\n";
   return text;
@@ -147,6 +163,15 @@ std::string grid_json(const Settings &settings, const std::vector<Point> &points
   grid["radius"] = settings.radius;
   grid["step_bound"] = settings.step_bound;
   grid["camera"] = {{"width", settings.camera_width}, {"height", settings.camera_height}};
+  if (settings.varied()) {
+    nlohmann::ordered_json vary = nlohmann::ordered_json::array();
+    for (const Varied &v : settings.vary) vary.push_back({v.key, v.low, v.high});
+    grid["vary"] = std::move(vary);
+    grid["seed"] = settings.seed;
+    nlohmann::ordered_json robots = nlohmann::ordered_json::array();
+    for (const Robot &robot : settings.robots) robots.push_back({robot.values, robot.seed});
+    grid["robots"] = std::move(robots);
+  }
   nlohmann::ordered_json list = nlohmann::ordered_json::array();
   for (const Point &p : points) list.push_back({p.x, p.y});
   grid["points"] = std::move(list);
@@ -169,6 +194,21 @@ void read_grid_json(const std::string &text, Settings &settings, std::vector<Poi
     settings.step_bound = grid.at("step_bound").get<std::int64_t>();
     settings.camera_width = grid.at("camera").at("width").get<int>();
     settings.camera_height = grid.at("camera").at("height").get<int>();
+    settings.vary.clear();
+    settings.robots.clear();
+    if (const auto vary = grid.find("vary"); vary != grid.end()) {
+      for (const auto &v : *vary)
+        settings.vary.push_back(
+            {v.at(0).get<std::string>(), v.at(1).get<double>(), v.at(2).get<double>()});
+      settings.seed = grid.at("seed").get<std::int64_t>();
+      for (const auto &robot : grid.at("robots")) {
+        settings.robots.push_back(
+            {robot.at(0).get<std::vector<double>>(), robot.at(1).get<std::int64_t>()});
+        if (settings.robots.back().values.size() != settings.vary.size())
+          throw MapError("grid.json holds a robot without a value for each varied key");
+      }
+      if (settings.robots.empty()) throw MapError("grid.json varies keys over no robot");
+    }
     points.clear();
     for (const auto &p : grid.at("points"))
       points.push_back({p.at(0).get<double>(), p.at(1).get<double>()});

@@ -1,21 +1,31 @@
 // reacher_reach_map grid --out DIR [--engine physics|kinematic] [--torso free|fixed]
 //                        [--spacing MM]
 //                        [--radius MM] [--steps N]
-//   Lays out the grid: DIR/jobs/NNNNNN/world.toml for each point, DIR/jobs.txt
-//   listing those folders, and DIR/grid.json.
+//                        [--vary KEY=LOW:HIGH ... --samples N [--seed S]]
+//   Lays out the grid: DIR/jobs/NNNNNN/world.toml for each point (for each
+//   point and sampled robot, with --vary), DIR/jobs.txt listing those
+//   folders, and DIR/grid.json.
 // reacher_reach_map collect --out DIR
 //   Reads each job's report.json; writes DIR/reach_map.json and
-//   DIR/reach_map.png and prints the summary line.
+//   DIR/reach_map.png (DIR/robustness.json, robustness.png and
+//   sensitivity.png, with --vary) and prints the summary line.
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <limits>
+#include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "sim/core/factors.h"
 #include "tools/reach_map/reach_map.h"
 #include "tools/reach_map/reach_map_picture.h"
+#include "tools/reach_map/robustness.h"
+#include "tools/reach_map/robustness_picture.h"
 
 namespace {
 
@@ -26,11 +36,13 @@ constexpr const char *usage =
     "usage: reacher_reach_map grid --out DIR [--engine physics|kinematic] [--torso free|fixed]\n"
     "                              [--spacing MM]\n"
     "                              [--radius MM] [--steps N]\n"
+    "                              [--vary KEY=LOW:HIGH ... --samples N [--seed S]]\n"
     "       reacher_reach_map collect --out DIR\n";
 
 // The files a map's folder may hold from an earlier map, and nothing else.
-const char *const map_files[] = {"jobs",           "jobs.txt",      "grid.json",
-                                 "reach_map.json", "reach_map.png", "joblog.txt"};
+const char *const map_files[] = {
+    "jobs",       "jobs.txt",        "grid.json",      "reach_map.json", "reach_map.png",
+    "joblog.txt", "robustness.json", "robustness.png", "sensitivity.png"};
 
 std::string job_folder(std::size_t index) {
   char name[32];
@@ -70,6 +82,18 @@ double number_between(const std::string &option, const std::string &text, double
   return value;
 }
 
+// A whole number of an option's, from low to high.
+std::int64_t whole_number(const std::string &option, const std::string &text, std::int64_t low,
+                          std::int64_t high) {
+  std::int64_t value = 0;
+  const char *end = text.data() + text.size();
+  const std::from_chars_result read = std::from_chars(text.data(), end, value);
+  if (text.empty() || read.ec != std::errc() || read.ptr != end || value < low || value > high)
+    throw MapError(option + " wants a whole number from " + std::to_string(low) + " to " +
+                   std::to_string(high) + ", not '" + text + "'");
+  return value;
+}
+
 // Steps until the first reach of a run is over, at the soonest: a cycle
 // whose first look sees red (119 steps), and the rest posture that ends it.
 constexpr double fewest_steps_for_a_reach = 120;
@@ -95,18 +119,73 @@ void clear_map_folder(const fs::path &out) {
 
 int grid(const fs::path &out, const Settings &settings) {
   const std::vector<Point> points = lay_out_grid(settings);
+  // Every sampled robot at every point, the robots of a point together.
+  const std::size_t robots = settings.varied() ? settings.robots.size() : 1;
+  if (static_cast<double>(points.size()) * static_cast<double>(robots) >
+      static_cast<double>(most_runs))
+    throw MapError(std::to_string(points.size()) + " points x " + std::to_string(robots) +
+                   " robots are more than " + std::to_string(most_runs) + " runs");
   clear_map_folder(out);
   std::string list;
-  for (std::size_t i = 0; i < points.size(); ++i) {
+  for (std::size_t i = 0; i < points.size() * robots; ++i) {
     const std::string folder = job_folder(i);
     fs::create_directories(out / folder);
-    write_file(out / folder / "world.toml", world_text(settings, points[i]));
+    const Robot *robot = settings.varied() ? &settings.robots[i % robots] : nullptr;
+    write_file(out / folder / "world.toml", world_text(settings, points[i / robots], robot));
     list += folder + "\n";
   }
   write_file(out / "jobs.txt", list);
   // Last: its presence says the grid is whole.
   write_file(out / "grid.json", grid_json(settings, points));
-  std::cerr << "reach map: " << points.size() << " points\n";
+  std::cerr << "reach map: " << points.size() << " points";
+  if (settings.varied()) std::cerr << " x " << robots << " robots";
+  std::cerr << "\n";
+  return 0;
+}
+
+// A robustness map's runs: each robot's values must be the ones its run
+// reports, or the folder holds runs of another map.
+void check_robot(const fs::path &job, const Settings &settings, const Robot &robot) {
+  const fs::path report = job / "report.json";
+  try {
+    const nlohmann::json factors =
+        nlohmann::json::parse(read_text(report)).value("factors", nlohmann::json());
+    for (std::size_t k = 0; k < settings.vary.size(); ++k) {
+      const std::string &key = settings.vary[k].key;
+      const double reported = factors.is_object() && factors.contains(key)
+                                  ? factors[key].get<double>()
+                                  : sim::factor_key(key)->model();
+      if (reported != robot.values[k])
+        throw MapError(key + " is " + sim::exact_number(reported) + ", not the sampled robot's " +
+                       sim::exact_number(robot.values[k]) + "; is this another map's run?");
+    }
+  } catch (const nlohmann::json::exception &e) {
+    throw MapError(report.string() + ": " + e.what());
+  } catch (const MapError &e) {
+    throw MapError(report.string() + ": " + e.what());
+  }
+}
+
+int collect_robustness(const fs::path &out, const Settings &settings,
+                       const std::vector<Point> &points) {
+  const std::size_t robots = settings.robots.size();
+  std::vector<Outcome> outcomes;
+  outcomes.reserve(points.size() * robots);
+  for (std::size_t i = 0; i < points.size() * robots; ++i) {
+    const Point &point = points[i / robots];
+    check_robot(out / job_folder(i), settings, settings.robots[i % robots]);
+    outcomes.push_back(read_outcome(point, out / job_folder(i)));
+    outcomes.back().well_inside = well_inside(settings, point);
+  }
+  const Robustness robustness = assess(settings, outcomes);
+  write_file(out / "robustness.json", robustness_json(settings, robustness));
+  for (const auto &[name, png] :
+       {std::pair{"robustness.png", robustness_picture_png(settings, robustness)},
+        std::pair{"sensitivity.png", sensitivity_picture_png(settings, robustness)}}) {
+    if (png.empty()) throw MapError((out / name).string() + ": could not be drawn");
+    write_file(out / name, png);
+  }
+  std::cout << robustness_summary_line(settings, robustness) << "\n";
   return 0;
 }
 
@@ -114,6 +193,7 @@ int collect(const fs::path &out) {
   Settings settings;
   std::vector<Point> points;
   read_grid_json(read_text(out / "grid.json"), settings, points);
+  if (settings.varied()) return collect_robustness(out, settings, points);
   std::vector<Outcome> outcomes;
   outcomes.reserve(points.size());
   for (std::size_t i = 0; i < points.size(); ++i) {
@@ -141,6 +221,9 @@ int main(int argc, char **argv) {
     Settings settings;
     fs::path out;
     bool torso_given = false;
+    std::vector<std::string> vary;
+    std::optional<int> samples;
+    std::optional<std::int64_t> seed;
     for (std::size_t i = 1; i < args.size(); i += 2) {
       const std::string &option = args[i];
       if (i + 1 >= args.size()) throw MapError(option + " wants a value");
@@ -174,6 +257,12 @@ int main(int argc, char **argv) {
           throw MapError("--steps " + value + " is too few for any reach: a run's first reach is " +
                          "over at step 120 at the soonest");
         settings.step_bound = std::llround(steps);
+      } else if (option == "--vary") {
+        vary.push_back(value);
+      } else if (option == "--samples") {
+        samples = static_cast<int>(whole_number(option, value, 1, most_robots));
+      } else if (option == "--seed") {
+        seed = whole_number(option, value, 0, std::numeric_limits<std::int64_t>::max());
       } else {
         throw MapError("unknown option " + option);
       }
@@ -181,6 +270,18 @@ int main(int argc, char **argv) {
     if (out.empty()) throw MapError("--out is needed");
     if (torso_given && settings.engine != sim::EngineKind::physics)
       throw MapError("--torso means nothing to the kinematic engine, whose robot has no body");
+    // The robots are sampled here, once: grid.json keeps them for collect.
+    for (const std::string &text : vary)
+      settings.vary.push_back(parse_vary(text, settings.engine, settings.torso));
+    if (vary.empty() && (samples || seed))
+      throw MapError(std::string(samples ? "--samples" : "--seed") +
+                     " means nothing without --vary KEY=LOW:HIGH");
+    if (!vary.empty() && !samples)
+      throw MapError("--vary wants --samples N: how many robots to sample over the keys");
+    if (!vary.empty()) {
+      settings.seed = seed.value_or(0);
+      settings.robots = sample_robots(settings.vary, *samples, settings.seed);
+    }
     if (args[0] == "grid") return grid(out, settings);
     if (args[0] == "collect") return collect(out);
     throw MapError("unknown command " + args[0]);

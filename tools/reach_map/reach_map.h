@@ -32,8 +32,9 @@ std::optional<std::array<Vec2, 4>> footprint(const Settings &settings, View view
 std::vector<Point> lay_out_grid(const Settings &settings);
 
 // The world file of one point's run: one disc, the run ending after its
-// first reach, no records but the report.
-std::string world_text(const Settings &settings, const Point &point);
+// first reach, no records but the report; on a robustness map, with one
+// sampled robot's values of the varied keys and its seed.
+std::string world_text(const Settings &settings, const Point &point, const Robot *robot = nullptr);
 
 // The whole text of a file of the map's. Throws MapError naming the file.
 std::string read_text(const std::filesystem::path &path);

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <numbers>
 
 #include "sim/draw/canvas.h"
 #include "sim/draw/ground_map.h"
@@ -43,92 +42,57 @@ Colour miss_colour(double miss, double radius) {
   return mix(miss_edge, miss_far, (miss - radius) / ((scale_top - 1.0) * radius));
 }
 
-void draw_dot(cairo_t *cr, double x, double y, double radius, Colour fill) {
-  cairo_new_sub_path(cr);
-  cairo_arc(cr, x, y, radius, 0.0, 2.0 * std::numbers::pi);
-  set_colour(cr, fill);
-  cairo_fill(cr);
-}
-
-void draw_ring(cairo_t *cr, double x, double y, double radius, Colour colour) {
-  cairo_new_sub_path(cr);
-  cairo_arc(cr, x, y, std::max(radius - 0.75, 1.0), 0.0, 2.0 * std::numbers::pi);
-  set_colour(cr, colour);
-  cairo_set_line_width(cr, 1.5);
-  cairo_stroke(cr);
-}
-
-void draw_cross(cairo_t *cr, double x, double y, double half, Colour colour) {
-  cairo_move_to(cr, x - half, y - half);
-  cairo_line_to(cr, x + half, y + half);
-  cairo_move_to(cr, x - half, y + half);
-  cairo_line_to(cr, x + half, y - half);
-  set_colour(cr, colour);
-  cairo_set_line_width(cr, 1.6);
-  cairo_stroke(cr);
+// A ring whose outer edge lies at `radius`.
+void draw_ring(Canvas &canvas, double x, double y, double radius, Colour colour) {
+  canvas.ring(x, y, std::max(radius - 0.75, 1.0), {colour, 1.5});
 }
 
 // A point as the map shows it: a tile of the grid, coloured by its miss, or
 // marked by why it has none. Tiles keep whole-pixel edges, so the map stays
 // crisp and its file small, and on a coarse grid they stay small enough to
 // leave the views' edges in sight.
-void draw_point(cairo_t *cr, double x, double y, double pitch, const Outcome &o, double radius) {
+void draw_point(Canvas &canvas, double x, double y, double pitch, const Outcome &o, double radius) {
   const double side =
       std::max(1.0, std::round(std::min(pitch - (pitch >= 8.0 ? 2.0 : 1.0), largest_tile)));
   const double half = side / 2.0;
-  if (o.reached()) {
-    cairo_rectangle(cr, std::round(x - half), std::round(y - half), side, side);
-    set_colour(cr, miss_colour(*o.miss, radius));
-    cairo_fill(cr);
-  } else if (o.reach == ReachOutcome::no_contact) {
-    cairo_save(cr);
-    cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
-    draw_cross(cr, std::round(x), std::round(y), std::round(half * 0.7), no_contact_ink);
-    cairo_restore(cr);
-  } else if (o.seen) {
-    draw_ring(cr, x, y, half * 0.8, unreached_ink);
-  } else {
-    draw_dot(cr, x, y, std::max(half * 0.3, 1.2), unreached_ink);
-  }
+  if (o.reached())
+    canvas.fill_box({std::round(x - half), std::round(y - half), side, side},
+                    miss_colour(*o.miss, radius));
+  else if (o.reach == ReachOutcome::no_contact)
+    canvas.cross(std::round(x), std::round(y), std::round(half * 0.7),
+                 {no_contact_ink, 1.6, Cap::butt, Join::miter, {}, false});
+  else if (o.seen)
+    draw_ring(canvas, x, y, half * 0.8, unreached_ink);
+  else
+    canvas.dot(x, y, std::max(half * 0.3, 1.2), unreached_ink);
 }
 
 // The colour bar, top at (x, y): misses in millimetres, the disc's edge marked.
-void draw_colour_bar(cairo_t *cr, double x, double y, double radius) {
+void draw_colour_bar(Canvas &canvas, double x, double y, double radius) {
   const double top = scale_top * radius;
   const Scale to_row{0.0, top, y + bar_length, y};
   // The same piecewise-linear colours as the points, a sharp step at the edge.
-  cairo_pattern_t *gradient = cairo_pattern_create_linear(0.0, y + bar_length, 0.0, y);
   const double edge_at = 1.0 / scale_top;
-  for (const auto &[offset, c] : {std::pair{0.0, hit_near}, std::pair{edge_at, hit_edge},
-                                  std::pair{edge_at, miss_edge}, std::pair{1.0, miss_far}})
-    cairo_pattern_add_color_stop_rgb(gradient, offset, c.r, c.g, c.b);
-  cairo_rectangle(cr, x, y, bar_width, bar_length);
-  cairo_set_source(cr, gradient);
-  cairo_fill(cr);
-  cairo_pattern_destroy(gradient);
-  set_colour(cr, ink);
-  cairo_set_line_width(cr, 1.0);
-  cairo_rectangle(cr, x, y, bar_width, bar_length);
-  cairo_stroke(cr);
+  const Canvas::Stop stops[] = {
+      {0.0, hit_near}, {edge_at, hit_edge}, {edge_at, miss_edge}, {1.0, miss_far}};
+  const Box bar{x, y, bar_width, bar_length};
+  canvas.gradient_box(bar, stops);
+  canvas.outline_box(bar, {ink, 1.0});
   const Ticks ticks = nice_ticks(0.0, top * 1000.0, 6);
-  use_font(cr, 12.0);
+  canvas.font(12.0);
+  canvas.colour(ink);
   for (const double mm : ticks.values) {
     const double row = to_row(mm / 1000.0);
-    cairo_move_to(cr, x + bar_width, row);
-    cairo_line_to(cr, x + bar_width + 4.0, row);
-    cairo_stroke(cr);
+    canvas.line(x + bar_width, row, x + bar_width + 4.0, row, {ink, 1.0});
     const bool last = std::abs(mm / 1000.0 - top) < 1e-9;
-    text(cr, x + bar_width + 7.0, row, (last ? "\u2265 " : "") + tick_label(mm, ticks.step),
-         Align::left, Baseline::middle);
+    canvas.text(x + bar_width + 7.0, row, (last ? "\u2265 " : "") + tick_label(mm, ticks.step),
+                Align::left, Baseline::middle);
   }
   const double edge = to_row(radius);
-  cairo_set_line_width(cr, 2.0);
-  cairo_move_to(cr, x - 5.0, edge);
-  cairo_line_to(cr, x + bar_width + 4.0, edge);
-  cairo_stroke(cr);
-  use_font(cr, 12.0, Weight::bold);
-  text(cr, x - 8.0, edge - 2.0, "hit", Align::right, Baseline::top);
-  text(cr, x - 8.0, edge - 4.0, "miss", Align::right, Baseline::bottom);
+  canvas.line(x - 5.0, edge, x + bar_width + 4.0, edge, {ink, 2.0});
+  canvas.font(12.0, Weight::bold);
+  canvas.text(x - 8.0, edge - 2.0, "hit", Align::right, Baseline::top);
+  canvas.text(x - 8.0, edge - 4.0, "miss", Align::right, Baseline::bottom);
 }
 
 std::string mm(const std::optional<double> &metres) {
@@ -186,17 +150,19 @@ std::string map_picture_png(const Settings &settings, const Summary &summary,
   const double pitch = settings.spacing() * map.pixels_per_metre;  // pixels between points
 
   const std::vector<LegendEntry> legend{
-      {[](cairo_t *c, double x, double y) { draw_view_swatch(c, x, y, left_view_ink); },
+      {[](Canvas &c, double x, double y) { draw_view_swatch(c, x, y, left_view_ink); },
        "ground the left view sees"},
-      {[](cairo_t *c, double x, double y) { draw_view_swatch(c, x, y, right_view_ink); },
+      {[](Canvas &c, double x, double y) { draw_view_swatch(c, x, y, right_view_ink); },
        "ground the right view sees"},
       {draw_reach_swatch, foot_reach_label()},
-      {[](cairo_t *c, double x, double y) { draw_hip(c, x, y); }, "front hip"},
-      {[](cairo_t *c, double x, double y) { draw_cross(c, x, y, 5.0, no_contact_ink); },
+      {[](Canvas &c, double x, double y) { draw_hip(c, x, y); }, "front hip"},
+      {[](Canvas &c, double x, double y) {
+         c.cross(x, y, 5.0, {no_contact_ink, 1.6});
+       },
        "a reach whose foot never touched the ground"},
-      {[](cairo_t *c, double x, double y) { draw_ring(c, x, y, 6.0, unreached_ink); },
+      {[](Canvas &c, double x, double y) { draw_ring(c, x, y, 6.0, unreached_ink); },
        "seen, but no reach began"},
-      {[](cairo_t *c, double x, double y) { draw_dot(c, x, y, 2.5, unreached_ink); },
+      {[](Canvas &c, double x, double y) { c.dot(x, y, 2.5, unreached_ink); },
        "nothing seen before the run's end"},
   };
   const std::vector<std::string> notes = summary_notes(settings, summary);
@@ -205,13 +171,13 @@ std::string map_picture_png(const Settings &settings, const Summary &summary,
   double side_width = 0.0;
   double legend_height = 0.0;
   {
-    const Canvas scratch(1, 1);
-    const Box measured = legend_column(scratch.cr(), 0.0, 0.0, legend, 13.0);
+    Canvas scratch(1, 1);
+    const Box measured = scratch.legend_column(0.0, 0.0, legend, 13.0);
     side_width = measured.width;
     legend_height = measured.height;
-    use_font(scratch.cr(), 13.0);
+    scratch.font(13.0);
     for (const std::string &words : notes)
-      side_width = std::max(side_width, 12.0 + text_width(scratch.cr(), words));
+      side_width = std::max(side_width, 12.0 + scratch.text_width(words));
   }
   const double side_x = box.right() + 40.0;
   const double bar_y = box.y + 30.0;
@@ -220,49 +186,53 @@ std::string map_picture_png(const Settings &settings, const Summary &summary,
   const double notes_bottom = notes_y + 22.0 + 19.0 * static_cast<double>(notes.size());
   Canvas canvas(static_cast<int>(std::ceil(side_x + side_width + 24.0)),
                 static_cast<int>(std::ceil(std::max(box.bottom() + 64.0, notes_bottom + 24.0))));
-  cairo_t *cr = canvas.cr();
 
-  set_colour(cr, ink);
-  use_font(cr, 20.0, Weight::bold);
-  text(cr, 24.0, 14.0,
-       std::string("Reach map, ") + engine_name(settings.engine) + " engine" +
-           (settings.engine == EngineKind::physics
-                ? (settings.torso == Torso::free ? ", robot on its feet" : ", robot on a stand")
-                : "") +
-           ": how far the foot lands from a target placed at each point",
-       Align::left, Baseline::top);
-  use_font(cr, 13.0);
-  set_colour(cr, muted_ink);
-  text(cr, 24.0, 44.0,
-       "One run per point: a disc of radius " + number(settings.radius * 1000.0) +
-           " mm centred there, points " + number(settings.spacing() * 1000.0) +
-           " mm apart; each run ends after its first reach or " + count_text(settings.step_bound) +
-           " steps.",
-       Align::left, Baseline::top);
-  text(cr, 24.0, 63.0, body_frame_caption, Align::left, Baseline::top);
+  canvas.colour(ink);
+  canvas.font(20.0, Weight::bold);
+  canvas.text(
+      24.0, 14.0,
+      std::string("Reach map, ") + engine_name(settings.engine) + " engine" +
+          (settings.engine == EngineKind::physics
+               ? (settings.torso == Torso::free ? ", robot on its feet" : ", robot on a stand")
+               : "") +
+          ": how far the foot lands from a target placed at each point",
+      Align::left, Baseline::top);
+  canvas.font(13.0);
+  canvas.colour(muted_ink);
+  canvas.text(24.0, 44.0,
+              "One run per point: a disc of radius " + number(settings.radius * 1000.0) +
+                  " mm centred there, points " + number(settings.spacing() * 1000.0) +
+                  " mm apart; each run ends after its first reach or " +
+                  count_text(settings.step_bound) + " steps.",
+              Align::left, Baseline::top);
+  canvas.text(24.0, 63.0, body_frame_caption, Align::left, Baseline::top);
 
-  const GroundAxes axes = begin_ground(cr, map, 7.0);
-  draw_ground_areas(cr, map, outlines[0], outlines[1]);
-  draw_ground_edges(cr, map, outlines[0], outlines[1]);
-  // Points over the areas' edges: the data come first.
-  for (const Outcome &o : outcomes)
-    draw_point(cr, map.column(o.point.y), map.row(o.point.x), pitch, o, settings.radius);
-  draw_body_frame(cr, map);
-  for (const double hip : {hip_y, -hip_y}) draw_hip(cr, map.column(hip), map.row(0.0));
-  draw_scale_bar(cr, map);
-  end_ground(cr, map, axes);
+  const GroundAxes axes = ground_axes(map, 7.0);
+  {
+    const Canvas::Clip clip(canvas, box);
+    draw_ground(canvas, map, axes);
+    draw_ground_areas(canvas, map, outlines[0], outlines[1]);
+    draw_ground_edges(canvas, map, outlines[0], outlines[1]);
+    // Points over the areas' edges: the data come first.
+    for (const Outcome &o : outcomes)
+      draw_point(canvas, map.column(o.point.y), map.row(o.point.x), pitch, o, settings.radius);
+    draw_body_frame(canvas, map);
+    for (const double hip : {hip_y, -hip_y}) draw_hip(canvas, map.column(hip), map.row(0.0));
+    draw_scale_bar(canvas, map);
+  }
+  label_ground(canvas, map, axes);
 
-  use_font(cr, 13.0, Weight::bold);
-  text(cr, side_x, box.y, "Miss: foot to the disc's centre (mm)", Align::left, Baseline::top);
-  draw_colour_bar(cr, side_x + 44.0, bar_y, settings.radius);
-  legend_column(cr, side_x, legend_y, legend, 13.0);
-  use_font(cr, 13.0, Weight::bold);
-  set_colour(cr, ink);
-  text(cr, side_x, notes_y, "Summary", Align::left, Baseline::top);
-  use_font(cr, 13.0);
+  canvas.font(13.0, Weight::bold);
+  canvas.text(side_x, box.y, "Miss: foot to the disc's centre (mm)", Align::left, Baseline::top);
+  draw_colour_bar(canvas, side_x + 44.0, bar_y, settings.radius);
+  canvas.legend_column(side_x, legend_y, legend, 13.0);
+  canvas.font(13.0, Weight::bold);
+  canvas.colour(ink);
+  canvas.text(side_x, notes_y, "Summary", Align::left, Baseline::top);
+  canvas.font(13.0);
   double y = notes_y + 22.0;
   for (const std::string &words : notes) {
-    text(cr, side_x + 12.0, y, words, Align::left, Baseline::top);
+    canvas.text(side_x + 12.0, y, words, Align::left, Baseline::top);
     y += 19.0;
   }
   return canvas.png();

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "sim/core/geometry.h"
@@ -13,6 +14,21 @@
 #include "sim/observe/reaches.h"
 
 namespace sim::reach_map {
+
+// A world key a robustness map varies over its sampled robots, uniform from
+// low to high (e.g. "robot.friction" from 0.2 to 0.8).
+struct Varied {
+  std::string key;
+  double low = 0.0;
+  double high = 0.0;
+};
+
+// One sampled robot: a value for each varied key, in their order, and the
+// seed of its random factors.
+struct Robot {
+  std::vector<double> values;
+  std::int64_t seed = 0;
+};
 
 struct Settings {
   EngineKind engine = EngineKind::kinematic;
@@ -22,6 +38,13 @@ struct Settings {
   std::int64_t step_bound = 600;   // a run with no reach by then has seen nothing it could reach
   int camera_width = 160;
   int camera_height = 160;
+  // A robustness map's: the keys varied, the robots sampled over them (each
+  // run at every grid point) and the seed they were drawn from. None for a
+  // plain reach map.
+  std::vector<Varied> vary;
+  std::vector<Robot> robots;
+  std::int64_t seed = 0;
+  bool varied() const { return !vary.empty(); }
   double spacing() const { return static_cast<double>(spacing_um) / 1e6; }  // m
 };
 

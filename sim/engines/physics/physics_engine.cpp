@@ -6,6 +6,7 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <deque>
 #include <string>
 
 #include "sim/core/errors.h"
@@ -68,6 +69,13 @@ ModelPointer compiled(const std::string &xml, const WorldConfig &world) {
   return model;
 }
 
+// Substeps a set-point waits before it takes effect: the world's latency,
+// to the nearest substep.
+std::size_t latency_substeps(const WorldConfig &world, double substep_s) {
+  return static_cast<std::size_t>(
+      std::llround(world.factors.servo_latency_ms / 1000.0 / substep_s));
+}
+
 struct DataDeleter {
   void operator()(mjData *d) const { mj_deleteData(d); }
 };
@@ -114,6 +122,8 @@ struct PhysicsEngine::Parts {
       data->ctrl[actuator[index(j)]] = start[index(j)];
     }
     for (std::size_t i = 0; i < feet.size(); ++i) tips_before[i] = tip(reaching_legs[i]);
+    // Until the first set-point has come through, the servos hold the start.
+    delayed.assign(latency_substeps(world, model->opt.timestep), start);
   }
 
   Vec3 tip(int leg) const {
@@ -141,7 +151,10 @@ struct PhysicsEngine::Parts {
   std::array<Vec3, 2> tips_before{};        // feet tips a step ago
   std::array<double, joint_count> set_point_rates{};  // rad/s, each servo's profile
   std::array<double, 2> largest_press{};              // N under each front paw in the last step
-  int foot_floor = -1;                                // the plane the feet stand on
+  // The goals of the last substeps, oldest first, on their way to the servos:
+  // as many as the world's latency.
+  std::deque<std::array<double, joint_count>> delayed;
+  int foot_floor = -1;  // the plane the feet stand on
   int torso = -1;
   int torso_box = -1;  // the torso's box, for its footprint
   std::array<int, joint_count> joint_id{};
@@ -164,7 +177,13 @@ void PhysicsEngine::advance(const SetPoints &set_points) {
                                  p.model->actuator_ctrlrange[2 * a + 1]);
   }
   for (int s = 0; s < p.substeps; ++s) {
-    for (int j = 0; j < joint_count; ++j) p.follow_profile(j, goals[index(j)]);
+    std::array<double, joint_count> arrived = goals;
+    if (!p.delayed.empty()) {
+      p.delayed.push_back(goals);
+      arrived = p.delayed.front();
+      p.delayed.pop_front();
+    }
+    for (int j = 0; j < joint_count; ++j) p.follow_profile(j, arrived[index(j)]);
     mj_step(p.model.get(), p.data.get());
     // The floor's push on each front paw, at its largest within the step:
     // the contacts of the substep just taken, with the forces that solved them.

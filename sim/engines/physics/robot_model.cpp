@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 
 #include "sim/core/errors.h"
 #include "sim/core/geometry.h"
+#include "sim/engines/physics/robot_factors.h"
 
 namespace sim {
 
@@ -39,6 +39,7 @@ double floor_height(Torso torso) { return torso == Torso::free ? ground_z - paw_
 
 std::string world_model_xml(const WorldConfig &world) {
   std::string xml = world.torso == Torso::free ? robot_model_xml : robot_on_stand_xml;
+  write_factors(xml, world.factors);
   std::string assets;
   std::string discs;
   const std::size_t count = world.targets.size();

@@ -3,7 +3,6 @@
 // front legs' whole range and beyond it, and what it refuses. The physics
 // models' half is in tests/sim/engines/physics/robot_front_foot_model_test.cpp.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -15,14 +14,14 @@
 #include "sim/core/joints.h"
 #include "sim/engines/kinematic/kinematic_engine.h"
 #include "tests/sim/api/front_leg_range.h"
+#include "tests/support/folders.h"
+#include "tests/support/worlds.h"
 
 namespace {
 
 TEST(RobotFrontFoot, IsTheKinematicEnginesFootOverTheWholeRangeAndBeyondIt) {
-  sim::WorldConfig world;
-  world.engine = sim::EngineKind::kinematic;
-  world.joint_speed = 10.0;  // every joint arrives in one step
-  sim::KinematicEngine engine(world);
+  // Every joint arrives in one step.
+  sim::KinematicEngine engine(support::with_joint_speed(support::kinematic_world(), 10.0));
   int compared = 0;
   for (const int leg : {ROBOT_LEFT_LEG, ROBOT_RIGHT_LEG})
     testrange::over_the_range(0.3, [&](float hip, float roll, float knee) {
@@ -46,8 +45,7 @@ TEST(RobotFrontFoot, IsTheKinematicEnginesFootOverTheWholeRangeAndBeyondIt) {
 
 TEST(RobotFrontFoot, RefusesOtherLegsNullPointersAndNotANumberWithoutStartingARun) {
   // A call that started the simulation would make this output folder.
-  const std::filesystem::path out = std::filesystem::path(testing::TempDir()) /
-                                    ("robot_front_foot_" + std::to_string(::getpid()));
+  const std::filesystem::path out = support::fresh_folder("robot_front_foot") / "out";
   ::setenv("SIM_OUTPUT", out.c_str(), 1);
   const float rest[3] = {static_cast<float>(ROBOT_REST_HIP_PITCH),
                          static_cast<float>(ROBOT_REST_HIP_ROLL),

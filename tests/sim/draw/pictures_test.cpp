@@ -3,11 +3,8 @@
 // picture's edge; and inputs far outside the usual that must still give a
 // picture.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cmath>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -15,93 +12,123 @@
 #include "sim/draw/joint_plot.h"
 #include "sim/draw/top_view.h"
 #include "sim/draw/video_caption.h"
-#include "tests/sim/draw/png_reader.h"
+#include "tests/sim/draw/top_view_reading.h"
+#include "tests/support/png_reader.h"
+#include "tests/support/reaches.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-using testpng::Rgb;
+using support::Rgb;
+using support::saved_picture;
+using topview::read_ground;
+using topview::Reading;
 
-fs::path folder() {
-  static const fs::path made = [] {
-    const fs::path path =
-        fs::path(testing::TempDir()) / ("sim_pictures_" + std::to_string(::getpid()));
-    fs::create_directories(path);
-    return path;
-  }();
-  return made;
-}
+// The marks' inks in 8-bit channels: on target (0.05, 0.6, 0.25), never
+// came down (0.55, 0.15, 0.65), a rest (0.35, 0.35, 0.35).
+constexpr Rgb on_target_green{12, 153, 64};
+constexpr Rgb no_contact_purple{140, 38, 166};
+constexpr Rgb rest_grey{89, 89, 89};
+// The left front hip, and the rest point under it, 0.06 m left of the midline.
+constexpr double hip_y_for_test = 0.06;
 
-// A picture's bytes as a file, to read back as a reader would.
-std::string saved(const std::string &name, const std::string &png) {
-  const std::string path = (folder() / name).string();
-  std::ofstream(path, std::ios::binary) << png;
-  return path;
-}
-
+// A red disc on the robot's right and a blue one ahead on its left.
 sim::WorldConfig two_discs() {
   sim::WorldConfig world;
   world.targets.push_back({0.038, -0.05, 0.006, {214, 30, 30}});
-  world.targets.push_back({0.045, 0.055, 0.006, {40, 170, 220}});
+  world.targets.push_back({0.09, 0.1, 0.008, {40, 70, 220}});
   return world;
 }
 
-TEST(TopView, EachTargetsCentreShowsTheTargetsColourWhereTheMapPutsIt) {
+TEST(TopView, EveryTargetAndReachLiesWhereTheFrameAndTheScaleBarPutItsGroundPoint) {
   const sim::WorldConfig world = two_discs();
-  const std::vector<sim::Placement> placements{
-      {12, 0, {0.0, 0.06, -0.115}, std::nullopt, std::nullopt},
-      {80, 2, {0.02, -0.07, -0.115}, std::nullopt, std::nullopt}};
-  sim::Reach reach;
-  reach.leg = 2;
-  reach.start_step = 60;
-  reach.end_step = 90;
-  reach.placement = placements[1];
-  const std::vector<sim::Reach> reaches{reach};
-  const testpng::Picture picture =
-      testpng::read(saved("top_view.png", sim::top_view_png(world, placements, reaches)));
+  // A reach that ended right on the red disc's centre.
+  const sim::Placement landing{80, 2, {0.038, -0.05, -0.115}, 0, 0.0};
+  const support::Picture picture =
+      saved_picture("top_view.png",
+                    sim::top_view_png(world, {landing}, {support::reach_of(2, 60, 100, landing)}));
   ASSERT_GT(picture.width, 0);
+  EXPECT_EQ(support::ink_at_edges(picture, 3), 0);
+  const Reading ground = read_ground(picture);
+  ASSERT_GT(ground.pixels_per_metre, 0.0);
+  // The frame is as wide as the ground it shows, by the scale bar: 0.34 m.
+  EXPECT_NEAR((ground.frame.right - ground.frame.left) / ground.pixels_per_metre, 0.34, 0.002);
   for (const sim::Target &target : world.targets) {
-    const sim::Vec2 at = sim::top_view_pixel(world, placements, reaches, {target.x, target.y});
-    const Rgb colour{target.color[0], target.color[1], target.color[2]};
-    EXPECT_EQ(picture.at(static_cast<int>(at.x), static_cast<int>(at.y)), colour)
-        << target.x << ", " << target.y;
+    const support::Found disc =
+        support::find_colour(picture, {target.color[0], target.color[1], target.color[2]},
+                             ground.around({target.x, target.y}, 30));
+    const support::Point expected = ground.at({target.x, target.y});
+    EXPECT_NEAR(disc.centre.x, expected.x, 0.6) << target.x << ", " << target.y;
+    EXPECT_NEAR(disc.centre.y, expected.y, 0.6) << target.x << ", " << target.y;
+    // Its whole disc but what the reach's mark covers.
+    EXPECT_GT(disc.pixels,
+              2.5 * (std::pow(target.radius * ground.pixels_per_metre - 1.5, 2.0) - 6.5 * 6.5));
   }
-  // Forward is up and the robot's left is to the left.
-  const sim::Vec2 ahead = sim::top_view_pixel(world, placements, reaches, {0.1, 0.0});
-  const sim::Vec2 behind = sim::top_view_pixel(world, placements, reaches, {-0.05, 0.0});
-  const sim::Vec2 left = sim::top_view_pixel(world, placements, reaches, {0.0, 0.05});
-  EXPECT_LT(ahead.y, behind.y);
-  EXPECT_LT(left.x, ahead.x);
-  EXPECT_EQ(testpng::ink_at_edges(picture, 3), 0);
+  // The reach's green mark, on its landing.
+  const support::Found mark =
+      support::find_colour(picture, on_target_green, ground.around({0.038, -0.05}, 7));
+  ASSERT_GT(mark.pixels, 20);
+  EXPECT_NEAR(mark.centre.x, ground.at({0.038, -0.05}).x, 0.6);
+  EXPECT_NEAR(mark.centre.y, ground.at({0.038, -0.05}).y, 0.6);
+}
+
+TEST(TopView, MarksThatShareASpotAllStayInSightAndRestsShowUnderTheHips) {
+  const sim::WorldConfig world = two_discs();
+  // On the red disc's centre: a reach that landed there, then one that
+  // hung in the air there. Under the left hip, a foot at rest.
+  const sim::Placement rest{10, 0, {0.0, hip_y_for_test, -0.115}, std::nullopt, std::nullopt};
+  const sim::Placement landing{80, 2, {0.038, -0.05, -0.115}, 0, 0.0};
+  const std::vector<sim::Reach> reaches{
+      support::reach_of(2, 60, 100, landing),
+      support::reach_of(2, 200, 260, std::nullopt, sim::Vec3{0.038, -0.05, -0.09})};
+  const support::Picture picture =
+      saved_picture("top_view_shared_spot.png", sim::top_view_png(world, {rest, landing}, reaches));
+  ASSERT_GT(picture.width, 0);
+  const Reading ground = read_ground(picture);
+  ASSERT_GT(ground.pixels_per_metre, 0.0);
+  const support::Area spot = ground.around({0.038, -0.05}, 7);
+  EXPECT_GT(support::find_colour(picture, on_target_green, spot).pixels, 15);
+  EXPECT_GT(support::find_colour(picture, no_contact_purple, spot).pixels, 15);
+  // The rest's dot, in the middle of the hip's square, and its count beside.
+  const support::Found dot =
+      support::find_colour(picture, rest_grey, ground.around({0.0, hip_y_for_test}, 5));
+  EXPECT_GT(dot.pixels, 20);
+  EXPECT_NEAR(dot.centre.x, ground.at({0.0, hip_y_for_test}).x, 0.6);
+  EXPECT_NEAR(dot.centre.y, ground.at({0.0, hip_y_for_test}).y, 0.6);
+  const support::Point hip = ground.at({0.0, hip_y_for_test});
+  const support::Found count =
+      support::find_colour(picture, rest_grey,
+                           {static_cast<int>(hip.x) - 70, static_cast<int>(hip.y) - 8,
+                            static_cast<int>(hip.x) - 10, static_cast<int>(hip.y) + 8});
+  EXPECT_GT(count.pixels, 10);
 }
 
 int brightness(Rgb c) { return c[0] + c[1] + c[2]; }
 
 TEST(TopView, TheTorsoWhereItEndedIsShownWholeAndShadedInside) {
   const sim::WorldConfig world = two_discs();
-  const std::vector<sim::Placement> placements{
-      {12, 0, {0.0, 0.06, -0.115}, std::nullopt, std::nullopt}};
-  // A torso that ended turned a little, reaching far behind the hips.
+  // A torso that ended turned a little, reaching far behind the hips: the
+  // map grows downwards, so its top and left edges stay where they were.
   const std::vector<sim::Vec2> torso{{0.03, 0.05}, {-0.22, 0.06}, {-0.23, -0.03}, {0.02, -0.04}};
-  const testpng::Picture picture =
-      testpng::read(saved("top_view_torso.png", sim::top_view_png(world, placements, {}, torso)));
+  const support::Picture picture =
+      saved_picture("top_view_torso.png", sim::top_view_png(world, {}, {}, torso));
   ASSERT_GT(picture.width, 0);
-  EXPECT_EQ(testpng::ink_at_edges(picture, 3), 0);
-  const auto pixel = [&](sim::Vec2 ground) {
-    const sim::Vec2 at = sim::top_view_pixel(world, placements, {}, ground, torso);
-    return picture.at(static_cast<int>(at.x), static_cast<int>(at.y));
+  EXPECT_EQ(support::ink_at_edges(picture, 3), 0);
+  const Reading ground = read_ground(picture);
+  ASSERT_GT(ground.pixels_per_metre, 0.0);
+  // 0.01 m of ground beyond the torso's rear corner.
+  EXPECT_NEAR((ground.frame.bottom - ground.frame.top) / ground.pixels_per_metre,
+              topview::top_edge_x + 0.23 + 0.01, 0.003);
+  const auto pixel = [&](sim::Vec2 at) {
+    const support::Point p = ground.at(at);
+    return picture.at(static_cast<int>(p.x), static_cast<int>(p.y));
   };
-  // The targets are still where the map puts them, the torso's rear too.
   for (const sim::Target &target : world.targets)
     EXPECT_EQ(pixel({target.x, target.y}),
               (Rgb{target.color[0], target.color[1], target.color[2]}));
   // Behind the hips, away from every other mark: inside the outline is
   // shaded, outside it is not, and the outline itself is dark.
-  const sim::Vec2 rear_inside{-0.2, 0.0};
-  const sim::Vec2 rear_outside{-0.2, -0.08};
-  EXPECT_LT(brightness(pixel(rear_inside)), brightness(pixel(rear_outside)));
-  const sim::Vec2 rear_edge_mid{-0.225, 0.015};
-  EXPECT_LT(brightness(pixel(rear_edge_mid)), brightness(pixel(rear_inside)) - 150);
+  EXPECT_LT(brightness(pixel({-0.2, 0.0})), brightness(pixel({-0.2, -0.08})));
+  EXPECT_LT(brightness(pixel({-0.225, 0.015})), brightness(pixel({-0.2, 0.0})) - 150);
 }
 
 TEST(VideoCaption, WritesOnlyTheBottomBandWhateverTheFrameOrTheText) {
@@ -167,8 +194,8 @@ TEST(CameraFrame, ShowsEachImagePixelInItsOwnColourAndTheWholeTitle) {
   // The longest title a run can give: a reach at step 100,000,000.
   const std::string title =
       "step 100000000, forward view: the image the right leg's reach was decided on";
-  const testpng::Picture picture = testpng::read(
-      saved("frame.png", sim::frame_picture_png(20, 10, image.data(), title, sim::Window{1, 1})));
+  const support::Picture picture = saved_picture(
+      "frame.png", sim::frame_picture_png(20, 10, image.data(), title, sim::Window{1, 1}));
   ASSERT_GT(picture.width, 0);
   int blue_pixels = 0;
   int grey_pixels = 0;
@@ -183,7 +210,7 @@ TEST(CameraFrame, ShowsEachImagePixelInItsOwnColourAndTheWholeTitle) {
   ASSERT_GT(zoom, 1);
   EXPECT_EQ(blue_pixels, zoom * zoom);
   EXPECT_GT(grey_pixels, 150 * zoom * zoom);
-  EXPECT_EQ(testpng::ink_at_edges(picture, 3), 0);
+  EXPECT_EQ(support::ink_at_edges(picture, 3), 0);
 }
 
 TEST(JointPlot, NothingIsCutOffAtTheEdgeEvenForTheLongestRun) {
@@ -193,9 +220,9 @@ TEST(JointPlot, NothingIsCutOffAtTheEdgeEvenForTheLongestRun) {
   history.add(1, sample, sample);
   history.add(50'000'000, sample, sample);
   history.mark_reach(7);
-  const testpng::Picture picture = testpng::read(saved("joints.png", sim::joint_plot_png(history)));
+  const support::Picture picture = saved_picture("joints.png", sim::joint_plot_png(history));
   ASSERT_GT(picture.width, 0);
-  EXPECT_EQ(testpng::ink_at_edges(picture, 3), 0);
+  EXPECT_EQ(support::ink_at_edges(picture, 3), 0);
 }
 
 TEST(Pictures, TargetsAndFeetFarOutsideTheGroundShownStillGiveAPicture) {

@@ -10,27 +10,15 @@
 
 #include "sim/core/joints.h"
 #include "sim/engines/kinematic/kinematic_engine.h"
+#include "tests/support/worlds.h"
 
 namespace {
 
-// The rest posture's set-points, which put a foot at (0, 0, -0.115) under its hip.
-constexpr double rest_joint0 = static_cast<double>(-0.76679f);
-constexpr double rest_joint2 = static_cast<double>(1.476161f);
-
 // The kinematic engine at 0.25 rad a step, watched after every step.
 struct Rig {
-  explicit Rig(std::vector<sim::Target> discs = {}) : targets(std::move(discs)), engine(world()) {}
-  sim::WorldConfig world() const {
-    sim::WorldConfig config;
-    config.engine = sim::EngineKind::kinematic;
-    config.targets = targets;
-    return config;
-  }
-  void rest_leg(int leg) {
-    set_points.set(sim::leg_joint(leg, 0), rest_joint0);
-    set_points.set(sim::leg_joint(leg, 1), 0.0);
-    set_points.set(sim::leg_joint(leg, 2), rest_joint2);
-  }
+  explicit Rig(std::vector<sim::Target> discs = {})
+      : targets(std::move(discs)), engine(support::kinematic_world(targets)) {}
+  void rest_leg(int leg) { support::command_leg(set_points, leg, support::rest_posture); }
   void run(int steps) {
     for (int i = 0; i < steps; ++i) {
       engine.advance(set_points);

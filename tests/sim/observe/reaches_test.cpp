@@ -16,29 +16,21 @@
 #include "sim/core/legs.h"
 #include "sim/engines/kinematic/kinematic_engine.h"
 #include "sim/observe/placements.h"
+#include "tests/support/worlds.h"
 
 namespace {
 
-using Angles = std::array<double, 3>;  // hip pitch, hip roll, knee
-// Set-points as the controller gives them (floats), for the rest posture and
-// for the left disc of the default world at (0.038, 0.05).
-const Angles rest{static_cast<double>(-0.76679f), 0.0, static_cast<double>(1.476161f)};
-const Angles left_disc{static_cast<double>(-0.3517099f), static_cast<double>(-0.119698115f),
-                       static_cast<double>(1.2720519f)};
+using support::LegPosture;
+const LegPosture &rest = support::rest_posture;
+const LegPosture &left_disc = support::left_disc_posture;
 // Straight out ahead and lifted: the foot never reaches the ground.
-const Angles in_the_air{0.8, 0.0, 0.385};
+constexpr LegPosture in_the_air{0.8f, 0.0f, 0.385f};
 
 struct Rig {
-  explicit Rig(std::vector<sim::Target> discs = {}) : targets(std::move(discs)), engine(world()) {}
-  sim::WorldConfig world() const {
-    sim::WorldConfig config;
-    config.engine = sim::EngineKind::kinematic;
-    config.targets = targets;
-    return config;
-  }
-  void command(int leg, const Angles &angles) {
-    for (int j = 0; j < 3; ++j)
-      set_points.set(sim::leg_joint(leg, j), angles[static_cast<std::size_t>(j)]);
+  explicit Rig(std::vector<sim::Target> discs = {})
+      : targets(std::move(discs)), engine(support::kinematic_world(targets)) {}
+  void command(int leg, const LegPosture &posture) {
+    support::command_leg(set_points, leg, posture);
   }
   // Steps as the run loop does: reaches first, then the engine, the reaching
   // feet, then rests.
@@ -160,8 +152,8 @@ TEST(Reaches, SmallMovesAndLegsNeverFullyCommandedAreNoReaches) {
   rig.command(0, rest);
   rig.run(20);
   // 4 mm from the rest point: the leg shuffles, it does not reach.
-  Angles nudged = rest;
-  nudged[1] = std::asin(0.004 / (sim::upper_segment + sim::lower_segment));
+  LegPosture nudged = rest;
+  nudged[1] = static_cast<float>(std::asin(0.004 / (sim::upper_segment + sim::lower_segment)));
   const sim::Vec3 foot = sim::foot_in_body(0, nudged[0], nudged[1], nudged[2]);
   ASSERT_LT(std::hypot(foot.x, foot.y - sim::hip_y, foot.z - sim::ground_z), sim::reach_threshold);
   rig.command(0, nudged);

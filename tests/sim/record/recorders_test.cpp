@@ -2,7 +2,6 @@
 // state log write, and that a record appears under its name only when the
 // run ends.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -15,37 +14,19 @@
 #include "sim/record/outputs.h"
 #include "sim/record/state_log.h"
 #include "sim/record/trace.h"
-#include "sim/system/files.h"
+#include "tests/support/recording.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using support::Outputs;
 
-struct Folder {
-  explicit Folder(const std::string &name)
-      : path(fs::path(testing::TempDir()) / (name + "_" + std::to_string(::getpid()))),
-        folder((fs::remove_all(path), path.string()), sim::is_stand_in_output),
-        outputs(folder, [this](const std::string &file, const std::string &reason) {
-          failures.push_back(file + ": " + reason);
-        }) {}
-  std::string read(const std::string &name) const { return sim::read_file((path / name).string()); }
-
-  fs::path path;
-  sim::OutputFolder folder;
-  sim::OutputSink outputs;
-  std::vector<std::string> failures;
-};
-
-const sim::WorldConfig world{};
-const std::vector<sim::Placement> no_placements;
-const std::vector<sim::Reach> no_reaches;
-const std::vector<std::optional<sim::Sighting>> no_sightings;
-const std::vector<sim::Vec2> no_footprint;
-const sim::RunRecord run{world, 0, false, no_placements, no_reaches, no_sightings, no_footprint};
+const support::RunData nothing_done;
+const sim::RunRecord run = nothing_done.record();
 
 TEST(TraceRecorder, WritesEachCallAsOneJsonLineInItsFieldsOrder) {
-  Folder out("trace_lines");
-  sim::TraceRecorder trace(out.outputs);
+  Outputs out("trace_lines");
+  sim::TraceRecorder trace(out.sink);
   const sim::CallField set[] = {{"tag", std::int64_t{10}}, {"position", 1.2803061f}};
   trace.on_call({7, "servo_set_position", set});
   const sim::CallField text[] = {{"text", std::string_view("a \"q\"\\\n\t\x01 é")}};
@@ -62,12 +43,12 @@ TEST(TraceRecorder, WritesEachCallAsOneJsonLineInItsFieldsOrder) {
       "{\"step\":9,\"op\":\"servo_set_position\",\"position\":\"nan\",\"low\":\"-inf\","
       "\"tiny\":1e-45}\n"
       "{\"step\":9,\"op\":\"robot_live\"}\n");
-  EXPECT_TRUE(out.failures.empty());
+  EXPECT_TRUE(out.lost.empty());
 }
 
 TEST(TraceRecorder, ALineLongerThanItsBufferIsWrittenWhole) {
-  Folder out("trace_long");
-  sim::TraceRecorder trace(out.outputs);
+  Outputs out("trace_long");
+  sim::TraceRecorder trace(out.sink);
   const std::string long_text(200'000, 'x');
   const sim::CallField text[] = {{"text", std::string_view(long_text)}};
   for (int i = 0; i < 3; ++i) trace.on_call({i, "robot_console_print", text});
@@ -80,13 +61,13 @@ TEST(TraceRecorder, ALineLongerThanItsBufferIsWrittenWhole) {
 }
 
 TEST(StateRecorder, AHeaderThenARowPerStepWithNoMadeUpSetPoints) {
-  Folder out("state_rows");
+  Outputs out("state_rows");
   sim::WorldConfig config;
   config.engine = sim::EngineKind::kinematic;
   sim::KinematicEngine engine(config);
   sim::SetPoints set_points;
   set_points.set(sim::head_pan_joint, 0.5);
-  sim::StateRecorder state(out.outputs);
+  sim::StateRecorder state(out.sink);
   for (std::int64_t step = 1; step <= 3; ++step) {
     engine.advance(set_points);
     state.on_step({step, 0.032 * static_cast<double>(step), engine, set_points,

@@ -1,35 +1,25 @@
-// The video's ffmpeg failing in each way the outside world can make it fail:
-// it exits, it is killed, it finishes a file it could not write, it stops
-// reading or never ends. Each is a lost video, told with its reason, and
-// none holds up the run. Fake ffmpeg programs stand in for the real one.
+// The video recorder, with the real ffmpeg and with stand-in programs first
+// on PATH: a video takes its name only once it is an MP4 file of every frame
+// sent, and a video that cannot be made leaves no file behind.
 #include "sim/record/video.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
+#include "sim/core/errors.h"
 #include "sim/engines/kinematic/kinematic_engine.h"
 #include "sim/system/signals.h"
+#include "tests/support/folders.h"
+#include "tests/support/recording.h"
+#include "tests/support/worlds.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-// Puts a program called ffmpeg, running `script`, first on PATH.
-void fake_ffmpeg(const std::string &script) {
-  static const std::string path = std::getenv("PATH");
-  const fs::path folder = fs::path(testing::TempDir()) / ("ffmpeg_" + std::to_string(::getpid()));
-  fs::create_directories(folder);
-  std::ofstream(folder / "ffmpeg") << "#!/bin/sh\n" << script << "\n";
-  fs::permissions(folder / "ffmpeg", fs::perms::owner_all);
-  ::setenv("PATH", (folder.string() + ":" + path).c_str(), 1);
-}
 
 class GreyView final : public sim::ThirdPersonView {
   void film(int, int, std::span<unsigned char> frame) override {
@@ -37,60 +27,101 @@ class GreyView final : public sim::ThirdPersonView {
   }
 };
 
-TEST(VideoRecorder, AVideoFfmpegDidNotFinishIsToldLostAndNeverPutInPlace) {
+// Six steps of 32 ms, a frame every other step: three frames, then the end.
+void record_three_frames(sim::VideoRecorder &video) {
+  const sim::WorldConfig world = support::kinematic_world();
+  const sim::KinematicEngine engine(world);
+  const sim::SetPoints set_points;
+  const std::vector<unsigned char> pixels(3 * 4 * 4, 0);
+  for (std::int64_t step = 1; step <= 6; ++step)
+    video.on_step({step,
+                   0.032 * static_cast<double>(step),
+                   engine,
+                   set_points,
+                   {pixels.data(), 4, 4, sim::View::forward}});
+  video.on_end(support::RunData{}.record(6));
+}
+
+// A video recorded into `out` with `ffmpeg` (a script; empty: the real
+// program) first on PATH.
+void record_video(support::Outputs &out, const std::string &ffmpeg) {
+  if (ffmpeg.empty())
+    support::put_first_on_path(support::fresh_folder("no_fake_ffmpeg"));
+  else
+    support::put_first_on_path(support::fake_program("ffmpeg", ffmpeg));
+  GreyView view;
+  sim::VideoRecorder video(out.sink, view, 32.0);
+  record_three_frames(video);
+}
+
+TEST(VideoRecorder, TheRealFfmpegsVideoOfEveryFrameTakesItsName) {
+  support::Outputs out("video_real");
+  record_video(out, "");
+  EXPECT_TRUE(out.lost.empty()) << out.lost[0];
+  EXPECT_EQ(out.files(), (std::vector<std::string>{".sim.lock", "run.mp4"}));
+}
+
+TEST(VideoRecorder, AFileThatIsNoWholeVideoIsToldLostAndNeverTakesItsName) {
   // As in a run: a write to an ffmpeg that has gone is the writer's to notice.
   sim::catch_stop_signals();
-  const std::pair<const char *, const char *> cases[] = {
-      {"exit 1", "ffmpeg exited with status 1"},
-      {"cat >/dev/null; kill -9 $$", "ffmpeg was ended by signal 9"},
-      // A full disk as ffmpeg meets it: its exit status says nothing.
-      {"cat >/dev/null; echo 'Error writing trailer: No space left on device' >&2",
-       "ffmpeg said: Error writing trailer: No space left on device"}};
-  const fs::path path = fs::path(testing::TempDir()) / ("video_lost_" + std::to_string(::getpid()));
+  // A real video, to cut short.
+  support::Outputs real_out("video_to_cut");
+  record_video(real_out, "");
+  const fs::path real = real_out.path / "run.mp4";
+  const std::string to_its_file = "for last; do :; done; ";
+  const std::pair<std::string, std::string> cases[] = {
+      // An ffmpeg that exits 0 without a word, and writes nothing.
+      {"cat >/dev/null",
+       "ffmpeg ended without a word, but the file it left is no whole video: "
+       "it is empty"},
+      {to_its_file + "head -c 2000 " + real.string() + " >\"$last\"; cat >/dev/null",
+       "the file it left is no whole video: its mdat box at byte"},
+      {"exit 1", "ffmpeg exited with status 1"}};
   for (const auto &[script, reason] : cases) {
-    fake_ffmpeg(script);
-    fs::remove_all(path);
-    std::vector<std::string> lost;
-    const sim::OutputFolder folder(path.string(), sim::is_stand_in_output);
-    const sim::OutputSink outputs(folder, [&](const std::string &name, const std::string &why) {
-      lost.push_back(name + ": " + why);
-    });
-    GreyView view;
-    sim::VideoRecorder video(outputs, view, 32.0);
-    const sim::WorldConfig world;
-    const sim::KinematicEngine engine(world);
-    const sim::SetPoints set_points;
-    const std::vector<unsigned char> pixels(3 * 4 * 4, 0);
-    for (std::int64_t step = 1; step <= 6; ++step)
-      video.on_step({step, 0.0, engine, set_points, {pixels.data(), 4, 4, sim::View::forward}});
-    const std::vector<sim::Placement> placements;
-    const std::vector<sim::Reach> reaches;
-    const std::vector<std::optional<sim::Sighting>> sightings;
-    const std::vector<sim::Vec2> footprint;
-    video.on_end({world, 6, false, placements, reaches, sightings, footprint});
-    ASSERT_EQ(lost.size(), 1u) << script;
-    EXPECT_EQ(lost[0].rfind("run.mp4: ", 0), 0u) << lost[0];
-    EXPECT_NE(lost[0].find(reason), std::string::npos) << lost[0];
-    EXPECT_FALSE(fs::exists(path / "run.mp4")) << script;
+    support::Outputs out("video_lost");
+    record_video(out, script);
+    ASSERT_EQ(out.lost.size(), 1u) << script;
+    EXPECT_EQ(out.lost[0].rfind("run.mp4: ", 0), 0u) << out.lost[0];
+    EXPECT_NE(out.lost[0].find(reason), std::string::npos) << out.lost[0];
+    EXPECT_FALSE(fs::exists(out.path / "run.mp4")) << script;
   }
 }
 
-TEST(VideoWriter, AnFfmpegThatStallsIsStoppedOnceItsPatienceRunsOut) {
-  const std::vector<unsigned char> frame(640 * 480 * 3, 7);  // far more than a pipe holds
-  const fs::path file = fs::path(testing::TempDir()) / ("stalled_" + std::to_string(::getpid()));
-  // One that never reads, and one that reads every frame but never ends.
-  for (const auto &[script, reason] :
-       {std::pair{"exec sleep 100000", "took no frame data"},
-        std::pair{"cat >/dev/null; exec sleep 100000", "did not finish the video in time"}}) {
-    fake_ffmpeg(script);
-    sim::VideoWriter video(std::chrono::milliseconds(300));
-    ASSERT_EQ(video.open(::open(file.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644), 640, 480, 15.0),
-              "");
-    const auto start = std::chrono::steady_clock::now();
-    for (int i = 0; i < 3 && video.add(frame);) ++i;
-    EXPECT_NE(video.close().find(reason), std::string::npos) << script;
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)) << script;
+TEST(VideoRecorder, AVideoThatCannotBeMadeLeavesNoFile) {
+  GreyView view;
+  // An ffmpeg that cannot be run: found on PATH, refused when started.
+  const fs::path not_runnable = support::fake_program("ffmpeg", "exit 0");
+  fs::permissions(not_runnable / "ffmpeg", fs::perms::owner_read | fs::perms::owner_write);
+  ::setenv("PATH", not_runnable.c_str(), 1);
+  {
+    const support::Outputs out("video_not_started");
+    try {
+      sim::VideoRecorder video(out.sink, view, 32.0);
+      ADD_FAILURE() << "started";
+    } catch (const sim::RunError &error) {
+      EXPECT_EQ(std::string(error.what()), "SIM_OUTPUT: " + out.path.string() +
+                                               ": cannot write run.mp4: cannot start ffmpeg "
+                                               "(Permission denied)");
+    }
+    EXPECT_EQ(out.files(), std::vector<std::string>{".sim.lock"});
   }
+  // None on PATH at all: refused before any folder is touched.
+  ::setenv("PATH", support::fresh_folder("empty_path").c_str(), 1);
+  try {
+    sim::VideoRecorder::check_ffmpeg("out");
+    ADD_FAILURE() << "ffmpeg found";
+  } catch (const sim::RunError &error) {
+    EXPECT_EQ(std::string(error.what()),
+              "SIM_OUTPUT: out: cannot write run.mp4: the ffmpeg program is not installed "
+              "(Debian: ffmpeg); install it, or leave the video out with video = false under "
+              "[output]");
+  }
+  // A recorder gone before its run ended, as when a later output could not
+  // be begun: its partial file goes with it.
+  support::put_first_on_path(support::fake_program("ffmpeg", "cat >/dev/null"));
+  const support::Outputs out("video_never_ended");
+  { sim::VideoRecorder video(out.sink, view, 32.0); }
+  EXPECT_EQ(out.files(), std::vector<std::string>{".sim.lock"});
 }
 
 }  // namespace

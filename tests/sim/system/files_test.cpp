@@ -4,23 +4,18 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
+#include "tests/support/folders.h"
+
 namespace {
 
 namespace fs = std::filesystem;
-
-fs::path fresh_folder(const std::string &name) {
-  const fs::path folder = fs::path(testing::TempDir()) / (name + "_" + std::to_string(::getpid()));
-  fs::remove_all(folder);
-  fs::create_directories(folder);
-  return folder;
-}
+using support::fresh_folder;
 
 std::string reason_for(const std::string &path, std::uint64_t max_bytes = sim::largest_file_read) {
   try {

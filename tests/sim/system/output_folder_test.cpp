@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -13,16 +12,12 @@
 
 #include "sim/core/errors.h"
 #include "sim/system/files.h"
+#include "tests/support/folders.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-fs::path fresh_folder(const std::string &name) {
-  const fs::path folder = fs::path(testing::TempDir()) / (name + "_" + std::to_string(::getpid()));
-  fs::remove_all(folder);
-  return folder;
-}
+using support::fresh_folder;
 
 bool ours(std::string_view name) {
   return sim::OutputFolder::output_named(name).starts_with("out");
@@ -73,16 +68,14 @@ TEST(OutputFolder, OneRunAtATimeAndAFolderThatCannotBeIsSaid) {
     EXPECT_NE(error_of(path).find("another run is writing there"), std::string::npos);
   }
   EXPECT_EQ(error_of(path), "(opened)");  // the lock went with the first
-  const fs::path file = fresh_folder("folder_is_a_file");
+  const fs::path file = fresh_folder("folder_is_a_file") / "file";
   std::ofstream(file) << "x";
   EXPECT_NE(error_of(file / "below").find("cannot create the folder"), std::string::npos);
 }
 
 TEST(OutputFolder, ALinkInTheFolderIsNeverFollowed) {
   const fs::path path = fresh_folder("folder_links");
-  fs::create_directories(path);
   const fs::path elsewhere = fresh_folder("folder_links_elsewhere");
-  fs::create_directories(elsewhere);
   // A dangling link as the lock: the file it names is not created.
   fs::create_symlink(elsewhere / "made", path / ".sim.lock");
   {

@@ -11,6 +11,7 @@
 
 #include "sim/core/calibration_rule.h"
 #include "sim/engines/kinematic/kinematic_engine.h"
+#include "tests/support/worlds.h"
 
 namespace {
 
@@ -19,12 +20,8 @@ constexpr Rgb red{214, 30, 30};
 constexpr Rgb blue{30, 30, 214};
 
 struct Rig {
-  Rig(sim::WorldConfig config, double speed) : engine(with_speed(config, speed)), camera(config) {}
-  static sim::WorldConfig with_speed(sim::WorldConfig config, double speed) {
-    config.engine = sim::EngineKind::kinematic;
-    config.joint_speed = speed;
-    return config;
-  }
+  Rig(const sim::WorldConfig &config, double speed)
+      : engine(support::with_joint_speed(config, speed)), camera(config) {}
   void pan(double position) { set_points.set(sim::head_pan_joint, position); }
   void step() {
     engine.advance(set_points);
@@ -46,7 +43,7 @@ struct Rig {
 };
 
 TEST(CameraDevice, ScriptedBlocksFollowThePanSetPointsSign) {
-  sim::WorldConfig config;
+  sim::WorldConfig config = support::kinematic_world();
   config.blocks.push_back({true, 10, 20, 7, 7, red});
   config.blocks.push_back({false, 100, 30, 7, 7, blue});
   Rig rig(config, 0.0001);
@@ -64,7 +61,7 @@ TEST(CameraDevice, ScriptedBlocksFollowThePanSetPointsSign) {
 
 TEST(CameraDevice, KeepsOneBufferWhateverTheViewAndTakesBlocksAwayAgain) {
   // A disc in the left view, and a block that shows with the head turned left.
-  sim::WorldConfig config;
+  sim::WorldConfig config = support::kinematic_world();
   const std::optional<sim::Vec2> at = sim::ground_point(sim::View::left, 80, 120);
   ASSERT_TRUE(at);
   config.targets.push_back({at->x, at->y, 0.004, red});

@@ -3,12 +3,13 @@
 #include "sim/world/world_file.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
+
+#include "tests/support/folders.h"
 
 namespace {
 
@@ -78,6 +79,8 @@ TEST(WorldFile, ErrorsNameTheKeyAndTheReason) {
        "at most 1000"},
       {"steps = 600\n" + repeated("[[target]]\n", 1001), "target",
        "holds 1001 discs; the physics engine draws at most 1000"},
+      {"engine = \"kinematic\"\nsteps = 600\n" + repeated("[[target]]\n", 1001), "target",
+       "holds 1001 discs; the kinematic engine takes at most 1000"},
       {"engine = \"kinematic\"\nsteps = 600\n[output]\nvideo = true\n", "output.video",
        "kinematic engine"},
   };
@@ -115,15 +118,14 @@ TEST(WorldFile, NestingTooDeepForTheParserIsRefusedBeforeParsing) {
 TEST(WorldFile, AFileThatCannotBeReadIsNamedWithTheReason) {
   // What is not a regular file is the file reader's to say; here only that
   // a world file gets its limit and the reason reaches the message whole.
-  const fs::path folder =
-      fs::path(testing::TempDir()) / ("sim_world_files_" + std::to_string(::getpid()));
-  fs::remove_all(folder);
-  fs::create_directories(folder);
+  const fs::path folder = support::fresh_folder("sim_world_files");
   const fs::path huge = folder / "huge.toml";
   std::ofstream(huge) << "steps = 1\n";
-  fs::resize_file(huge, 17u << 20);  // sparse: no disk needed
+  fs::resize_file(huge, 2u << 20);  // sparse: no disk needed
+  // A world of the most discs is some 100 kB; the parser would take seconds
+  // over 16 MiB.
   const std::pair<fs::path, const char *> cases[] = {
-      {huge, "is 17825792 bytes; a world file may have at most 16777216 (16 MiB)"},
+      {huge, "is 2097152 bytes; a world file may have at most 1048576 (1 MiB)"},
       {folder / "missing.toml", "cannot be opened (No such file or directory)"}};
   for (const auto &[path, reason] : cases) {
     try {

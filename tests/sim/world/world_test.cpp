@@ -14,12 +14,14 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <utility>
 
 #include "sim/record/state_log.h"
 #include "sim/system/files.h"
+#include "tests/support/folders.h"
+#include "tests/support/warnings.h"
+#include "tests/support/worlds.h"
 
 namespace {
 
@@ -32,23 +34,11 @@ constexpr std::uint8_t tete_coup_tag = 14;
 constexpr std::uint8_t pan_tag = 15;
 constexpr std::uint8_t camera_tag = 17;
 
-// The rest posture's set-points, which put a foot at (0, 0, -0.115) under its hip.
-constexpr float rest_joint0 = -0.76679f;
-constexpr float rest_joint2 = 1.476161f;
-
-// A world with no outputs, stepped by hand.
-sim::WorldConfig plain_world(std::vector<sim::Target> targets = {}) {
-  sim::WorldConfig config;
-  config.engine = sim::EngineKind::kinematic;
-  config.steps = 100'000;
-  config.targets = std::move(targets);
-  return config;
-}
+using support::kinematic_world;
 
 void rest_leg(sim::World &world, int leg) {
-  world.set_position(leg_tag(leg, 0), rest_joint0);
-  world.set_position(leg_tag(leg, 1), 0.0f);
-  world.set_position(leg_tag(leg, 2), rest_joint2);
+  for (int joint = 0; joint < 3; ++joint)
+    world.set_position(leg_tag(leg, joint), support::rest_posture[static_cast<std::size_t>(joint)]);
 }
 
 void run_steps(sim::World &world, int steps) {
@@ -56,7 +46,7 @@ void run_steps(sim::World &world, int steps) {
 }
 
 TEST(World, StepSaysWhenTheRunIsOverAndNaNSetPointsAreIgnored) {
-  sim::WorldConfig config = plain_world();
+  sim::WorldConfig config = kinematic_world();
   config.steps = 3;
   sim::World world(config, "");
   testing::internal::CaptureStderr();
@@ -71,18 +61,14 @@ TEST(World, StepSaysWhenTheRunIsOverAndNaNSetPointsAreIgnored) {
   EXPECT_EQ(world.engine().position(sim::head_pan_joint), 0.0);
   EXPECT_FALSE(world.set_points().given(sim::head_pan_joint));
   EXPECT_NE(err.find("sim: warning: servo_set_position: tag 15"), std::string::npos) << err;
-  std::istringstream lines(err);
-  int warnings = 0;
-  for (std::string line; std::getline(lines, line);)
-    if (line.find("warning") != std::string::npos) ++warnings;
-  EXPECT_EQ(warnings, 1) << err;
+  EXPECT_EQ(support::warning_lines(err).size(), 1u) << err;
   EXPECT_NE(err.find("sim: 3 steps, 0 reaches\n"), std::string::npos) << err;
 }
 
 std::string read(const fs::path &path) { return sim::read_file(path.string()); }
 
 TEST(World, RobotStepTakesTheStepsItsMillisecondsCover) {
-  sim::WorldConfig config = plain_world();
+  sim::WorldConfig config = kinematic_world();
   config.time_step_ms = 32.0;
   sim::World world(config, "");
   testing::internal::CaptureStderr();
@@ -108,14 +94,11 @@ TEST(World, RobotStepTakesTheStepsItsMillisecondsCover) {
 }
 
 TEST(World, WritesEveryOutputWholeAndTheFramesTheControllerDecidedOn) {
-  const fs::path folder =
-      fs::path(testing::TempDir()) / ("sim_world_outputs_" + std::to_string(::getpid()));
-  fs::remove_all(folder);
-  fs::create_directories(folder);
+  const fs::path folder = support::fresh_folder("sim_world_outputs");
   // Outputs of an earlier run go; a file of the user's stays.
   for (const char *name : {"frame_000001_left_look.png", ".report.json.partial", "notes.txt"})
     std::ofstream(folder / name) << "old";
-  sim::WorldConfig config = plain_world({{0.038, 0.05, 0.006, {214, 30, 30}}});
+  sim::WorldConfig config = kinematic_world({support::default_discs()[1]});
   config.steps = 60;
   {
     sim::World world(config, folder.string());
@@ -123,15 +106,15 @@ TEST(World, WritesEveryOutputWholeAndTheFramesTheControllerDecidedOn) {
     world.set_position(pan_tag, 0.4f);
     run_steps(world, 3);
     ASSERT_NE(world.camera_image(camera_tag), nullptr);
-    // The set-points the controller gives for the left disc.
-    world.set_position(leg_tag(0, 2), 1.2720519f);
-    world.set_position(leg_tag(0, 1), -0.119698115f);
-    world.set_position(leg_tag(0, 0), -0.3517099f);
+    // The set-points the controller gives for the left disc, knee first.
+    for (int joint = 2; joint >= 0; --joint)
+      world.set_position(leg_tag(0, joint),
+                         support::left_disc_posture[static_cast<std::size_t>(joint)]);
     while (world.step(1)) {
     }
     // A controller that goes on calling once its run has ended: enough
     // lines to fill the trace's buffer many times, and new images.
-    for (int i = 0; i < 10'000; ++i) world.set_position(leg_tag(0, 0), rest_joint0);
+    for (int i = 0; i < 10'000; ++i) world.set_position(leg_tag(0, 0), support::rest_posture[0]);
     world.set_position(pan_tag, -0.4f);
     EXPECT_FALSE(world.step(1));
     world.camera_image(camera_tag);
@@ -179,7 +162,7 @@ std::pair<int, std::string> run_with_file_limit(const fs::path &folder, rlim_t f
     std::signal(SIGXFSZ, SIG_IGN);
     const rlimit limit{file_limit, file_limit};
     ::setrlimit(RLIMIT_FSIZE, &limit);
-    sim::WorldConfig config = plain_world();
+    sim::WorldConfig config = kinematic_world();
     config.steps = 2;
     sim::World world(config, folder.string());
     while (world.step(1)) {
@@ -200,9 +183,7 @@ std::pair<int, std::string> run_with_file_limit(const fs::path &folder, rlim_t f
 
 TEST(World, AnOutputThatCannotBeWrittenIsAnErrorNotASuccess) {
   // Pictures that do not fit on the disk: the run must not claim it went well.
-  const fs::path folder =
-      fs::path(testing::TempDir()) / ("sim_world_full_disk_" + std::to_string(::getpid()));
-  fs::remove_all(folder);
+  const fs::path folder = support::fresh_folder("sim_world_full_disk");
   const auto [status, err] = run_with_file_limit(folder, 4096);
   EXPECT_EQ(status, 2) << err;
   EXPECT_NE(err.find("sim: error: SIM_OUTPUT: " + folder.string() +

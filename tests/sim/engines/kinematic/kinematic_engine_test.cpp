@@ -14,6 +14,7 @@
 #include "sim/core/joints.h"
 #include "sim/engines/kinematic/ramped_joints.h"
 #include "tests/sim/calibration_oracle.h"
+#include "tests/support/worlds.h"
 
 namespace {
 
@@ -24,25 +25,19 @@ constexpr Rgb blue{30, 30, 214};
 using calibration::expected_ground;
 
 sim::WorldConfig world(int width, int height, std::vector<sim::Target> targets) {
-  sim::WorldConfig config;
-  config.engine = sim::EngineKind::kinematic;
+  sim::WorldConfig config = support::kinematic_world(std::move(targets));
   config.camera_width = width;
   config.camera_height = height;
-  config.targets = std::move(targets);
   return config;
 }
 
 // The engine and an image it keeps up to date, stepped together.
 struct Rig {
   explicit Rig(const sim::WorldConfig &config, double speed = 10.0)
-      : engine(with_speed(config, speed)),
+      : engine(support::with_joint_speed(config, speed)),
         width(config.camera_width),
         height(config.camera_height),
         image(static_cast<std::size_t>(width * height * 3)) {}
-  static sim::WorldConfig with_speed(sim::WorldConfig config, double speed) {
-    config.joint_speed = speed;
-    return config;
-  }
   void pan(double position) { set_points.set(sim::head_pan_joint, position); }
   void step() {
     engine.advance(set_points);
@@ -142,9 +137,6 @@ TEST(KinematicCamera, PixelsAboveTheHorizonShowSkyNotGround) {
   EXPECT_EQ(rig.pixel(10, 0), red);
 }
 
-// The rest posture's set-points, which put a foot at (0, 0, -0.115) under its hip.
-constexpr float rest_joint2 = 1.476161f;
-
 TEST(Joints, MoveAtMostTheirSpeedAndArriveExactly) {
   sim::RampedJoints joints(0.25);
   sim::SetPoints set;
@@ -197,7 +189,7 @@ TEST(Joints, RangesHoldEverySetPointTheControllerGivesWithinReach) {
     EXPECT_TRUE(sim::joint_range(leg * 3 + 1).low <= -1.5708 &&
                 sim::joint_range(leg * 3 + 1).high >= 1.5708);
     EXPECT_TRUE(sim::joint_range(leg * 3 + 2).low <= 0.385 &&
-                sim::joint_range(leg * 3 + 2).high >= rest_joint2);
+                sim::joint_range(leg * 3 + 2).high >= support::rest_posture[2]);
   }
   EXPECT_LE(sim::joint_range(3).low, -0.75);
   EXPECT_GE(sim::joint_range(5).high, 1.4);

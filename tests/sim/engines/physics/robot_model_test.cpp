@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 #include <mujoco/mujoco.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -19,6 +18,7 @@
 #include "sim/core/legs.h"
 #include "sim/engines/physics/physics_engine.h"
 #include "sim/engines/physics/pinhole.h"
+#include "tests/support/folders.h"
 
 namespace {
 
@@ -330,8 +330,7 @@ TEST(WorldModel, TheRunsModelFileLoadsBackAsTheModelItRan) {
   world.targets = {{0.038, -0.05, 0.006, {214, 30, 30}}, {0.04, 0.05, 0.01, {30, 30, 214}}};
   const sim::PhysicsEngine engine(world);
   const std::string xml = engine.model_xml();
-  const std::string path =
-      testing::TempDir() + "/world_model_" + std::to_string(::getpid()) + ".xml";
+  const std::string path = (support::fresh_folder("world_model") / "world.xml").string();
   { std::ofstream(path) << xml; }
   char error[1000] = "";
   mjModel *loaded = mj_loadXML(path.c_str(), nullptr, error, sizeof error);

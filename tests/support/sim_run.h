@@ -1,10 +1,12 @@
 // Runs the real reacher executable under the stand-in, as its own process,
 // and reads back what it did: the trace of every library call, the console
-// (stdout), the stand-in's messages (stderr) and the exit status.
+// (stdout), the stand-in's messages (stderr), the exit status and the report.
+// A run that gives a warning its test did not declare fails that test.
 #pragma once
 
 #include <cstdint>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -34,6 +36,8 @@ struct RunResult {
   std::vector<Call> calls(const std::string &op) const;
   // Lines of err that are warnings.
   std::vector<std::string> warnings() const;
+  // report.json, parsed; null when the run left none.
+  nlohmann::json report() const;
 };
 
 // How a run is started, beyond its world.
@@ -57,6 +61,8 @@ struct Options {
   // Gives up on a run that has not ended after this many seconds, killing it
   // (status -1, signal SIGKILL).
   double timeout_s = 0.0;
+  // Words of the warnings the test expects; any other warning fails it.
+  std::vector<std::string> expected_warnings;
 };
 
 // Runs reacher in a fresh folder named after the current test, with

@@ -1,4 +1,4 @@
-#include "tests/behaviour/sim_run.h"
+#include "tests/support/sim_run.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -13,10 +13,10 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
-#include <sstream>
 #include <stdexcept>
 
 #include "sim/system/files.h"
+#include "tests/support/warnings.h"
 
 extern char **environ;
 
@@ -47,12 +47,12 @@ std::vector<Call> RunResult::calls(const std::string &op) const {
   return found;
 }
 
-std::vector<std::string> RunResult::warnings() const {
-  std::vector<std::string> found;
-  std::istringstream lines(err);
-  for (std::string line; std::getline(lines, line);)
-    if (line.find("warning") != std::string::npos) found.push_back(line);
-  return found;
+std::vector<std::string> RunResult::warnings() const { return support::warning_lines(err); }
+
+nlohmann::json RunResult::report() const {
+  const std::string text = read_file(folder + "/report.json");
+  if (text.empty()) return nullptr;
+  return nlohmann::json::parse(text);
 }
 
 std::string read_file(const std::string &path) {
@@ -248,6 +248,8 @@ RunResult run_in(const std::string &folder, const std::string &world_path, const
   std::ifstream trace(folder + "/trace.jsonl");
   for (std::string line; std::getline(trace, line);)
     if (!line.empty()) run.trace.push_back(parse_call(line));
+  EXPECT_TRUE(support::only_expected_warnings(run.err, options.expected_warnings))
+      << "in the run in " << folder;
   return run;
 }
 
