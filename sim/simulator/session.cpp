@@ -199,6 +199,7 @@ class Session {
   std::int64_t frames_ = 0;
   Clock::time_point first_frame_;
   int pictures_ = 0;
+  bool window_closed_ = false;
   // The camera image as the controller last read it, and the step then.
   std::vector<unsigned char> inset_;
   std::int64_t inset_step_ = -1;
@@ -320,9 +321,13 @@ void Session::before_step() {
   for (;;) {
     window_->wait(0.0);
     if (window_->closed()) {
-      // The run ends as an interrupt ends it: whole outputs, marked so.
-      std::fprintf(stderr, "sim: the window was closed; the run ends as on SIGINT\n");
-      std::raise(SIGINT);
+      // The run ends as an interrupt ends it: whole outputs, marked so. Once
+      // only: a second SIGINT ends the process at once.
+      if (!window_closed_) {
+        window_closed_ = true;
+        std::fprintf(stderr, "sim: the window was closed; the run ends as on SIGINT\n");
+        std::raise(SIGINT);
+      }
       return;
     }
     const Clock::time_point now = Clock::now();
