@@ -156,23 +156,34 @@ class Window : public testing::Test {
       GTEST_SKIP() << why;
     }
     folder_ = test_folder();
-    int ends[2];
-    ASSERT_EQ(pipe(ends), 0);
-    const std::string fd = std::to_string(ends[1]);
-    xvfb_ =
-        std::make_unique<Started>(std::vector<std::string>{"Xvfb", "-displayfd", fd, "-screen", "0",
-                                                           "1280x800x24", "-nolisten", "tcp"},
-                                  std::vector<std::string>{}, folder_, "xvfb");
-    close(ends[1]);
-    pollfd ready{ends[0], POLLIN, 0};
-    char number[16] = {};
-    if (poll(&ready, 1, 20'000) == 1) {
-      const ssize_t got = read(ends[0], number, sizeof number - 1);
-      if (got > 0) number[got] = '\0';
+    // A display number of this test's own: Xvfbs started side by side and
+    // left to pick one each may pick the same.
+    for (int attempt = 0; attempt < 10 && display_.empty(); ++attempt) {
+      const int number = 300 + (static_cast<int>(getpid()) * 7 + attempt * 131) % 3000;
+      if (fs::exists("/tmp/.X11-unix/X" + std::to_string(number)) ||
+          fs::exists("/tmp/.X" + std::to_string(number) + "-lock"))
+        continue;
+      xvfb_ = std::make_unique<Started>(
+          std::vector<std::string>{"Xvfb", ":" + std::to_string(number), "-screen", "0",
+                                   "1280x800x24", "-nolisten", "tcp", "-noreset"},
+          std::vector<std::string>{}, folder_, "xvfb");
+      for (int i = 0; i < 200; ++i) {
+        if (fs::exists("/tmp/.X11-unix/X" + std::to_string(number))) {
+          display_ = ":" + std::to_string(number);
+          break;
+        }
+        if (xvfb_->wait(0.05)) break;  // it ended: the number was taken
+      }
+      if (display_.empty()) {
+        kill(xvfb_->pid(), SIGTERM);
+        xvfb_->wait(5.0);
+        xvfb_.reset();
+      }
     }
-    close(ends[0]);
-    display_ = ":" + std::string(number, std::strcspn(number, "\n"));
-    ASSERT_NE(display_, ":") << "Xvfb did not start: " << xvfb_->err();
+    ASSERT_FALSE(display_.empty()) << "Xvfb did not start: " << (xvfb_ ? xvfb_->err() : "");
+    // The socket is there a moment before the server takes connections.
+    for (int i = 0; i < 100 && xdotool("getdisplaygeometry").empty(); ++i)
+      std::this_thread::sleep_for(50ms);
   }
   void TearDown() override {
     if (xvfb_) kill(xvfb_->pid(), SIGTERM);
@@ -191,8 +202,14 @@ class Window : public testing::Test {
   }
   // The window's id, once it is up.
   std::string window() const {
-    const std::string id = xdotool("search --sync --name '^reacher-sim$'");
-    return id.substr(0, id.find('\n'));
+    // Asked again and again rather than with --sync: a loaded machine's X
+    // server now and then refuses a connection, and --sync gives up at once.
+    for (int i = 0; i < 600; ++i) {
+      const std::string id = xdotool("search --name '^reacher-sim$'");
+      if (!id.empty()) return id.substr(0, id.find('\n'));
+      std::this_thread::sleep_for(50ms);
+    }
+    return "";
   }
   void key(const std::string &id, const std::string &name) const {
     xdotool("key --window " + id + " " + name);

@@ -75,7 +75,8 @@ std::optional<std::string> window_unavailable() {
   if (glfwInit() != GLFW_TRUE)
     return no_display_message("the display DISPLAY=" + std::string(display ? display : "") +
                               " cannot be opened (" + glfw_error + ")");
-  glfwTerminate();
+  // Left open for the window: an X server whose last client leaves resets,
+  // and refuses the next connection while it does.
   return std::nullopt;
 }
 
