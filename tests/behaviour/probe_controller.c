@@ -14,13 +14,16 @@
  *   busy          loops forever without calling the library
  *   fork          forks a child that calls the library and exit()s
  */
+#include <errno.h>
 #include <locale.h>
 #include <pthread.h>
+#include <semaphore.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "controller_api/controller.h"
@@ -59,7 +62,20 @@ static void misbehave(void) {
   }
 }
 
+/* Set once the second thread's first step has been served, so that the run
+ * cannot end, on a loaded machine, before that thread has had its turn. */
+static sem_t alongside_stepped;
+static int alongside = 0;
+
 static int step(void) {
+  if (alongside) {
+    struct timespec until;
+    clock_gettime(CLOCK_REALTIME, &until);
+    until.tv_sec += 30;
+    while (sem_timedwait(&alongside_stepped, &until) != 0 && errno == EINTR) {
+    }
+    alongside = 0;
+  }
   for (;;) {
     servo_set_position(pan, (steps / 10) % 2 == 0 ? 0.3f : -0.3f);
     robot_step(32);
@@ -82,6 +98,7 @@ static void *step_alongside(void *unused) {
   for (int i = 0;; ++i) {
     servo_set_position(tilt, (i % 2) != 0 ? -1.0f : -1.2f);
     robot_step(32);
+    if (i == 0) sem_post(&alongside_stepped);
   }
   return NULL;
 }
@@ -106,6 +123,8 @@ int main(int argc, char **argv) {
     return 0;
   }
   if (strcmp(setup, "two_threads") == 0) {
+    sem_init(&alongside_stepped, 0, 0);
+    alongside = 1;
     pthread_t other;
     pthread_create(&other, NULL, step_alongside, NULL);
   }

@@ -223,8 +223,10 @@ Map make_map(const fs::path &out, const std::string &options = "") {
   const fs::path log = out.string() + ".log";
   fs::remove(log);
   Map map{out, false, ""};
+  // A guard against a map that hangs, not a measure of speed: on a loaded
+  // machine five runs over ssh logins have taken over 150 s.
   map.made =
-      run("timeout -k 10 150 " + quoted(std::string(REACHER_SOURCE_DIR) + "/scripts/reach-map") +
+      run("timeout -k 10 450 " + quoted(std::string(REACHER_SOURCE_DIR) + "/scripts/reach-map") +
               " --engine kinematic --spacing 50 --jobs 1 --out " + quoted(out.string()) +
               " --build-dir " + quoted(REACHER_BUILD_DIR) + " " + options,
           log);

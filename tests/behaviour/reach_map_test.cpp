@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "sim/system/files.h"
+#include "tests/support/folders.h"
 
 namespace {
 
@@ -115,14 +116,8 @@ TEST(ReachMap, SummaryLineTellsTheMapsOwnCounts) {
 
 // Runs the map's tool; its exit status and what it said.
 std::pair<int, std::string> tool(const std::string &arguments) {
-  const std::string command =
-      std::string(REACHER_BUILD_DIR) + "/bin/reacher_reach_map " + arguments + " 2>&1";
-  FILE *pipe = ::popen(command.c_str(), "r");
-  std::string said;
-  char buffer[512];
-  while (pipe != nullptr && std::fgets(buffer, sizeof buffer, pipe) != nullptr) said += buffer;
-  const int status = pipe != nullptr ? ::pclose(pipe) : -1;
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, said};
+  return support::run_command(std::string(REACHER_BUILD_DIR) + "/bin/reacher_reach_map " +
+                              arguments);
 }
 
 TEST(ReachMap, SettingsNoWorldTakesAndReportsNoRunWroteAreRefused) {
@@ -166,15 +161,12 @@ std::string read_file_or_empty(const fs::path &path) {
   }
 }
 
-// The script run with its output in a file; its exit status and what it said.
+// The script run without a terminal; its exit status and what it said. Its
+// output comes through a pipe, not a shared file, since these tests run side by
+// side.
 std::pair<int, std::string> script(const std::string &arguments) {
-  const fs::path log = fs::path(REACHER_TEST_RUNS) / "reach_map" / "script.log";
-  fs::create_directories(log.parent_path());
-  const std::string command = std::string(REACHER_SOURCE_DIR) + "/scripts/reach-map " + arguments +
-                              " --build-dir " + REACHER_BUILD_DIR + " >" + log.string() +
-                              " 2>&1 </dev/null";
-  const int status = std::system(command.c_str());
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_file(log)};
+  return support::run_command(std::string(REACHER_SOURCE_DIR) + "/scripts/reach-map " + arguments +
+                              " --build-dir " + REACHER_BUILD_DIR + " </dev/null");
 }
 
 TEST(ReachMapScript, AnAbsurdJobCountIsRefusedBeforeAnythingRuns) {

@@ -1,8 +1,10 @@
 #include "tests/support/folders.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 
@@ -44,6 +46,15 @@ std::string path_entry_with(const fs::path &folder) {
 
 void put_first_on_path(const fs::path &folder) {
   ::setenv("PATH", (folder.string() + ":" + original_path()).c_str(), 1);
+}
+
+std::pair<int, std::string> run_command(const std::string &command) {
+  FILE *pipe = ::popen((command + " 2>&1").c_str(), "r");
+  std::string said;
+  char buffer[512];
+  while (pipe != nullptr && std::fgets(buffer, sizeof buffer, pipe) != nullptr) said += buffer;
+  const int status = pipe != nullptr ? ::pclose(pipe) : -1;
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, said};
 }
 
 }  // namespace support

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace support {
 
@@ -25,5 +26,9 @@ std::string path_entry_with(const fs::path &folder);
 // Puts `folder` first on this process's own PATH, in place of any folder an
 // earlier call put there, for code under test that starts programs itself.
 void put_first_on_path(const fs::path &folder);
+
+// Runs a shell command, its stderr joined to its stdout: its exit status (-1
+// if it did not exit) and everything it said.
+std::pair<int, std::string> run_command(const std::string &command);
 
 }  // namespace support
