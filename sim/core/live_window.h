@@ -4,6 +4,7 @@
 // run loop asks it how fast to go and when to hold, nothing more.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <span>
 #include <string>
@@ -31,6 +32,8 @@ class LiveWindow {
   // The window was closed: the run should end as on an interrupt.
   virtual bool closed() const = 0;
   virtual bool paused() const = 0;
+  // Holds the run, as space does: for a run that starts paused.
+  virtual void pause() = 0;
   // Whether one step was asked for while paused (the right arrow); the ask
   // is used up.
   virtual bool take_step() = 0;
@@ -55,6 +58,17 @@ class LiveWindow {
   virtual void set_inset(int width, int height, std::span<const unsigned char> rgb,
                          std::optional<Outline> outline) = 0;
   virtual void set_floor_marks(std::vector<FloorMark> marks) = 0;
+  // A disc a person dragged across the floor and let go of: which one (in
+  // world-file order) and where its centre now lies (world frame, metres).
+  struct DiscMove {
+    std::size_t disc = 0;
+    Vec2 to;
+  };
+  // The last disc let go of since the last ask, if any; used up.
+  virtual std::optional<DiscMove> take_disc_move() = 0;
+  // A disc is held: the run waits until it is let go of, so that the robot
+  // never sees a disc half way.
+  virtual bool dragging() const = 0;
 };
 
 }  // namespace sim

@@ -2,7 +2,7 @@
 // engines, the offscreen context and every output, and runs a controller as
 // a process of its own that reaches it only through the controller library:
 //
-//   reacher-sim [WORLD.toml] [--out DIR] [--view] -- CONTROLLER [ARGS...]
+//   reacher-sim [WORLD.toml] [--out DIR] [--view [--paused]] -- CONTROLLER [ARGS...]
 //
 // The controller library starts it the same way for a controller run on its
 // own (SIM_WORLD=... ./controller), with a link the library already made.
@@ -36,7 +36,7 @@ namespace {
 
 void usage(std::FILE *to) {
   std::fputs(
-      "usage: reacher-sim [WORLD.toml] [--out DIR] [--view] -- CONTROLLER [ARGS...]\n"
+      "usage: reacher-sim [WORLD.toml] [--out DIR] [--view [--paused]] -- CONTROLLER [ARGS...]\n"
       "\n"
       "Runs CONTROLLER, a program linked against the controller library, as a process of\n"
       "its own in the simulated world, and writes the run's records.\n"
@@ -117,6 +117,7 @@ struct Arguments {
   pid_t controller_pid = 0;
   bool controller_is_parent = false;
   bool view = false;
+  bool paused = false;
 };
 
 int number_argument(const char *option, const char *text) {
@@ -156,6 +157,10 @@ Arguments parse(int argc, char **argv) {
     }
     if (arg == "--view") {
       args.view = true;
+      continue;
+    }
+    if (arg == "--paused") {
+      args.paused = true;
       continue;
     }
     if (arg == "--controller-is-parent") {
@@ -237,6 +242,9 @@ int main(int argc, char **argv) {
   const char *view_variable = std::getenv("SIM_VIEW");
   settings.view = args.view || (view_variable != nullptr && *view_variable != '\0' &&
                                 std::string_view(view_variable) != "0");
+  if (args.paused && !settings.view)
+    misuse("--paused holds the window's run: give --view too (or set SIM_VIEW=1)");
+  settings.paused = args.paused;
   settings.picture_folder = settings.output_folder;
   // Found out before the controller starts: a run asked to be watched that
   // cannot be ends at once, rather than run unseen.

@@ -165,6 +165,8 @@ class Session {
   // until its time at the window's speed; draws the window meanwhile.
   void before_step();
   void draw_window();
+  // Moves into the world the discs let go of in the window.
+  void take_disc_moves();
   std::string window_status() const;
   void save_picture();
   // The controller read the camera's image: the window's inset shows it.
@@ -306,6 +308,11 @@ void Session::draw_window() {
   save_picture();
 }
 
+void Session::take_disc_moves() {
+  while (const std::optional<LiveWindow::DiscMove> move = window_->take_disc_move())
+    world_->move_target(move->disc, move->to);
+}
+
 void Session::tell_frames() const {
   if (!window_ || frames_ < 2) return;
   const double seconds = std::chrono::duration<double>(last_frame_ - first_frame_).count();
@@ -320,6 +327,7 @@ void Session::before_step() {
   const double step_s = settings_.world.time_step_ms / 1000.0;
   for (;;) {
     window_->wait(0.0);
+    take_disc_moves();
     if (window_->closed()) {
       // The run ends as an interrupt ends it: whole outputs, marked so. Once
       // only: a second SIGINT ends the process at once.
@@ -332,6 +340,13 @@ void Session::before_step() {
     }
     const Clock::time_point now = Clock::now();
     const bool frame_due = std::chrono::duration<double>(now - last_frame_).count() >= frame;
+    if (window_->dragging()) {
+      // Nothing steps while a disc is held; the pace starts again after.
+      anchor_speed_ = -1.0;
+      if (frame_due) draw_window();
+      window_->wait(frame);
+      continue;
+    }
     if (window_->paused()) {
       if (window_->take_step()) {
         anchor_speed_ = -1.0;
@@ -393,6 +408,7 @@ bool Session::greet() {
       world_ = std::make_unique<World>(settings_.world, settings_.output_folder, shared_->image());
       if (settings_.view) {
         window_ = world_->open_window();
+        if (settings_.paused) window_->pause();
         draw_window();
       }
     } catch (const RunError &error) {

@@ -32,6 +32,7 @@ struct SessionSettings {
   // A live window on the run, which paces it: real time unless its keys say
   // otherwise. Pictures of it taken with its key go to picture_folder.
   bool view = false;
+  bool paused = false;  // the window starts paused, before the first step
   std::string picture_folder;
 };
 

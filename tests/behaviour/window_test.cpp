@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,6 +23,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "tests/behaviour/window_close.h"
@@ -326,6 +328,90 @@ TEST_F(Window, ClosingARunningWindowEndsTheRunAsAnInterruptDoes) {
   const json report = json::parse(text_of(out / "report.json"));
   EXPECT_EQ(report["interrupted"], true);
   EXPECT_GT(report["steps"].get<long>(), 10);
+}
+
+// Where a picture of the window shows the disc's red: the middle of its
+// pixels, or nothing.
+std::optional<std::pair<int, int>> disc_on_screen(const support::Picture &picture) {
+  long x = 0;
+  long y = 0;
+  long count = 0;
+  for (int row = 0; row < picture.height; ++row)
+    for (int column = 0; column < picture.width; ++column) {
+      const support::Rgb p = picture.at(column, row);
+      if (p[0] > 120 && p[1] < 70 && p[2] < 70) {
+        x += column;
+        y += row;
+        ++count;
+      }
+    }
+  if (count < 10) return std::nullopt;
+  return std::pair<int, int>{static_cast<int>(x / count), static_cast<int>(y / count)};
+}
+
+// A disc dragged with ctrl and the left button, in a run that starts paused:
+// the move is in the report and the trace, the disc lies where it was let go
+// of, and the controller's reach goes to it there.
+TEST_F(Window, ADraggedDiscIsRecordedAndTheNextReachGoesToItWhereItNowLies) {
+  const fs::path world = folder_ / "world.toml";
+  std::ofstream(world) << "steps = 600\ntime_step_ms = 32\nstop_after_reaches = 1\n\n"
+                          "[[target]]\nx = 0.038\ny = 0.050\nradius = 0.006\n"
+                          "color = [214, 30, 30]\n";
+  const fs::path out = folder_ / "out";
+  std::vector<std::string> args = run_args(world, out, true);
+  args.insert(args.begin() + 4, "--paused");
+  Started viewed(args, display_env(), folder_, "viewed");
+  const std::string id = window();
+  ASSERT_FALSE(id.empty()) << viewed.err();
+  fs::path before;
+  ASSERT_EQ(picture_step(id, out, &before), 0) << viewed.err();
+  const std::optional<std::pair<int, int>> disc =
+      disc_on_screen(support::read_png(before.string()));
+  ASSERT_TRUE(disc) << "no disc in " << before;
+  const auto [x, y] = *disc;
+  // Forward and a little to the right, as the window first looks at the
+  // robot: towards its head, lower left on the screen.
+  xdotool("mousemove --window " + id + " " + std::to_string(x) + " " + std::to_string(y));
+  xdotool("keydown ctrl mousedown 1");
+  for (int i = 1; i <= 5; ++i)
+    xdotool("mousemove --window " + id + " " + std::to_string(x - 4 * i) + " " +
+            std::to_string(y + 2 * i));
+  xdotool("mouseup 1 keyup ctrl");
+  fs::path after;
+  ASSERT_EQ(picture_step(id, out, &after), 0) << "the run went on while the disc was held";
+  const std::optional<std::pair<int, int>> moved =
+      disc_on_screen(support::read_png(after.string()));
+  ASSERT_TRUE(moved) << "no disc in " << after;
+  EXPECT_LT(std::abs(moved->first - (x - 20)) + std::abs(moved->second - (y + 10)), 6)
+      << "the disc is shown where it was let go of";
+  key(id, "space");
+  ASSERT_EQ(viewed.wait(300.0), 0) << viewed.err();
+
+  const json report = json::parse(text_of(out / "report.json"));
+  ASSERT_EQ(report["target_moves"].size(), 1u) << report.dump();
+  const json &move = report["target_moves"][0];
+  EXPECT_EQ(move["step"], 0);
+  EXPECT_EQ(move["target"], 0);
+  EXPECT_EQ(move["from"], json::parse("[0.038, 0.05]"));
+  const double to_x = move["to"][0];
+  const double to_y = move["to"][1];
+  EXPECT_GT(std::hypot(to_x - 0.038, to_y - 0.05), 0.01) << "moved further than its size";
+  EXPECT_EQ(report["targets"][0]["x"], to_x);
+  EXPECT_EQ(report["targets"][0]["y"], to_y);
+  ASSERT_EQ(report["reaches"].size(), 1u) << report.dump();
+  const json &reach = report["reaches"][0];
+  EXPECT_EQ(reach["outcome"], "on_target") << reach.dump();
+  EXPECT_EQ(reach["target"], 0);
+  const double foot_x = reach["foot"][0];
+  const double foot_y = reach["foot"][1];
+  EXPECT_LT(std::hypot(foot_x - to_x, foot_y - to_y), 0.006) << "on the disc where it now lies";
+  EXPECT_GT(std::hypot(foot_x - 0.038, foot_y - 0.05), 0.006) << "not where it was";
+  const std::string trace = text_of(out / "trace.jsonl");
+  const std::size_t line = trace.find("{\"step\":0,\"op\":\"target_move\",\"target\":0,");
+  ASSERT_NE(line, std::string::npos);
+  const json traced = json::parse(trace.substr(line, trace.find('\n', line) - line));
+  EXPECT_EQ(traced["to_x"], to_x);
+  EXPECT_EQ(traced["to_y"], to_y);
 }
 
 // No display: one message naming DISPLAY and the headless way, status 2,

@@ -31,6 +31,7 @@ class PhysicsEngine final : public Engine {
   TorsoPose torso() const override;
   std::vector<Vec2> torso_footprint() const override;
   JointRange range(int joint) const override;
+  void target_moved(const std::vector<Target> &targets, std::size_t moved) override;
 
   // The camera beside the robot, for the video.
   ThirdPersonView &overview();

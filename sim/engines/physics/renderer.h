@@ -25,6 +25,8 @@ class Renderer {
   // bottom), with context's buffer of at least width x height.
   void draw(const mjModel &model, mjData &data, mjrContext &context, mjvCamera &camera, int width,
             int height, std::span<unsigned char> image);
+  // The discs' ranks again, after a disc was moved.
+  void set_disc_ranks(std::vector<int> disc_ranks);
   // Objects a scene holds at most: the model's geoms and what MuJoCo adds.
   static constexpr int scene_capacity = 2000;
 

@@ -28,11 +28,12 @@ std::string glfw_error;
 void on_glfw_error(int, const char *description) { glfw_error = description; }
 
 const char *const help_keys =
-    "space\nright arrow\n+  -\nc\nmouse left\nmouse right\nwheel, middle\np\nF1";
+    "space\nright arrow\n+  -\nc\nmouse left\nmouse right\nwheel, middle\nctrl + mouse "
+    "left\np\nF1";
 const char *const help_what =
     "pause, go on\none step while paused\nspeed 1/16x .. 16x, as fast as it can\n"
-    "contact forces\norbit (shift: about the vertical)\npan\nzoom\na picture of the window\n"
-    "this help";
+    "contact forces\norbit (shift: about the vertical)\npan\nzoom\n"
+    "drag a disc (the run waits while it is held)\na picture of the window\nthis help";
 
 // The offscreen context current on this thread, put back when this ends.
 class OffscreenKept {
@@ -108,6 +109,14 @@ PhysicsWindow::PhysicsWindow(const mjModel &model, const mjData &data)
   camera_.azimuth = 215.0;
   camera_.elevation = -30.0;
   glfwMakeContextCurrent(nullptr);
+  for (int i = 0;; ++i) {
+    const std::string name = "target" + std::to_string(i);
+    const int geom = mj_name2id(&model, mjOBJ_GEOM, name.c_str());
+    if (geom < 0) break;
+    disc_geoms_.push_back(geom);
+  }
+  const int floor = mj_name2id(&model, mjOBJ_GEOM, "floor");
+  floor_z_ = floor >= 0 ? model.geom_pos[3 * floor + 2] : 0.0;
   glfwSetWindowUserPointer(window_, this);
   glfwSetKeyCallback(window_, on_key);
   glfwSetMouseButtonCallback(window_, on_button);
@@ -135,6 +144,15 @@ void PhysicsWindow::show(const std::string &status) {
   mjv_updateScene(&model_, const_cast<mjData *>(&data_), &options_, nullptr, &camera_, mjCAT_ALL,
                   &scene_);
   mjr_setBuffer(mjFB_WINDOW, &context_);
+  // A held disc is shown where it is being dragged; the world has it where
+  // it was until it is let go of.
+  if (held_)
+    for (int i = 0; i < scene_.ngeom; ++i) {
+      mjvGeom &geom = scene_.geoms[i];
+      if (geom.objtype != mjOBJ_GEOM || geom.objid != disc_geoms_[*held_]) continue;
+      geom.pos[0] = static_cast<float>(held_at_.x);
+      geom.pos[1] = static_cast<float>(held_at_.y);
+    }
   add_floor_marks();
   mjr_render(viewport, &scene_, &context_);
   draw_inset(viewport);
@@ -169,6 +187,55 @@ bool PhysicsWindow::take_step() { return std::exchange(step_asked_, false); }
 
 double PhysicsWindow::speed() const {
   return speed_index_ == as_fast_as_it_can ? 0.0 : speeds[static_cast<std::size_t>(speed_index_)];
+}
+
+std::optional<LiveWindow::DiscMove> PhysicsWindow::take_disc_move() {
+  if (let_go_.empty()) return std::nullopt;
+  const DiscMove move = let_go_.front();
+  let_go_.erase(let_go_.begin());
+  return move;
+}
+
+std::optional<Vec2> PhysicsWindow::floor_under(double x, double y) const {
+  int width = 0;
+  int height = 0;
+  glfwGetWindowSize(window_, &width, &height);
+  if (width < 1 || height < 1) return std::nullopt;
+  // The ray from the eye through the point, in the frustum the last frame
+  // was drawn with: its left and right edges match the window's aspect.
+  const mjvGLCamera eye = mjv_averageCamera(&scene_.camera[0], &scene_.camera[1]);
+  const double across = x / width - 0.5;
+  const double up = 1.0 - y / height;
+  const double tall = eye.frustum_top - eye.frustum_bottom;
+  const double aspect = static_cast<double>(width) / height;
+  const double right[3] = {eye.forward[1] * eye.up[2] - eye.forward[2] * eye.up[1],
+                           eye.forward[2] * eye.up[0] - eye.forward[0] * eye.up[2],
+                           eye.forward[0] * eye.up[1] - eye.forward[1] * eye.up[0]};
+  const double sideways = eye.frustum_center + across * aspect * tall;
+  const double upwards = eye.frustum_bottom + up * tall;
+  double ray[3];
+  for (int i = 0; i < 3; ++i)
+    ray[i] = eye.forward[i] * eye.frustum_near + eye.up[i] * upwards + right[i] * sideways;
+  // Where it meets the floor, in front of the eye.
+  if (std::abs(ray[2]) < 1e-12) return std::nullopt;
+  const double along = (floor_z_ - eye.pos[2]) / ray[2];
+  if (!(along > 0.0)) return std::nullopt;
+  return Vec2{eye.pos[0] + along * ray[0], eye.pos[1] + along * ray[1]};
+}
+
+void PhysicsWindow::grab_disc(double x, double y) {
+  const std::optional<Vec2> at = floor_under(x, y);
+  if (!at) return;
+  // Of overlapping discs, the one drawn on top: the first in the file.
+  for (std::size_t i = 0; i < disc_geoms_.size(); ++i) {
+    const int geom = disc_geoms_[i];
+    const Vec2 centre{model_.geom_pos[3 * geom], model_.geom_pos[3 * geom + 1]};
+    if (std::hypot(at->x - centre.x, at->y - centre.y) > model_.geom_size[3 * geom]) continue;
+    held_ = i;
+    held_at_ = centre;
+    grab_offset_ = {centre.x - at->x, centre.y - at->y};
+    return;
+  }
 }
 
 bool PhysicsWindow::take_picture(Picture &picture) {
@@ -318,9 +385,21 @@ void PhysicsWindow::on_key(GLFWwindow *window, int key, int, int action, int mod
   self->key(key, mods);
 }
 
-void PhysicsWindow::on_button(GLFWwindow *window, int, int, int) {
+void PhysicsWindow::on_button(GLFWwindow *window, int button, int action, int mods) {
   auto *self = static_cast<PhysicsWindow *>(glfwGetWindowUserPointer(window));
-  self->left_ = glfwGetMouseButton(window, GLFW_MOUSE_BUTTON_LEFT) == GLFW_PRESS;
+  if (button == GLFW_MOUSE_BUTTON_LEFT) {
+    if (action == GLFW_PRESS && (mods & GLFW_MOD_CONTROL) != 0) {
+      double x = 0.0;
+      double y = 0.0;
+      glfwGetCursorPos(window, &x, &y);
+      self->grab_disc(x, y);
+    } else if (action == GLFW_RELEASE && self->held_) {
+      self->let_go_.push_back({*self->held_, self->held_at_});
+      self->held_.reset();
+    }
+  }
+  // A held disc is dragged; the view stays as it is meanwhile.
+  self->left_ = !self->held_ && glfwGetMouseButton(window, GLFW_MOUSE_BUTTON_LEFT) == GLFW_PRESS;
   self->right_ = glfwGetMouseButton(window, GLFW_MOUSE_BUTTON_RIGHT) == GLFW_PRESS;
   self->middle_ = glfwGetMouseButton(window, GLFW_MOUSE_BUTTON_MIDDLE) == GLFW_PRESS;
   glfwGetCursorPos(window, &self->last_x_, &self->last_y_);
@@ -332,6 +411,11 @@ void PhysicsWindow::on_move(GLFWwindow *window, double x, double y) {
   const double dy = y - self->last_y_;
   self->last_x_ = x;
   self->last_y_ = y;
+  if (self->held_) {
+    if (const std::optional<Vec2> at = self->floor_under(x, y))
+      self->held_at_ = {at->x + self->grab_offset_.x, at->y + self->grab_offset_.y};
+    return;
+  }
   if (!self->left_ && !self->right_ && !self->middle_) return;
   int width = 0;
   int height = 0;

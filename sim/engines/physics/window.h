@@ -41,6 +41,9 @@ class PhysicsWindow final : public LiveWindow {
   void set_inset(int width, int height, std::span<const unsigned char> rgb,
                  std::optional<Outline> outline) override;
   void set_floor_marks(std::vector<FloorMark> marks) override { marks_ = std::move(marks); }
+  std::optional<DiscMove> take_disc_move() override;
+  bool dragging() const override { return held_.has_value(); }
+  void pause() override { paused_ = true; }
 
  private:
   static void on_key(GLFWwindow *window, int key, int scancode, int action, int mods);
@@ -50,6 +53,11 @@ class PhysicsWindow final : public LiveWindow {
   void key(int key, int mods);
   void add_floor_marks();
   void draw_inset(const mjrRect &viewport);
+  // The floor point under the window's point (x, y) (screen coordinates, from
+  // the top left), as the last frame showed it; none above the horizon.
+  std::optional<Vec2> floor_under(double x, double y) const;
+  // Takes hold of the disc under the window's point (x, y), if any.
+  void grab_disc(double x, double y);
 
   const mjModel &model_;
   const mjData &data_;
@@ -76,6 +84,15 @@ class PhysicsWindow final : public LiveWindow {
   bool middle_ = false;
   double last_x_ = 0.0;
   double last_y_ = 0.0;
+  // The discs' geoms, in world-file order, and the floor they lie on.
+  std::vector<int> disc_geoms_;
+  double floor_z_ = 0.0;
+  // The disc held (ctrl + left drag), where its centre is shown, and its
+  // centre less the floor point it was grabbed at, so it does not jump.
+  std::optional<std::size_t> held_;
+  Vec2 held_at_;
+  Vec2 grab_offset_;
+  std::vector<DiscMove> let_go_;  // in order, until taken
 };
 
 }  // namespace sim
