@@ -4,13 +4,16 @@
 // run loop asks it how fast to go and when to hold, nothing more.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "sim/core/engine.h"
 #include "sim/core/geometry.h"
+#include "sim/core/joints.h"
 
 namespace sim {
 
@@ -37,6 +40,10 @@ class LiveWindow {
   // Whether one step was asked for while paused (the right arrow); the ask
   // is used up.
   virtual bool take_step() = 0;
+  // Steps a replay was asked to go back (negative) or forward by, beyond
+  // take_step: the left arrow one back, page up and down a hundred, home and
+  // end to either end; used up. A live run cannot go back and ignores it.
+  virtual long take_scrub() = 0;
   // Times real time the run goes at; 0: as fast as it can.
   virtual double speed() const = 0;
   // A picture of the window was asked for (its key): taken at the last
@@ -69,6 +76,16 @@ class LiveWindow {
   // A disc is held: the run waits until it is let go of, so that the robot
   // never sees a disc half way.
   virtual bool dragging() const = 0;
+};
+
+// A finished run's robot in the model it ran in, posed by whoever replays
+// it, in a window.
+class ReplayView {
+ public:
+  virtual ~ReplayView() = default;
+  // Every joint's position (rad, joint order) and the torso's pose.
+  virtual void pose(const std::array<double, joint_count> &joints, const TorsoPose &torso) = 0;
+  virtual LiveWindow &window() = 0;
 };
 
 }  // namespace sim

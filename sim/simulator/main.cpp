@@ -3,6 +3,7 @@
 // a process of its own that reaches it only through the controller library:
 //
 //   reacher-sim [WORLD.toml] [--out DIR] [--view [--paused]] -- CONTROLLER [ARGS...]
+//   reacher-sim --replay OUT_DIR [--paused]
 //
 // The controller library starts it the same way for a controller run on its
 // own (SIM_WORLD=... ./controller), with a link the library already made.
@@ -24,6 +25,7 @@
 
 #include "sim/channel/channel.h"
 #include "sim/core/errors.h"
+#include "sim/simulator/replay.h"
 #include "sim/simulator/session.h"
 #include "sim/system/signals.h"
 #include "sim/world/engine_choice.h"
@@ -37,6 +39,7 @@ namespace {
 void usage(std::FILE *to) {
   std::fputs(
       "usage: reacher-sim [WORLD.toml] [--out DIR] [--view [--paused]] -- CONTROLLER [ARGS...]\n"
+      "       reacher-sim --replay OUT_DIR [--paused]\n"
       "\n"
       "Runs CONTROLLER, a program linked against the controller library, as a process of\n"
       "its own in the simulated world, and writes the run's records.\n"
@@ -46,6 +49,11 @@ void usage(std::FILE *to) {
       "  --view       a window on the run, in real time (also SIM_VIEW=1): space pauses, the\n"
       "               right arrow steps, + and - set the speed, F1 tells the rest; closing it\n"
       "               ends the run as Ctrl-C does. The outputs are those of a run without it\n"
+      "               until a disc is dragged (ctrl + left drag), which the records then tell\n"
+      "  --paused     with --view or --replay: the window starts paused, before the first step\n"
+      "  --replay DIR a finished physics run's outputs in the same window: its robot from\n"
+      "               state.csv, its camera images and reaches; space, the arrows, page up and\n"
+      "               down, home and end go back and forth. Nothing is run or rewritten\n"
       "  -h, --help   this text\n"
       "\n"
       "stdout carries the controller's console, stderr the simulator's messages. The exit\n"
@@ -118,6 +126,7 @@ struct Arguments {
   bool controller_is_parent = false;
   bool view = false;
   bool paused = false;
+  std::optional<std::string> replay;
 };
 
 int number_argument(const char *option, const char *text) {
@@ -142,10 +151,11 @@ Arguments parse(int argc, char **argv) {
       usage(stdout);
       std::exit(0);
     }
-    if (arg == "--out" || arg == "--channel" || arg == "--controller-pid") {
+    if (arg == "--out" || arg == "--channel" || arg == "--controller-pid" || arg == "--replay") {
       if (i + 1 >= argc) misuse(std::string(arg) + " wants a value");
       const char *value = argv[++i];
       if (arg == "--out") args.out = value;
+      if (arg == "--replay") args.replay = value;
       if (arg == "--channel") args.channel = number_argument("--channel", value);
       if (arg == "--controller-pid")
         args.controller_pid = number_argument("--controller-pid", value);
@@ -173,6 +183,13 @@ Arguments parse(int argc, char **argv) {
   }
   for (; i < argc; ++i) args.controller.push_back(argv[i]);
   args.controller.push_back(nullptr);
+  if (args.replay) {
+    if (args.world || args.out || args.view || args.channel >= 0 || args.controller.size() > 1)
+      misuse(
+          "--replay shows a finished run's folder; it takes no world, --out, --view or "
+          "controller");
+    return args;
+  }
   const bool started_by_library = args.channel >= 0;
   if (started_by_library && args.controller_pid == 0 && !args.controller_is_parent)
     misuse("--channel wants --controller-pid or --controller-is-parent");
@@ -221,6 +238,7 @@ int main(int argc, char **argv) {
   sim::catch_stop_signals();
   sim::wake_on(SIGCHLD);
   warn_of_unread_variables();
+  if (args.replay) return sim::replay(*args.replay, args.paused);
 
   sim::SessionSettings settings;
   std::optional<std::string> refusal;

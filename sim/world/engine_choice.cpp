@@ -2,6 +2,7 @@
 
 #include "sim/engines/kinematic/kinematic_engine.h"
 #include "sim/engines/physics/physics_engine.h"
+#include "sim/engines/physics/replay_model.h"
 #include "sim/engines/physics/window.h"
 
 namespace sim {
@@ -22,6 +23,10 @@ std::optional<std::string> window_unavailable(const WorldConfig &world) {
         "the window shows the physics engine's robot; this world runs on the "
         "kinematic engine, which draws none");
   return window_unavailable();
+}
+
+std::unique_ptr<ReplayView> open_replay(const std::string &model_xml) {
+  return open_replay_view(model_xml);
 }
 
 }  // namespace sim

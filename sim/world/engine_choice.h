@@ -30,4 +30,9 @@ ChosenEngine make_engine(const WorldConfig &world);
 // has none, or there is no display); nothing when it can.
 std::optional<std::string> window_unavailable(const WorldConfig &world);
 
+// A window on a finished physics run's model (its world.xml text), posed by
+// the caller. Throws RunError when the model cannot be read or no window can
+// be opened.
+std::unique_ptr<ReplayView> open_replay(const std::string &model_xml);
+
 }  // namespace sim

@@ -221,22 +221,23 @@ class Window : public testing::Test {
     ASSERT_TRUE(xclose::close_window(display_, std::stoul(id)));
   }
   // The window's pictures taken so far, in order.
-  std::vector<fs::path> pictures(const fs::path &out) const {
+  std::vector<fs::path> pictures(const fs::path &out, const std::string &prefix = "window_") const {
     std::vector<fs::path> found;
     if (!fs::exists(out)) return found;
     for (const auto &entry : fs::directory_iterator(out))
-      if (entry.path().filename().string().starts_with("window_")) found.push_back(entry.path());
+      if (entry.path().filename().string().starts_with(prefix)) found.push_back(entry.path());
     std::sort(found.begin(), found.end());
     return found;
   }
   // Takes a picture of the window with its key and gives the step it shows.
   std::optional<long> picture_step(const std::string &id, const fs::path &out,
-                                   fs::path *path = nullptr) const {
-    const std::size_t before = pictures(out).size();
+                                   fs::path *path = nullptr,
+                                   const std::string &prefix = "window_") const {
+    const std::size_t before = pictures(out, prefix).size();
     key(id, "p");
-    for (int i = 0; i < 500 && pictures(out).size() == before; ++i)
+    for (int i = 0; i < 500 && pictures(out, prefix).size() == before; ++i)
       std::this_thread::sleep_for(20ms);
-    const std::vector<fs::path> now = pictures(out);
+    const std::vector<fs::path> now = pictures(out, prefix);
     if (now.size() != before + 1) return std::nullopt;
     std::smatch step;
     const std::string name = now.back().filename().string();
@@ -412,6 +413,73 @@ TEST_F(Window, ADraggedDiscIsRecordedAndTheNextReachGoesToItWhereItNowLies) {
   const json traced = json::parse(trace.substr(line, trace.find('\n', line) - line));
   EXPECT_EQ(traced["to_x"], to_x);
   EXPECT_EQ(traced["to_y"], to_y);
+}
+
+// Red pixels in the window's top right corner, where the camera's image is.
+int red_in_inset(const support::Picture &picture) {
+  int red = 0;
+  for (int y = 0; y < 230 && y < picture.height; ++y)
+    for (int x = std::max(0, picture.width - 230); x < picture.width; ++x) {
+      const support::Rgb p = picture.at(x, y);
+      if (p[0] > 150 && p[1] < 80 && p[2] < 80) ++red;
+    }
+  return red;
+}
+
+// A finished headless run replayed in the window: it starts at the first
+// step, goes forward and back a step and a hundred at a time and to its
+// ends, shows the robot and, once the run had fetched one, the camera's
+// image; closing it ends the replay with status 0 and leaves the run's
+// outputs as they were.
+TEST_F(Window, AReplayGoesBackAndForthThroughAFinishedRunsSteps) {
+  const fs::path world = write_world(folder_, 130);
+  const fs::path out = folder_ / "run";
+  Started headless(run_args(world, out, false), {"DISPLAY"}, folder_, "headless");
+  ASSERT_EQ(headless.wait(120.0), 0) << headless.err();
+  const std::string report = text_of(out / "report.json");
+  Started replay({REACHER_SIM_EXE, "--replay", out.string(), "--paused"}, display_env(), folder_,
+                 "replay");
+  const std::string id = window();
+  ASSERT_FALSE(id.empty()) << replay.err();
+  const std::string prefix = "replay_";
+  fs::path first;
+  EXPECT_EQ(picture_step(id, out, &first, prefix), 1) << replay.err();
+  for (const auto &[keys, step] :
+       std::vector<std::pair<std::string, long>>{{"Right Right Right", 4},
+                                                 {"Left", 3},
+                                                 {"Next", 103},
+                                                 {"End", 130},
+                                                 {"Prior", 30},
+                                                 {"Home", 1},
+                                                 {"Left", 1}}) {
+    key(id, keys);
+    EXPECT_EQ(picture_step(id, out, nullptr, prefix), step) << keys;
+  }
+  key(id, "End");
+  fs::path last;
+  EXPECT_EQ(picture_step(id, out, &last, prefix), 130);
+  const support::Picture at_first = support::read_png(first.string());
+  const support::Picture at_last = support::read_png(last.string());
+  EXPECT_GT(seen_in(at_first).robot, 5000) << "the robot, lit grey";
+  EXPECT_EQ(red_in_inset(at_first), 0) << "no camera image fetched yet at step 1";
+  EXPECT_GT(red_in_inset(at_last), 20) << "the disc in the camera's last saved image";
+  close_window(id);
+  EXPECT_EQ(replay.wait(60.0), 0) << replay.err();
+  EXPECT_EQ(text_of(out / "report.json"), report);
+}
+
+// Without the state log and model of a physics run, a replay says what is
+// missing and ends with status 2.
+TEST(ReplayWithoutARun, SaysWhatIsMissingAndEndsWithStatusTwo) {
+  const fs::path folder = test_folder();
+  Started none({REACHER_SIM_EXE, "--replay", (folder / "nothing").string()}, {}, folder, "none");
+  EXPECT_EQ(none.wait(60.0), 2);
+  EXPECT_NE(none.err().find("no such folder"), std::string::npos) << none.err();
+  std::ofstream(folder / "state.csv") << "step,time_s\n1,0.032\n";
+  Started bad({REACHER_SIM_EXE, "--replay", folder.string()}, {}, folder, "bad");
+  EXPECT_EQ(bad.wait(60.0), 2);
+  EXPECT_NE(bad.err().find("state.csv: its header is not a state log's"), std::string::npos)
+      << bad.err();
 }
 
 // No display: one message naming DISPLAY and the headless way, status 2,

@@ -20,6 +20,8 @@ constexpr std::array<double, 9> speeds{1.0 / 16, 1.0 / 8, 1.0 / 4, 1.0 / 2, 1.0,
                                        2.0,      4.0,     8.0,     16.0};
 constexpr int real_time = 4;  // speeds[real_time] == 1
 constexpr int as_fast_as_it_can = static_cast<int>(speeds.size());
+// More steps than any run has: home and end go to its ends.
+constexpr long scrub_to_an_end = 1'000'000'000'000L;
 // The inset's longer side.
 constexpr double inset_side = 200.0;  // pixels
 
@@ -28,10 +30,12 @@ std::string glfw_error;
 void on_glfw_error(int, const char *description) { glfw_error = description; }
 
 const char *const help_keys =
-    "space\nright arrow\n+  -\nc\nmouse left\nmouse right\nwheel, middle\nctrl + mouse "
+    "space\nright arrow\nleft, pg up/down, home/end\n+  -\nc\nmouse left\nmouse right\nwheel, "
+    "middle\nctrl + mouse "
     "left\np\nF1";
 const char *const help_what =
-    "pause, go on\none step while paused\nspeed 1/16x .. 16x, as fast as it can\n"
+    "pause, go on\none step while paused\na replay: back 1, 100 back/on, to an end\nspeed 1/16x .. "
+    "16x, as fast as it can\n"
     "contact forces\norbit (shift: about the vertical)\npan\nzoom\n"
     "drag a disc (the run waits while it is held)\na picture of the window\nthis help";
 
@@ -353,6 +357,21 @@ void PhysicsWindow::key(int key, int mods) {
     case GLFW_KEY_RIGHT:
       if (paused_) step_asked_ = true;
       break;
+    case GLFW_KEY_LEFT:
+      scrub_ -= 1;
+      break;
+    case GLFW_KEY_PAGE_UP:
+      scrub_ -= 100;
+      break;
+    case GLFW_KEY_PAGE_DOWN:
+      scrub_ += 100;
+      break;
+    case GLFW_KEY_HOME:
+      scrub_ = -scrub_to_an_end;
+      break;
+    case GLFW_KEY_END:
+      scrub_ = scrub_to_an_end;
+      break;
     case GLFW_KEY_EQUAL:  // '+' is shift and '=' on most keyboards
     case GLFW_KEY_KP_ADD:
       if (key == GLFW_KEY_EQUAL && (mods & GLFW_MOD_SHIFT) == 0) break;
@@ -380,8 +399,8 @@ void PhysicsWindow::key(int key, int mods) {
 void PhysicsWindow::on_key(GLFWwindow *window, int key, int, int action, int mods) {
   if (action == GLFW_RELEASE) return;
   auto *self = static_cast<PhysicsWindow *>(glfwGetWindowUserPointer(window));
-  // Held down, only the step and the speed repeat.
-  if (action == GLFW_REPEAT && key != GLFW_KEY_RIGHT) return;
+  // Held down, only the steps repeat.
+  if (action == GLFW_REPEAT && key != GLFW_KEY_RIGHT && key != GLFW_KEY_LEFT) return;
   self->key(key, mods);
 }
 

@@ -36,6 +36,7 @@ class PhysicsWindow final : public LiveWindow {
   bool closed() const override;
   bool paused() const override { return paused_; }
   bool take_step() override;
+  long take_scrub() override { return std::exchange(scrub_, 0); }
   double speed() const override;
   bool take_picture(Picture &picture) override;
   void set_inset(int width, int height, std::span<const unsigned char> rgb,
@@ -68,6 +69,7 @@ class PhysicsWindow final : public LiveWindow {
   mjrContext context_{};
   bool paused_ = false;
   bool step_asked_ = false;
+  long scrub_ = 0;
   int speed_index_;  // into the speeds; one past the last: as fast as it can
   bool help_ = false;
   bool picture_asked_ = false;
