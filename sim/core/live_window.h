@@ -37,8 +37,8 @@ class LiveWindow {
   virtual bool paused() const = 0;
   // Holds the run, as space does: for a run that starts paused.
   virtual void pause() = 0;
-  // Whether one step was asked for while paused (the right arrow); the ask
-  // is used up.
+  // Whether a step was asked for while paused (the right arrow): each press
+  // is one step, and each ask taken is used up.
   virtual bool take_step() = 0;
   // Steps a replay was asked to go back (negative) or forward by, beyond
   // take_step: the left arrow one back, page up and down a hundred, home and

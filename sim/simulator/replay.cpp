@@ -256,7 +256,9 @@ int replay(const std::string &folder, bool paused) {
       at = static_cast<std::size_t>(to);
       if (!window.paused()) window.pause();
     } else if (window.paused()) {
-      if (window.take_step() && at < last) ++at;
+      // Every press seen so far, before the frame that shows where they led.
+      while (window.take_step())
+        if (at < last) ++at;
       anchor_speed = -1.0;
     } else {
       const double speed = window.speed();

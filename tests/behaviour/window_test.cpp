@@ -323,7 +323,10 @@ TEST_F(Window, ClosingARunningWindowEndsTheRunAsAnInterruptDoes) {
   Started viewed(run_args(world, out, true), display_env(), folder_, "viewed");
   const std::string id = window();
   ASSERT_FALSE(id.empty()) << viewed.err();
-  std::this_thread::sleep_for(1500ms);
+  // Until the window shows the run well under way, however slow the machine.
+  std::optional<long> step;
+  for (int i = 0; i < 300 && (!step || *step <= 10); ++i) step = picture_step(id, out);
+  ASSERT_TRUE(step && *step > 10) << viewed.err();
   close_window(id);
   EXPECT_EQ(viewed.wait(60.0), 128 + SIGINT) << viewed.err();
   const json report = json::parse(text_of(out / "report.json"));

@@ -2,12 +2,15 @@
 
 #include <EGL/egl.h>
 #include <GLFW/glfw3.h>
+#include <dlfcn.h>
+#include <link.h>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <utility>
 
 #include "sim/core/errors.h"
@@ -69,6 +72,22 @@ std::string no_display_message(const std::string &why) {
          "unset (the outputs are the same)";
 }
 
+// The OpenGL driver's libraries the window loaded stay loaded until the
+// process ends, as they do where the offscreen context holds them too:
+// closing the display would otherwise unload them with the allocations they
+// never free, and a leak checker could no longer tell those were theirs.
+void keep_drivers_loaded() {
+  dl_iterate_phdr(
+      [](dl_phdr_info *info, std::size_t, void *) {
+        const std::string_view name = info->dlpi_name != nullptr ? info->dlpi_name : "";
+        if (name.find("_dri.so") != std::string_view::npos ||
+            name.find("libGLX_mesa") != std::string_view::npos)
+          dlopen(info->dlpi_name, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+        return 0;
+      },
+      nullptr);
+}
+
 }  // namespace
 
 std::optional<std::string> window_unavailable() {
@@ -97,6 +116,7 @@ PhysicsWindow::PhysicsWindow(const mjModel &model, const mjData &data)
     throw RunError("the window cannot be opened (" + glfw_error + ")");
   }
   glfwMakeContextCurrent(window_);
+  keep_drivers_loaded();
   glfwSwapInterval(0);
   mjv_defaultOption(&options_);
   mjv_defaultScene(&scene_);
@@ -187,7 +207,11 @@ void PhysicsWindow::wait(double seconds) {
 
 bool PhysicsWindow::closed() const { return glfwWindowShouldClose(window_) != 0; }
 
-bool PhysicsWindow::take_step() { return std::exchange(step_asked_, false); }
+bool PhysicsWindow::take_step() {
+  if (steps_asked_ == 0) return false;
+  --steps_asked_;
+  return true;
+}
 
 double PhysicsWindow::speed() const {
   return speed_index_ == as_fast_as_it_can ? 0.0 : speeds[static_cast<std::size_t>(speed_index_)];
@@ -352,10 +376,10 @@ void PhysicsWindow::key(int key, int mods) {
   switch (key) {
     case GLFW_KEY_SPACE:
       paused_ = !paused_;
-      step_asked_ = false;
+      steps_asked_ = 0;
       break;
     case GLFW_KEY_RIGHT:
-      if (paused_) step_asked_ = true;
+      if (paused_) ++steps_asked_;
       break;
     case GLFW_KEY_LEFT:
       scrub_ -= 1;

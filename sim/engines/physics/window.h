@@ -68,7 +68,7 @@ class PhysicsWindow final : public LiveWindow {
   mjvCamera camera_{};
   mjrContext context_{};
   bool paused_ = false;
-  bool step_asked_ = false;
+  int steps_asked_ = 0;  // right arrows pressed while paused, not yet taken
   long scrub_ = 0;
   int speed_index_;  // into the speeds; one past the last: as fast as it can
   bool help_ = false;
