@@ -254,15 +254,21 @@ std::optional<Vec2> PhysicsWindow::floor_under(double x, double y) const {
 void PhysicsWindow::grab_disc(double x, double y) {
   const std::optional<Vec2> at = floor_under(x, y);
   if (!at) return;
-  // Of overlapping discs, the one drawn on top: the first in the file.
+  // A small disc is hard to hit: one is taken up to a few millimetres beyond
+  // its rim. Of several, the one whose rim is nearest, or on which the point
+  // lies deepest; of equals, the first in the file, the one drawn on top.
+  constexpr double beyond_rim = 0.003;  // metres
+  std::optional<double> best;
   for (std::size_t i = 0; i < disc_geoms_.size(); ++i) {
     const int geom = disc_geoms_[i];
     const Vec2 centre{model_.geom_pos[3 * geom], model_.geom_pos[3 * geom + 1]};
-    if (std::hypot(at->x - centre.x, at->y - centre.y) > model_.geom_size[3 * geom]) continue;
+    const double outside =
+        std::hypot(at->x - centre.x, at->y - centre.y) - model_.geom_size[3 * geom];
+    if (outside > beyond_rim || (best && outside >= *best)) continue;
+    best = outside;
     held_ = i;
     held_at_ = centre;
     grab_offset_ = {centre.x - at->x, centre.y - at->y};
-    return;
   }
 }
 
