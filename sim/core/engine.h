@@ -5,12 +5,14 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <optional>
 #include <span>
 #include <vector>
 
 #include "sim/core/geometry.h"
 #include "sim/core/joints.h"
+#include "sim/core/world_config.h"
 
 namespace sim {
 
@@ -91,6 +93,9 @@ class Engine {
   // empty for an engine that has no body to draw.
   virtual std::vector<Vec2> torso_footprint() const { return {}; }
   virtual JointRange range(int joint) const = 0;
+  // Disc `moved` of `targets` (the world's discs, as they now lie) was moved
+  // by a person: from the next step on, the camera sees it there.
+  virtual void target_moved(const std::vector<Target> &targets, std::size_t moved) = 0;
 };
 
 }  // namespace sim

@@ -34,6 +34,12 @@ void TargetSightings::sort_unseen() {
   sorted_for_ = unseen_;
 }
 
+void TargetSightings::moved(std::size_t i, Vec2 to) {
+  targets_.at(i).x = to.x;
+  targets_.at(i).y = to.y;
+  sorted_for_ = 0;
+}
+
 void TargetSightings::fetched(std::int64_t step, View side, const unsigned char *rgb, int width,
                               int height, const Engine &engine) {
   if (unseen_ == 0 || rgb == nullptr) return;

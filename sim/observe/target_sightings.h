@@ -26,6 +26,9 @@ class TargetSightings {
   // with the engine whose camera took it for the ground each pixel sees.
   void fetched(std::int64_t step, View side, const unsigned char *rgb, int width, int height,
                const Engine &engine);
+  // A person moved target i to `to`: a target not yet seen is looked for
+  // there from now on.
+  void moved(std::size_t i, Vec2 to);
   // Per target, in world-file order: the first sighting, if any.
   const std::vector<std::optional<Sighting>> &first() const { return first_; }
 

@@ -66,6 +66,16 @@ struct FetchEvent {
   bool read = false;   // read, rather than fetched
 };
 
+// A person moved a disc across the floor (the live window's drag), between
+// two steps: which disc, in world-file order, and from where to where
+// (world frame, metres).
+struct TargetMove {
+  std::int64_t step = 0;  // steps done when it was moved
+  std::size_t target = 0;
+  Vec2 from;
+  Vec2 to;
+};
+
 // How the controller's process ended, when its end ended the run.
 struct ControllerEnd {
   enum class How { exited, killed, vanished } how = How::exited;
@@ -85,6 +95,9 @@ struct RunRecord {
   const std::vector<Vec2> &torso_footprint;  // where the torso ended, if the engine has one
   // Set when the controller's process ended before its run did.
   std::optional<ControllerEnd> controller_end = std::nullopt;
+  // Discs moved by a person, in order; `world`'s targets lie where the last
+  // moves left them.
+  std::span<const TargetMove> target_moves = {};
 };
 
 class Recorder {
@@ -99,6 +112,7 @@ class Recorder {
   // A reach began (its step not yet taken), or ended.
   virtual void on_reach_start(const Reach & /*reach*/) {}
   virtual void on_reach_end(const Reach & /*reach*/) {}
+  virtual void on_target_move(const TargetMove & /*move*/) {}
   // Completes the recorder's outputs.
   virtual void on_end(const RunRecord & /*run*/) {}
 };

@@ -174,6 +174,17 @@ std::string report_json(const RunRecord &run) {
                        {"reaches", hits[i]}});
   }
   report["targets"] = std::move(targets);
+  // Only a run where a person moved a disc has them: a run nobody touched
+  // reads as any other.
+  if (!run.target_moves.empty()) {
+    ordered_json moves = ordered_json::array();
+    for (const TargetMove &move : run.target_moves)
+      moves.push_back({{"step", move.step},
+                       {"target", move.target},
+                       {"from", {report_metres(move.from.x), report_metres(move.from.y)}},
+                       {"to", {report_metres(move.to.x), report_metres(move.to.y)}}});
+    report["target_moves"] = std::move(moves);
+  }
   return layout(report);
 }
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "sim/core/utf8.h"
+#include "sim/record/report_numbers.h"
 
 namespace sim {
 
@@ -115,6 +116,16 @@ void TraceRecorder::on_call(const CallEvent &call) {
   end_line();
 }
 
+void TraceRecorder::on_target_move(const TargetMove &move) {
+  begin_line(move.step, "target_move");
+  put_integer("target", static_cast<std::int64_t>(move.target));
+  put_number("from_x", report_metres(move.from.x));
+  put_number("from_y", report_metres(move.from.y));
+  put_number("to_x", report_metres(move.to.x));
+  put_number("to_y", report_metres(move.to.y));
+  end_line();
+}
+
 void TraceRecorder::on_end(const RunRecord & /*run*/) {
   write_out();
   file_.complete();
@@ -183,6 +194,12 @@ void TraceRecorder::put_integer(std::string_view key, std::int64_t number) {
 }
 
 void TraceRecorder::put_number(std::string_view key, float number) {
+  char *const start = room(key_bytes(key) + number_bytes);
+  const char *const out = write_number(write_key(start, key), number);
+  used_ += static_cast<std::size_t>(out - start);
+}
+
+void TraceRecorder::put_number(std::string_view key, double number) {
   char *const start = room(key_bytes(key) + number_bytes);
   const char *const out = write_number(write_key(start, key), number);
   used_ += static_cast<std::size_t>(out - start);

@@ -22,6 +22,7 @@ class TraceRecorder final : public Recorder {
   // Floats are written as the shortest text that reads back as the same
   // float.
   void on_call(const CallEvent &call) override;
+  void on_target_move(const TargetMove &move) override;
   void on_end(const RunRecord &run) override;
 
  private:
@@ -33,6 +34,7 @@ class TraceRecorder final : public Recorder {
   void put_original_bytes(std::string_view key, std::string_view text);
   void put_integer(std::string_view key, std::int64_t number);
   void put_number(std::string_view key, float number);
+  void put_number(std::string_view key, double number);
   void end_line();
   // Room for n more bytes at the end of the buffer, writing it out first (or
   // growing it, for a line longer than the buffer) when there is not.

@@ -2,8 +2,9 @@
 // engines, the offscreen context and every output, and runs a controller as
 // a process of its own that reaches it only through the controller library:
 //
-//   reacher-sim [WORLD.toml] [--out DIR] -- CONTROLLER [ARGS...]
+//   reacher-sim [WORLD.toml] [--out DIR] [--view [--paused]] -- CONTROLLER [ARGS...]
 //   reacher-sim --batch FOLDER... -- CONTROLLER [ARGS...]
+//   reacher-sim --replay OUT_DIR [--paused]
 //
 // The controller library starts it the same way for a controller run on its
 // own (SIM_WORLD=... ./controller), with a link the library already made.
@@ -26,8 +27,10 @@
 #include "sim/channel/channel.h"
 #include "sim/core/errors.h"
 #include "sim/simulator/batch.h"
+#include "sim/simulator/replay.h"
 #include "sim/simulator/session.h"
 #include "sim/system/signals.h"
+#include "sim/world/engine_choice.h"
 #include "sim/world/spelling.h"
 #include "sim/world/world_file.h"
 
@@ -37,8 +40,9 @@ namespace {
 
 void usage(std::FILE *to) {
   std::fputs(
-      "usage: reacher-sim [WORLD.toml] [--out DIR] -- CONTROLLER [ARGS...]\n"
+      "usage: reacher-sim [WORLD.toml] [--out DIR] [--view [--paused]] -- CONTROLLER [ARGS...]\n"
       "       reacher-sim --batch FOLDER... -- CONTROLLER [ARGS...]\n"
+      "       reacher-sim --replay OUT_DIR [--paused]\n"
       "\n"
       "Runs CONTROLLER, a program linked against the controller library, as a process of\n"
       "its own in the simulated world, and writes the run's records.\n"
@@ -50,6 +54,14 @@ void usage(std::FILE *to) {
       "               the messages about the run in FOLDER/stderr.txt, each as a run of its own\n"
       "               in FOLDER would write them; stops at the first run that does not end\n"
       "               with status 0, whose status is then the batch's\n"
+      "  --view       a window on the run, in real time (also SIM_VIEW=1): space pauses, the\n"
+      "               right arrow steps, + and - set the speed, F1 tells the rest; closing it\n"
+      "               ends the run as Ctrl-C does. The outputs are those of a run without it\n"
+      "               until a disc is dragged (ctrl + left drag), which the records then tell\n"
+      "  --paused     with --view or --replay: the window starts paused, before the first step\n"
+      "  --replay DIR a finished physics run's outputs in the same window: its robot from\n"
+      "               state.csv, its camera images and reaches; space, the arrows, page up and\n"
+      "               down, home and end go back and forth. Nothing is run or rewritten\n"
       "  -h, --help   this text\n"
       "\n"
       "stdout carries the controller's console, stderr the simulator's messages. The exit\n"
@@ -93,21 +105,21 @@ bool keep_standard_streams_apart() {
   return stdout_closed;
 }
 
-// The simulator reads SIM_WORLD and SIM_OUTPUT and nothing else: a variable
+// The simulator reads SIM_WORLD, SIM_OUTPUT and SIM_VIEW and nothing else: a variable
 // of the same family that it does not read is most likely a typing slip, and
 // a run that silently ignored it would use another world or folder.
 void warn_of_unread_variables() {
-  const std::vector<std::string> read = {"SIM_WORLD", "SIM_OUTPUT"};
+  const std::vector<std::string> read = {"SIM_WORLD", "SIM_OUTPUT", "SIM_VIEW"};
   for (char **entry = environ; *entry != nullptr; ++entry) {
     const std::string_view variable(*entry);
     const std::string name(variable.substr(0, variable.find('=')));
-    if (!name.starts_with("SIM_") || name == read[0] || name == read[1] ||
+    if (!name.starts_with("SIM_") || name == read[0] || name == read[1] || name == read[2] ||
         name == sim::channel::channel_variable)
       continue;
     const std::optional<std::string> meant = sim::nearest_word(name, read);
     std::fprintf(stderr, "sim: warning: %s is not read; %s\n", name.c_str(),
                  meant ? ("did you mean " + *meant + "?").c_str()
-                       : "the stand-in reads only SIM_WORLD and SIM_OUTPUT");
+                       : "the stand-in reads only SIM_WORLD, SIM_OUTPUT and SIM_VIEW");
   }
 }
 
@@ -123,6 +135,9 @@ struct Arguments {
   // A batch: the folders whose worlds it runs.
   bool batch = false;
   std::vector<std::string> folders;
+  bool view = false;
+  bool paused = false;
+  std::optional<std::string> replay;
 };
 
 int number_argument(const char *option, const char *text) {
@@ -147,10 +162,11 @@ Arguments parse(int argc, char **argv) {
       usage(stdout);
       std::exit(0);
     }
-    if (arg == "--out" || arg == "--channel" || arg == "--controller-pid") {
+    if (arg == "--out" || arg == "--channel" || arg == "--controller-pid" || arg == "--replay") {
       if (i + 1 >= argc) misuse(std::string(arg) + " wants a value");
       const char *value = argv[++i];
       if (arg == "--out") args.out = value;
+      if (arg == "--replay") args.replay = value;
       if (arg == "--channel") args.channel = number_argument("--channel", value);
       if (arg == "--controller-pid")
         args.controller_pid = number_argument("--controller-pid", value);
@@ -158,6 +174,14 @@ Arguments parse(int argc, char **argv) {
     }
     if (arg.starts_with("--out=")) {
       args.out = std::string(arg.substr(6));
+      continue;
+    }
+    if (arg == "--view") {
+      args.view = true;
+      continue;
+    }
+    if (arg == "--paused") {
+      args.paused = true;
       continue;
     }
     if (arg == "--controller-is-parent") {
@@ -178,10 +202,20 @@ Arguments parse(int argc, char **argv) {
   }
   for (; i < argc; ++i) args.controller.push_back(argv[i]);
   args.controller.push_back(nullptr);
+  if (args.replay) {
+    if (args.world || args.out || args.view || args.batch || args.channel >= 0 ||
+        args.controller.size() > 1)
+      misuse(
+          "--replay shows a finished run's folder; it takes no world, --out, --view, --batch or "
+          "controller");
+    return args;
+  }
   const bool started_by_library = args.channel >= 0;
   if (args.batch && (started_by_library || args.out || args.world))
     misuse("--batch takes folders, each with its world.toml and its outputs; no world or --out");
   if (args.batch && args.folders.empty()) misuse("--batch wants at least one folder");
+  if (args.batch && (args.view || args.paused))
+    misuse("--batch runs its worlds unwatched; --view and --paused are for one world");
   if (started_by_library && args.controller_pid == 0 && !args.controller_is_parent)
     misuse("--channel wants --controller-pid or --controller-is-parent");
   if (!started_by_library && args.controller.size() < 2)
@@ -230,6 +264,7 @@ int main(int argc, char **argv) {
   sim::wake_on(SIGCHLD);
   warn_of_unread_variables();
   if (args.batch) return sim::run_batch(args.folders, args.controller);
+  if (args.replay) return sim::replay(*args.replay, args.paused);
 
   sim::SessionSettings settings;
   std::optional<std::string> refusal;
@@ -248,6 +283,18 @@ int main(int argc, char **argv) {
   }
   const char *output_variable = std::getenv("SIM_OUTPUT");
   settings.output_folder = args.out ? *args.out : output_variable != nullptr ? output_variable : "";
+  const char *view_variable = std::getenv("SIM_VIEW");
+  settings.view = args.view || (view_variable != nullptr && *view_variable != '\0' &&
+                                std::string_view(view_variable) != "0");
+  if (args.paused && !settings.view)
+    misuse("--paused holds the window's run: give --view too (or set SIM_VIEW=1)");
+  settings.paused = args.paused;
+  settings.picture_folder = settings.output_folder;
+  // Found out before the controller starts: a run asked to be watched that
+  // cannot be ends at once, rather than run unseen.
+  if (settings.view && !refusal)
+    if (const std::optional<std::string> why = sim::window_unavailable(settings.world))
+      refusal = *why;
 
   sim::Peer peer;
   if (args.channel >= 0) {

@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <memory>
 #include <new>
 #include <optional>
@@ -20,6 +21,8 @@
 
 #include "sim/channel/channel.h"
 #include "sim/core/errors.h"
+#include "sim/core/live_window.h"
+#include "sim/record/window_picture.h"
 #include "sim/system/signals.h"
 #include "sim/world/devices.h"
 #include "sim/world/world.h"
@@ -134,6 +137,8 @@ class Session {
   Session(const SessionSettings &settings, const Peer &peer) : settings_(settings), peer_(peer) {}
 
   int run();
+  // How many frames the window showed, and how fast.
+  void tell_frames() const;
 
  private:
   enum class Next { serve, gone };
@@ -162,6 +167,16 @@ class Session {
   int status() const;
   void stuck();
   void fail(const std::string &message);
+  // With a window: holds the step about to be played while paused, and
+  // until its time at the window's speed; draws the window meanwhile.
+  void before_step();
+  void draw_window();
+  // Moves into the world the discs let go of in the window.
+  void take_disc_moves();
+  std::string window_status() const;
+  void save_picture();
+  // The controller read the camera's image: the window's inset shows it.
+  void image_seen();
 
   const SessionSettings &settings_;
   Peer peer_;
@@ -177,7 +192,196 @@ class Session {
   std::int64_t answered_at_ = 0;   // when the last was (ns)
   // How long to watch the block for the next request before sleeping.
   std::int64_t watch_ns_ = 5'000;
+  // The window, and how it paces the run: a step is due `anchor_wall_ +
+  // (steps since anchor_step_) x step length / speed`.
+  std::unique_ptr<LiveWindow> window_;
+  bool pace_steps_ = false;  // steps being played are the controller's, as it asks
+  Clock::time_point anchor_wall_;
+  std::int64_t anchor_step_ = 0;
+  double anchor_speed_ = -1.0;
+  Clock::time_point last_frame_;
+  // Drawing takes at most about half the time, so that a window on a slow
+  // machine slows the run by half at worst: the next frame waits as long as
+  // the last one took.
+  Clock::duration last_frame_took_{};
+  std::int64_t frames_ = 0;
+  Clock::time_point first_frame_;
+  int pictures_ = 0;
+  bool window_closed_ = false;
+  // The camera image as the controller last read it, and the step then.
+  std::vector<unsigned char> inset_;
+  std::int64_t inset_step_ = -1;
 };
+
+// Frames the window shows at most, a second.
+constexpr double window_frame_rate = 60.0;
+
+std::string Session::window_status() const {
+  const World &world = *world_;
+  char text[256];
+  const double speed = window_->speed();
+  char speed_text[32];
+  if (speed == 0.0)
+    std::snprintf(speed_text, sizeof speed_text, "as fast as it can");
+  else if (speed < 1.0)
+    std::snprintf(speed_text, sizeof speed_text, "1/%gx", 1.0 / speed);
+  else
+    std::snprintf(speed_text, sizeof speed_text, "%gx", speed);
+  std::string last = "none yet";
+  const std::vector<Reach> &done = world.reaches().finished();
+  if (!done.empty()) {
+    const Reach &reach = done.back();
+    last = std::string(reach.leg == 0 ? "left, " : "right, ") + outcome_name(reach.outcome());
+    if (const std::optional<double> error = reach.error()) {
+      char mm[32];
+      std::snprintf(mm, sizeof mm, ", %.1f mm from its aim", *error * 1000.0);
+      last += mm;
+    }
+  }
+  std::snprintf(
+      text, sizeof text,
+      "step %lld of %lld   %.2f s   %s%s   F1: help\nleft leg: %s   right leg: %s   "
+      "last reach: %s",
+      static_cast<long long>(world.steps_done()), static_cast<long long>(settings_.world.steps),
+      static_cast<double>(world.steps_done()) * settings_.world.time_step_ms / 1000.0,
+      window_->paused() ? "PAUSED at " : "", speed_text, leg_state_name(world.reaches().state(0)),
+      leg_state_name(world.reaches().state(2)), last.c_str());
+  return text;
+}
+
+void Session::save_picture() {
+  LiveWindow::Picture picture;
+  if (!window_->take_picture(picture)) return;
+  if (settings_.picture_folder.empty()) {
+    std::fprintf(stderr, "sim: the run has no output folder; the window's picture is not kept\n");
+    return;
+  }
+  char name[64];
+  std::snprintf(name, sizeof name, "window_%03d_step_%06lld.png", ++pictures_,
+                static_cast<long long>(world_->steps_done()));
+  const std::string path = settings_.picture_folder + "/" + name;
+  const std::string png = window_picture_png(picture);
+  std::ofstream file(path, std::ios::binary);
+  file.write(png.data(), static_cast<std::streamsize>(png.size()));
+  if (png.empty() || !file.flush())
+    std::fprintf(stderr, "sim: warning: the window's picture %s could not be written\n",
+                 path.c_str());
+  else
+    std::fprintf(stderr, "sim: the window's picture: %s\n", path.c_str());
+}
+
+void Session::image_seen() {
+  if (!window_) return;
+  const std::span<unsigned char> image = shared_->image();
+  inset_.assign(image.begin(), image.end());
+  inset_step_ = world_->steps_done();
+}
+
+void Session::draw_window() {
+  const std::vector<Reach> reaches = world_->reaches().reaches();
+  std::optional<LiveWindow::Outline> outline;
+  std::vector<FloorMark> marks;
+  for (const Reach &reach : reaches) {
+    if (reach.decided_on && reach.decided_on->window && reach.decided_on->step == inset_step_)
+      outline = LiveWindow::Outline{reach.decided_on->window->x, reach.decided_on->window->y,
+                                    window_side};
+    const double floor_z = reach.placement ? reach.placement->foot.z : reach.end_foot.z;
+    switch (reach.outcome()) {
+      case ReachOutcome::on_target:
+      case ReachOutcome::off_target:
+        marks.push_back({FloorMark::Kind::aimed, {reach.aimed.x, reach.aimed.y, floor_z}});
+        marks.push_back({reach.outcome() == ReachOutcome::on_target ? FloorMark::Kind::on_target
+                                                                    : FloorMark::Kind::off_target,
+                         reach.placement->foot});
+        break;
+      case ReachOutcome::no_contact:
+        marks.push_back({FloorMark::Kind::no_contact, {reach.aimed.x, reach.aimed.y, floor_z}});
+        break;
+      case ReachOutcome::unfinished:
+        marks.push_back({FloorMark::Kind::unfinished, reach.end_foot});
+        break;
+    }
+  }
+  window_->set_floor_marks(std::move(marks));
+  if (!inset_.empty())
+    window_->set_inset(settings_.world.camera_width, settings_.world.camera_height, inset_,
+                       outline);
+  const Clock::time_point start = Clock::now();
+  window_->show(window_status());
+  last_frame_ = Clock::now();
+  last_frame_took_ = last_frame_ - start;
+  if (frames_++ == 0) first_frame_ = start;
+  save_picture();
+}
+
+void Session::take_disc_moves() {
+  while (const std::optional<LiveWindow::DiscMove> move = window_->take_disc_move())
+    world_->move_target(move->disc, move->to);
+}
+
+void Session::tell_frames() const {
+  if (!window_ || frames_ < 2) return;
+  const double seconds = std::chrono::duration<double>(last_frame_ - first_frame_).count();
+  if (seconds <= 0.0) return;
+  std::fprintf(stderr, "sim: the window showed %lld frames, %.1f a second\n",
+               static_cast<long long>(frames_), static_cast<double>(frames_ - 1) / seconds);
+}
+
+void Session::before_step() {
+  const double frame =
+      std::max(1.0 / window_frame_rate, std::chrono::duration<double>(last_frame_took_).count());
+  const double step_s = settings_.world.time_step_ms / 1000.0;
+  for (;;) {
+    window_->wait(0.0);
+    take_disc_moves();
+    if (window_->closed()) {
+      // The run ends as an interrupt ends it: whole outputs, marked so. Once
+      // only: a second SIGINT ends the process at once.
+      if (!window_closed_) {
+        window_closed_ = true;
+        std::fprintf(stderr, "sim: the window was closed; the run ends as on SIGINT\n");
+        std::raise(SIGINT);
+      }
+      return;
+    }
+    const Clock::time_point now = Clock::now();
+    const bool frame_due = std::chrono::duration<double>(now - last_frame_).count() >= frame;
+    if (window_->dragging()) {
+      // Nothing steps while a disc is held; the pace starts again after.
+      anchor_speed_ = -1.0;
+      if (frame_due) draw_window();
+      window_->wait(frame);
+      continue;
+    }
+    if (window_->paused()) {
+      if (window_->take_step()) {
+        anchor_speed_ = -1.0;
+        break;
+      }
+      if (frame_due) draw_window();
+      window_->wait(frame);
+      continue;
+    }
+    const double speed = window_->speed();
+    if (speed != anchor_speed_) {
+      anchor_speed_ = speed;
+      anchor_wall_ = now;
+      anchor_step_ = world_->steps_done();
+    }
+    if (speed == 0.0) break;
+    const Clock::time_point due =
+        anchor_wall_ +
+        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
+            static_cast<double>(world_->steps_done() - anchor_step_) * step_s / speed));
+    if (now >= due) break;
+    if (frame_due) draw_window();
+    const double left = std::chrono::duration<double>(due - Clock::now()).count();
+    window_->wait(std::min(left, frame));
+  }
+  if (std::chrono::duration<double>(Clock::now() - last_frame_).count() >= frame) draw_window();
+  // Time held here is the window's, not a controller that stopped calling.
+  last_call_ = Clock::now();
+}
 
 bool Session::greet() {
   for (;;) {
@@ -208,7 +412,13 @@ bool Session::greet() {
     try {
       shared_ = std::make_unique<SharedBlock>(settings_.world);
       world_ = std::make_unique<World>(settings_.world, settings_.output_folder, shared_->image());
+      if (settings_.view) {
+        window_ = world_->open_window();
+        if (settings_.paused) window_->pause();
+        draw_window();
+      }
     } catch (const RunError &error) {
+      world_.reset();
       std::fprintf(stderr, "sim: error: %s\n", error.what());
     } catch (const WorldFileError &error) {
       std::fprintf(stderr, "sim: error: %s\n", error.what());
@@ -249,6 +459,7 @@ void Session::play(const Record &record, std::string_view text) {
       world.step_function_returned(record.a);
       break;
     case Op::step:
+      if (window_ && pace_steps_) before_step();
       world.step(record.a);
       break;
     case Op::get_device: {
@@ -270,6 +481,8 @@ void Session::play(const Record &record, std::string_view text) {
       break;
     case Op::get_image:
       world.camera_image(tag);
+      // Where reads are seen, the read is the look, not the fetch.
+      if (shared_->block().reads_watched.load(std::memory_order_relaxed) == 0) image_seen();
       break;
     case Op::get_width:
       world.camera_width(tag);
@@ -306,7 +519,10 @@ void Session::play_log() {
     const std::uint64_t read = block.read_generation.load(std::memory_order_acquire);
     if (read == read_played_ || block.read_at.load(std::memory_order_relaxed) > offset) return;
     read_played_ = read;
-    if (read == world_->camera().generation()) world_->image_read();
+    if (read == world_->camera().generation()) {
+      world_->image_read();
+      image_seen();
+    }
   };
   std::uint64_t at = 0;
   while (at < end) {
@@ -360,7 +576,9 @@ void Session::serve_request() {
   channel::Block &block = shared_->block();
   const std::uint64_t asked = block.requests.load(std::memory_order_acquire);
   last_call_ = Clock::now();
+  pace_steps_ = true;
   play_log();
+  pace_steps_ = false;
   answer(asked);
 }
 
@@ -628,7 +846,10 @@ int Session::run() {
 }  // namespace
 
 int serve(const SessionSettings &settings, const Peer &peer) {
-  return Session(settings, peer).run();
+  Session session(settings, peer);
+  const int status = session.run();
+  session.tell_frames();
+  return status;
 }
 
 }  // namespace sim

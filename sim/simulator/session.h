@@ -29,6 +29,11 @@ struct SessionSettings {
   double grace_s = 10.0;
   // This process's stdout was closed when it started: the console is lost.
   bool stdout_closed = false;
+  // A live window on the run, which paces it: real time unless its keys say
+  // otherwise. Pictures of it taken with its key go to picture_folder.
+  bool view = false;
+  bool paused = false;  // the window starts paused, before the first step
+  std::string picture_folder;
 };
 
 // Serves the controller until it has ended and every output is written.

@@ -184,6 +184,24 @@ bool World::check(std::uint8_t tag, DeviceKind wanted, const char *op) {
   return false;
 }
 
+std::unique_ptr<LiveWindow> World::open_window() {
+  if (!engine_.open_window) throw RunError(*window_unavailable(config_));
+  return engine_.open_window();
+}
+
+void World::move_target(std::size_t index, Vec2 to) {
+  if (finished_ || index >= config_.targets.size() || !std::isfinite(to.x) || !std::isfinite(to.y))
+    return;
+  Target &target = config_.targets[index];
+  const TargetMove move{steps_done_, index, {target.x, target.y}, to};
+  target.x = to.x;
+  target.y = to.y;
+  engine_.engine->target_moved(config_.targets, index);
+  sightings_.moved(index, to);
+  target_moves_.push_back(move);
+  for (const auto &recorder : recorders_) recorder->on_target_move(move);
+}
+
 bool World::stopped_by_signal() {
   if (finished_) return true;
   const int signal = stop_signal();
@@ -457,8 +475,9 @@ void World::finish(const std::string &reason, bool interrupted) {
   record_call("end", {{"reason", std::string_view(reason)}});
   const std::vector<Reach> reaches = reaches_.reaches();
   const std::vector<Vec2> footprint = engine_.engine->torso_footprint();
-  const RunRecord record{config_, steps_done_,        interrupted, watch_.placements(),
-                         reaches, sightings_.first(), footprint,   controller_end_};
+  const RunRecord record{config_,      steps_done_,        interrupted, watch_.placements(),
+                         reaches,      sightings_.first(), footprint,   controller_end_,
+                         target_moves_};
   for (const auto &recorder : recorders_) recorder->on_end(record);
   // The outputs are complete: a controller that goes on calling after its
   // run has ended is no longer recorded.

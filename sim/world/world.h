@@ -104,6 +104,15 @@ class World {
   const CameraDevice &camera() const { return camera_; }
   const WorldConfig &config() const { return config_; }
   const std::vector<Placement> &placements() const { return watch_.placements(); }
+  const ReachWatch &reaches() const { return reaches_; }
+  // A person moved disc `index` (world-file order) so that its centre lies
+  // at `to` (world frame, metres), between two steps: the camera sees it
+  // there from the next step, reaches are judged against it there, and the
+  // move is recorded. Ignored once the run is over, or for no such disc.
+  void move_target(std::size_t index, Vec2 to);
+  const std::vector<TargetMove> &target_moves() const { return target_moves_; }
+  // A live window on the run; throws RunError when none can be opened.
+  std::unique_ptr<LiveWindow> open_window();
 
  private:
   // Before the first step: warns when the outputs projected from the world
@@ -156,6 +165,7 @@ class World {
   std::int64_t console_lines_ = 0;  // console lines written
   bool outputs_written_ = true;
   int signal_ = 0;  // the signal that ended the run, if one did
+  std::vector<TargetMove> target_moves_;
   bool finished_ = false;
 };
 

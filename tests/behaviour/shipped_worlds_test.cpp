@@ -284,7 +284,7 @@ TEST(WorldWarnings, ATargetNoViewCanSeeIsNamedAndTheRunGoesOn) {
 
 TEST(WorldWarnings, AnUnreadSimVariableIsNamedWithTheOneItWasLikelyMeantFor) {
   simrun::Options options;
-  options.env = {"SIM_WORLDS=elsewhere.toml", "SIM_QUIET=1"};
+  options.env = {"SIM_WORLDS=elsewhere.toml", "SIM_PARANOID=1"};
   options.expected_warnings = {"is not read"};
   const RunResult run = simrun::run_reacher("engine = \"kinematic\"\nsteps = 5\n", options);
   EXPECT_EQ(run.status, 0) << run.err;
@@ -292,8 +292,8 @@ TEST(WorldWarnings, AnUnreadSimVariableIsNamedWithTheOneItWasLikelyMeantFor) {
   EXPECT_NE(run.err.find("sim: warning: SIM_WORLDS is not read; did you mean SIM_WORLD?"),
             std::string::npos)
       << run.err;
-  EXPECT_NE(run.err.find("sim: warning: SIM_QUIET is not read; the stand-in reads only "
-                         "SIM_WORLD and SIM_OUTPUT"),
+  EXPECT_NE(run.err.find("sim: warning: SIM_PARANOID is not read; the stand-in reads only "
+                         "SIM_WORLD, SIM_OUTPUT and SIM_VIEW"),
             std::string::npos)
       << run.err;
 }

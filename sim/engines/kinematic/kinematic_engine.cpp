@@ -49,6 +49,13 @@ bool KinematicEngine::render(std::span<unsigned char> image) {
   return true;
 }
 
+void KinematicEngine::target_moved(const std::vector<Target> &targets, std::size_t moved) {
+  targets_.at(moved) = targets.at(moved);
+  // Every view is drawn again when next shown.
+  for (std::vector<unsigned char> &image : views_) image.clear();
+  rendered_ = false;
+}
+
 Foot KinematicEngine::foot(int leg) const {
   const unsigned leg_joints = 7u << leg_joint(leg, 0);
   const Vec3 &tip = tips_[leg == 0 ? 0 : 1];

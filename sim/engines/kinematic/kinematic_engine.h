@@ -35,6 +35,7 @@ class KinematicEngine final : public Engine {
   }
   Foot foot(int leg) const override;
   JointRange range(int joint) const override { return joint_range(joint); }
+  void target_moved(const std::vector<Target> &targets, std::size_t moved) override;
 
  private:
   // A view's image, drawn the first time it is shown: nothing in this world

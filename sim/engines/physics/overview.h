@@ -1,5 +1,6 @@
-// The video's camera: the robot seen from its front left and above, lit and
-// shaded so its shape shows, drawn from the same scene as the head camera.
+// The video's camera: the robot seen from its front left and above, in the
+// model's own look (lit and shaded, so its shape shows), drawn from the same
+// scene as the head camera.
 #pragma once
 
 #include <mujoco/mujoco.h>
@@ -28,8 +29,6 @@ class Overview final : public ThirdPersonView {
   Renderer &renderer_;
   std::unique_ptr<RenderContext> context_;  // made at the first frame
   mjvCamera camera_{};
-  std::vector<float> flat_emission_;  // the materials' own emission, for the head camera
-  std::vector<int> robot_materials_;  // the robot's parts, lightened in the video
 };
 
 }  // namespace sim

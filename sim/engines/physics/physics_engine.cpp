@@ -15,6 +15,7 @@
 #include "sim/engines/physics/rendered_head_camera.h"
 #include "sim/engines/physics/renderer.h"
 #include "sim/engines/physics/robot_model.h"
+#include "sim/engines/physics/window.h"
 
 namespace sim {
 
@@ -251,6 +252,32 @@ std::optional<Vec2> PhysicsEngine::ground_seen(double u, double v) const {
 }
 
 ThirdPersonView &PhysicsEngine::overview() { return parts_->overview; }
+
+std::unique_ptr<LiveWindow> PhysicsEngine::open_window() const {
+  return std::make_unique<PhysicsWindow>(*parts_->model, *parts_->data);
+}
+
+void PhysicsEngine::target_moved(const std::vector<Target> &targets, std::size_t moved) {
+  Parts &p = *parts_;
+  const Target &target = targets.at(moved);
+  const std::string name = "target" + std::to_string(moved);
+  const int geom = id_of(p.model.get(), mjOBJ_GEOM, name.c_str(), "geom");
+  // A disc lies in the world body: its place in the model is its place in
+  // the world, and the data's copy is set too so that a paused window shows
+  // it there before the next step recomputes it. It touches nothing, so the
+  // robot's motion is as it was.
+  for (int axis = 0; axis < 2; ++axis) {
+    const double at = axis == 0 ? target.x : target.y;
+    p.model->geom_pos[3 * geom + axis] = at;
+    p.data->geom_xpos[3 * geom + axis] = at;
+  }
+  WorldConfig discs;
+  discs.targets = targets;
+  p.renderer.set_disc_ranks(disc_ranks(*p.model, discs));
+  // The camera only watches the robot for motion: a disc moved in its view
+  // while the head is still must be drawn again all the same.
+  p.head.scene_changed();
+}
 
 std::string PhysicsEngine::model_xml() const {
   return with_timestep(parts_->xml, parts_->model->opt.timestep);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "sim/core/engine.h"
+#include "sim/core/live_window.h"
 #include "sim/core/third_person_view.h"
 #include "sim/core/world_config.h"
 
@@ -32,9 +33,13 @@ class PhysicsEngine final : public Engine {
   TorsoPose torso() const override;
   std::vector<Vec2> torso_footprint() const override;
   JointRange range(int joint) const override;
+  void target_moved(const std::vector<Target> &targets, std::size_t moved) override;
 
   // The camera beside the robot, for the video.
   ThirdPersonView &overview();
+  // A live window on the run (see window.h). Throws RunError when none can
+  // be opened.
+  std::unique_ptr<LiveWindow> open_window() const;
   // The set-point a joint's servo is moving to now (rad): a free robot's leg
   // servos move theirs to the controller's along a speed and acceleration
   // profile.

@@ -21,6 +21,7 @@ RenderedHeadCamera::RenderedHeadCamera(mjModel &model, Renderer &renderer, int w
                                        double floor_z, double unmoved)
     : model_(model),
       renderer_(renderer),
+      look_(model),
       width_(width),
       height_(height),
       // MuJoCo's image centre is the centre of what it renders; a camera of
@@ -60,8 +61,11 @@ bool RenderedHeadCamera::render(mjData &data, std::span<unsigned char> image) {
   note_drawn(data);
   for (int g = 0; g < model_.ngeom; ++g)
     shown_[index(g)] = model_.geom_rbound[g] <= 0.0 || in_view(data, g);  // a plane has no bound
-  renderer_.draw(model_, data, context_->get(), camera_, rendered_width_, rendered_height_,
-                 rendered_, &shown_);
+  {
+    const CameraLook::Worn worn(look_, model_);
+    renderer_.draw(model_, data, context_->get(), camera_, rendered_width_, rendered_height_,
+                   rendered_, &shown_);
+  }
   const std::size_t row = static_cast<std::size_t>(width_) * 3u;
   const std::size_t rendered_row = static_cast<std::size_t>(rendered_width_) * 3u;
   for (int y = 0; y < height_; ++y)

@@ -1,6 +1,6 @@
 // The robot's own camera in the physics engine: the image the controller
-// reads, drawn with flat colours through the model's "eye", and redrawn only
-// when something it shows moved.
+// reads, drawn with flat colours (the camera's look) through the model's
+// "eye", and redrawn only when something it shows moved.
 #pragma once
 
 #include <mujoco/mujoco.h>
@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "sim/core/geometry.h"
+#include "sim/engines/physics/camera_look.h"
 #include "sim/engines/physics/renderer.h"
 
 namespace sim {
@@ -37,6 +38,9 @@ class RenderedHeadCamera {
   bool outdated(const mjData &data) const { return view_changed(data); }
   // From now on every move, however small, counts.
   void draw_exactly() { unmoved_ = 0.0; }
+  // Something it does not watch changed (a disc was moved): the next
+  // render() draws a new image whatever moved.
+  void scene_changed() { rendered_once_ = false; }
   // The ground point (body frame) that pixel column u, row v sees.
   std::optional<Vec2> ground_seen(const mjData &data, double u, double v) const;
 
@@ -50,8 +54,9 @@ class RenderedHeadCamera {
   // Whether a geom's bounding sphere reaches into the camera's view.
   bool in_view(const mjData &data, int geom) const;
 
-  const mjModel &model_;
+  mjModel &model_;  // in its own look but while the camera renders
   Renderer &renderer_;
+  CameraLook look_;
   int width_;  // the world's camera image
   int height_;
   int rendered_width_;  // what is rendered, the camera image cut out of it

@@ -99,12 +99,8 @@ RenderContext::~RenderContext() {
   }
 }
 
-Renderer::Renderer(const mjModel &model, std::vector<int> disc_ranks)
-    : disc_ranks_(std::move(disc_ranks)) {
-  OffscreenContext::shared();
-  const int top =
-      disc_ranks_.empty() ? 0 : *std::max_element(disc_ranks_.begin(), disc_ranks_.end());
-  pull_per_rank_ = top > 0 ? std::min(rank_pull, most_pull / top) : 0.0;
+Renderer::Renderer(const mjModel &model, std::vector<int> disc_ranks) {
+  set_disc_ranks(std::move(disc_ranks));
   if (model.ngeom > scene_capacity)
     throw RunError("physics engine: the model has " + std::to_string(model.ngeom) +
                    " geoms; its renderer draws at most " + std::to_string(scene_capacity));
@@ -116,6 +112,13 @@ Renderer::Renderer(const mjModel &model, std::vector<int> disc_ranks)
   for (const int flag : {mjRND_SHADOW, mjRND_WIREFRAME, mjRND_REFLECTION, mjRND_ADDITIVE,
                          mjRND_SKYBOX, mjRND_FOG, mjRND_HAZE})
     scene_.flags[flag] = 0;
+}
+
+void Renderer::set_disc_ranks(std::vector<int> disc_ranks) {
+  disc_ranks_ = std::move(disc_ranks);
+  const int top =
+      disc_ranks_.empty() ? 0 : *std::max_element(disc_ranks_.begin(), disc_ranks_.end());
+  pull_per_rank_ = top > 0 ? std::min(rank_pull, most_pull / top) : 0.0;
 }
 
 Renderer::~Renderer() { mjv_freeScene(&scene_); }

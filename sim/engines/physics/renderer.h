@@ -47,6 +47,8 @@ class Renderer {
   // others are left out of the scene, which changes no pixel.
   void draw(const mjModel &model, mjData &data, mjrContext &context, mjvCamera &camera, int width,
             int height, std::span<unsigned char> image, const std::vector<bool> *shown = nullptr);
+  // The discs' ranks again, after a disc was moved.
+  void set_disc_ranks(std::vector<int> disc_ranks);
   // Objects a scene holds at most: the model's geoms and what MuJoCo adds.
   static constexpr int scene_capacity = 2000;
 

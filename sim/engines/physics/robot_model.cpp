@@ -48,7 +48,7 @@ std::string world_model_xml(const WorldConfig &world) {
     const Target &t = world.targets[i];
     const std::string name = "target" + std::to_string(i);
     assets += "    <material name=\"" + name + "\" rgba=\"" + rgba(t.color) +
-              "\" emission=\"1\" specular=\"0\" shininess=\"0\" reflectance=\"0\"/>\n";
+              "\" emission=\"0.25\" specular=\"0\" shininess=\"0\" reflectance=\"0\"/>\n";
     discs += "    <geom name=\"" + name + "\" type=\"cylinder\" material=\"" + name + "\" size=\"" +
              number(t.radius) + " " + number(disc_half_height) + "\" pos=\"" + number(t.x) + " " +
              number(t.y) + " " + number(floor_height(world.torso) + disc_half_height) +

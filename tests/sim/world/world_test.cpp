@@ -131,6 +131,7 @@ TEST(World, WritesEveryOutputWholeAndTheFramesTheControllerDecidedOn) {
   }
   const std::string report = read(folder / "report.json");
   EXPECT_NE(report.find("\"steps\": 60,"), std::string::npos) << report;
+  EXPECT_EQ(report.find("target_moves"), std::string::npos) << "no disc was moved";
   EXPECT_NE(report.find("\"search_step\":3,\"window\":{\"x\":"), std::string::npos) << report;
   // The run ends with the leg still out: no outcome yet, but where its foot
   // came to rest so far, on the disc.
@@ -144,6 +145,96 @@ TEST(World, WritesEveryOutputWholeAndTheFramesTheControllerDecidedOn) {
   const std::string state = read(folder / "state.csv");
   EXPECT_EQ(std::count(state.begin(), state.end(), '\n'), 61);
   EXPECT_EQ(state.substr(0, state.find('\n')), sim::state_log_header());
+}
+
+// Pixels of the disc's red in the camera's image.
+long red_pixels(sim::World &world) {
+  const unsigned char *image = world.camera_image(camera_tag);
+  const long pixels = long{world.camera_width(camera_tag)} * world.camera_height(camera_tag);
+  long red = 0;
+  for (long i = 0; i < pixels; ++i)
+    if (image[3 * i] > 150 && image[3 * i + 1] < 80 && image[3 * i + 2] < 80) ++red;
+  return red;
+}
+
+// A disc a person moves (the live window's drag) is where the camera sees it
+// and where a foot is judged against it from the next step on, and every
+// move is in the trace and the report; a move of no disc is no move.
+TEST(World, AMovedDiscIsSeenAndJudgedWhereItNowLiesAndEachMoveIsRecorded) {
+  const fs::path folder = support::fresh_folder("sim_world_moved_disc");
+  const sim::Target disc = support::default_discs()[1];
+  sim::WorldConfig config = kinematic_world({disc});
+  config.steps = 60;
+  {
+    sim::World world(config, folder.string());
+    rest_leg(world, 0);
+    world.set_position(pan_tag, 0.4f);
+    run_steps(world, 3);
+    EXPECT_GT(red_pixels(world), 20);
+    world.move_target(0, {disc.x + 0.3, disc.y});
+    run_steps(world, 1);
+    EXPECT_EQ(red_pixels(world), 0) << "moved out of the camera's view";
+    world.move_target(1, {disc.x, disc.y});
+    world.move_target(0, {std::nan(""), disc.y});
+    // Back, nearer to where the foot will come down than the world file had it.
+    world.move_target(0, {disc.x, disc.y - 0.002});
+    run_steps(world, 1);
+    EXPECT_GT(red_pixels(world), 20);
+    for (int joint = 2; joint >= 0; --joint)
+      world.set_position(leg_tag(0, joint),
+                         support::left_disc_posture[static_cast<std::size_t>(joint)]);
+    while (world.step(1)) {
+    }
+    ASSERT_EQ(world.target_moves().size(), 2u);
+  }
+  const std::string report = read(folder / "report.json");
+  char moves[256];
+  std::snprintf(
+      moves, sizeof moves,
+      "\"target_moves\": [\n    {\"step\":3,\"target\":0,\"from\":[%g,%g],\"to\":[%g,%g]},"
+      "\n    {\"step\":4,\"target\":0,\"from\":[%g,%g],\"to\":[%g,%g]}\n  ]",
+      disc.x, disc.y, disc.x + 0.3, disc.y, disc.x + 0.3, disc.y, disc.x, disc.y - 0.002);
+  EXPECT_NE(report.find(moves), std::string::npos) << moves << "\n" << report;
+  // The foot came down on the disc where it now lies: nearer its centre
+  // than to where the world file put it (3.2 mm).
+  EXPECT_NE(report.find("\"target\":0,\"distance\":0.001414,"), std::string::npos) << report;
+  char target[96];
+  std::snprintf(target, sizeof target, "\"targets\": [\n    {\"x\":%g,\"y\":%g,", disc.x,
+                disc.y - 0.002);
+  EXPECT_NE(report.find(target), std::string::npos) << target << "\n" << report;
+  const std::string trace = read(folder / "trace.jsonl");
+  char line[160];
+  std::snprintf(line, sizeof line,
+                "{\"step\":4,\"op\":\"target_move\",\"target\":0,\"from_x\":%g,\"from_y\":%g,"
+                "\"to_x\":%g,\"to_y\":%g}\n",
+                disc.x + 0.3, disc.y, disc.x, disc.y - 0.002);
+  EXPECT_NE(trace.find(line), std::string::npos) << line;
+  std::size_t lines = 0;
+  for (std::size_t at = trace.find("target_move"); at != std::string::npos;
+       at = trace.find("target_move", at + 1))
+    ++lines;
+  EXPECT_EQ(lines, 2u);
+}
+
+// The rendered camera redraws only when the robot moves in its view; a disc
+// moved while the head holds still must show all the same.
+TEST(World, ADiscMovedBeforeAStillPhysicsCameraIsDrawnWhereItNowLies) {
+  const sim::Target disc = support::default_discs()[1];
+  sim::WorldConfig config = kinematic_world({disc});
+  config.engine = sim::EngineKind::physics;
+  config.steps = 200;
+  sim::World world(config, "");
+  rest_leg(world, 0);
+  rest_leg(world, 2);
+  world.set_position(pan_tag, 0.4f);
+  run_steps(world, 120);  // the head has come to rest looking at the disc
+  ASSERT_GT(red_pixels(world), 20);
+  world.move_target(0, {disc.x + 0.3, disc.y});
+  run_steps(world, 1);
+  EXPECT_EQ(red_pixels(world), 0) << "the image still shows the disc where it was";
+  world.move_target(0, {disc.x, disc.y});
+  run_steps(world, 1);
+  EXPECT_GT(red_pixels(world), 20);
 }
 
 }  // namespace
