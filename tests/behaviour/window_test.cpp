@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -66,8 +67,12 @@ class Started {
       : out_(folder / (name + ".out")), err_(folder / (name + ".err")) {
     pid_ = fork();
     if (pid_ != 0) return;
+    // Nothing of the test's may outlive it: an Xvfb left behind by a test
+    // that crashed would hold whatever it inherited (a lock, a pipe) for good.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     std::freopen(out_.c_str(), "w", stdout);
     std::freopen(err_.c_str(), "w", stderr);
+    ::close_range(3, ~0u, 0);
     for (const std::string &entry : env) {
       const std::size_t equals = entry.find('=');
       if (equals == std::string::npos)
