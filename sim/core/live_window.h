@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdio>
 #include <optional>
 #include <span>
 #include <string>
@@ -46,6 +47,18 @@ class LiveWindow {
   virtual long take_scrub() = 0;
   // Times real time the run goes at; 0: as fast as it can.
   virtual double speed() const = 0;
+  // The speed as a status line says it: "as fast as it can", "1/4x", "8x".
+  std::string speed_text() const {
+    const double times = speed();
+    char text[32];
+    if (times == 0.0)
+      std::snprintf(text, sizeof text, "as fast as it can");
+    else if (times < 1.0)
+      std::snprintf(text, sizeof text, "1/%gx", 1.0 / times);
+    else
+      std::snprintf(text, sizeof text, "%gx", times);
+    return text;
+  }
   // A picture of the window was asked for (its key): taken at the last
   // show(), rows top to bottom, three bytes a pixel; used up.
   struct Picture {

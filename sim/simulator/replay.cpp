@@ -4,10 +4,10 @@
 #include <array>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -21,6 +21,7 @@
 #include "sim/core/live_window.h"
 #include "sim/draw/plain_picture.h"
 #include "sim/record/window_picture.h"
+#include "sim/system/files.h"
 #include "sim/system/signals.h"
 #include "sim/world/engine_choice.h"
 
@@ -42,12 +43,18 @@ struct Row {
   TorsoPose torso;
 };
 
+// A run's state log grows with its steps: a long run's is far larger than
+// the stand-in's other files, but one past this is not a run's.
+constexpr std::uint64_t largest_replayed_file = std::uint64_t{1} << 30;  // bytes: 1 GiB
+
+// A file of the run's folder, or nothing if it cannot be read. A FIFO or a
+// device in its place is refused rather than waited on.
 std::optional<std::string> text_of(const fs::path &path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+  try {
+    return read_file(path.string(), "a run's file", largest_replayed_file);
+  } catch (const FileError &) {
+    return std::nullopt;
+  }
 }
 
 std::vector<std::string_view> fields_of(std::string_view line) {
@@ -186,20 +193,12 @@ void read_reaches(const fs::path &path, long last_step, std::vector<TimedMark> &
 
 std::string status_of(const Row &row, long last_step, const LiveWindow &window,
                       const std::string &folder) {
-  const double speed = window.speed();
-  char speed_text[32];
-  if (speed == 0.0)
-    std::snprintf(speed_text, sizeof speed_text, "as fast as it can");
-  else if (speed < 1.0)
-    std::snprintf(speed_text, sizeof speed_text, "1/%gx", 1.0 / speed);
-  else
-    std::snprintf(speed_text, sizeof speed_text, "%gx", speed);
   char text[512];
   std::snprintf(text, sizeof text,
                 "replay: step %ld of %ld   %.2f s   %s%s   F1: help\nthe run in %s   "
                 "left arrow: back",
-                row.step, last_step, row.time_s, window.paused() ? "PAUSED at " : "", speed_text,
-                folder.c_str());
+                row.step, last_step, row.time_s, window.paused() ? "PAUSED at " : "",
+                window.speed_text().c_str(), folder.c_str());
   return text;
 }
 
@@ -306,15 +305,7 @@ int replay(const std::string &folder, bool paused) {
       if (window.take_picture(picture)) {
         char name[64];
         std::snprintf(name, sizeof name, "replay_%03d_step_%06ld.png", ++pictures, row.step);
-        const fs::path path = dir / name;
-        const std::string png = window_picture_png(picture);
-        std::ofstream file(path, std::ios::binary);
-        file.write(png.data(), static_cast<std::streamsize>(png.size()));
-        if (png.empty() || !file.flush())
-          std::fprintf(stderr, "sim: warning: the window's picture %s could not be written\n",
-                       path.c_str());
-        else
-          std::fprintf(stderr, "sim: the window's picture: %s\n", path.c_str());
+        save_window_picture(picture, (dir / name).string());
       }
     }
     window.wait(1.0 / frame_rate);

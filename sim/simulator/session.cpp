@@ -12,7 +12,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <new>
 #include <optional>
@@ -219,14 +218,6 @@ constexpr double window_frame_rate = 60.0;
 std::string Session::window_status() const {
   const World &world = *world_;
   char text[256];
-  const double speed = window_->speed();
-  char speed_text[32];
-  if (speed == 0.0)
-    std::snprintf(speed_text, sizeof speed_text, "as fast as it can");
-  else if (speed < 1.0)
-    std::snprintf(speed_text, sizeof speed_text, "1/%gx", 1.0 / speed);
-  else
-    std::snprintf(speed_text, sizeof speed_text, "%gx", speed);
   std::string last = "none yet";
   const std::vector<Reach> &done = world.reaches().finished();
   if (!done.empty()) {
@@ -238,14 +229,15 @@ std::string Session::window_status() const {
       last += mm;
     }
   }
-  std::snprintf(
-      text, sizeof text,
-      "step %lld of %lld   %.2f s   %s%s   F1: help\nleft leg: %s   right leg: %s   "
-      "last reach: %s",
-      static_cast<long long>(world.steps_done()), static_cast<long long>(settings_.world.steps),
-      static_cast<double>(world.steps_done()) * settings_.world.time_step_ms / 1000.0,
-      window_->paused() ? "PAUSED at " : "", speed_text, leg_state_name(world.reaches().state(0)),
-      leg_state_name(world.reaches().state(2)), last.c_str());
+  std::snprintf(text, sizeof text,
+                "step %lld of %lld   %.2f s   %s%s   F1: help\nleft leg: %s   right leg: %s   "
+                "last reach: %s",
+                static_cast<long long>(world.steps_done()),
+                static_cast<long long>(settings_.world.steps),
+                static_cast<double>(world.steps_done()) * settings_.world.time_step_ms / 1000.0,
+                window_->paused() ? "PAUSED at " : "", window_->speed_text().c_str(),
+                leg_state_name(world.reaches().state(0)), leg_state_name(world.reaches().state(2)),
+                last.c_str());
   return text;
 }
 
@@ -259,15 +251,7 @@ void Session::save_picture() {
   char name[64];
   std::snprintf(name, sizeof name, "window_%03d_step_%06lld.png", ++pictures_,
                 static_cast<long long>(world_->steps_done()));
-  const std::string path = settings_.picture_folder + "/" + name;
-  const std::string png = window_picture_png(picture);
-  std::ofstream file(path, std::ios::binary);
-  file.write(png.data(), static_cast<std::streamsize>(png.size()));
-  if (png.empty() || !file.flush())
-    std::fprintf(stderr, "sim: warning: the window's picture %s could not be written\n",
-                 path.c_str());
-  else
-    std::fprintf(stderr, "sim: the window's picture: %s\n", path.c_str());
+  save_window_picture(picture, settings_.picture_folder + "/" + name);
 }
 
 void Session::image_seen() {

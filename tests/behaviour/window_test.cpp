@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -506,6 +507,13 @@ TEST(ReplayWithoutARun, SaysWhatIsMissingAndEndsWithStatusTwo) {
   EXPECT_EQ(bad.wait(60.0), 2);
   EXPECT_NE(bad.err().find("state.csv: its header is not a state log's"), std::string::npos)
       << bad.err();
+  // A named pipe in the state log's place is refused, not waited on forever.
+  const fs::path piped = folder / "piped";
+  fs::create_directories(piped);
+  ASSERT_EQ(::mkfifo((piped / "state.csv").c_str(), 0600), 0);
+  Started fifo({REACHER_SIM_EXE, "--replay", piped.string()}, {}, folder, "fifo");
+  EXPECT_EQ(fifo.wait(60.0), 2);
+  EXPECT_NE(fifo.err().find("state.csv: cannot be read"), std::string::npos) << fifo.err();
 }
 
 // No display: one message naming DISPLAY and the headless way, status 2,
