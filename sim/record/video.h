@@ -37,6 +37,7 @@ class VideoRecorder final : public Recorder {
   int output_ = -1;  // run.mp4's partial file, read back once ffmpeg is done
   FfmpegPipe ffmpeg_;
   std::vector<unsigned char> frame_;
+  std::vector<unsigned char> yuv_;  // frame_ as the encoder takes it
 };
 
 }  // namespace sim

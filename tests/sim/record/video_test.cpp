@@ -5,8 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -27,6 +30,22 @@ class GreyView final : public sim::ThirdPersonView {
   }
 };
 
+// Four colours, a quadrant each.
+class QuartersView final : public sim::ThirdPersonView {
+ public:
+  static constexpr std::array<std::array<unsigned char, 3>, 4> colours{
+      {{200, 40, 40}, {40, 160, 60}, {50, 60, 210}, {230, 230, 230}}};
+  void film(int width, int height, std::span<unsigned char> frame) override {
+    for (int y = 0; y < height; ++y)
+      for (int x = 0; x < width; ++x) {
+        const auto &colour =
+            colours[static_cast<std::size_t>(2 * (y >= height / 2) + (x >= width / 2))];
+        std::copy(colour.begin(), colour.end(),
+                  frame.begin() + 3 * (static_cast<long>(y) * width + x));
+      }
+  }
+};
+
 // Six steps of 32 ms, a frame every other step: three frames, then the end.
 void record_three_frames(sim::VideoRecorder &video) {
   const sim::WorldConfig world = support::kinematic_world();
@@ -44,12 +63,12 @@ void record_three_frames(sim::VideoRecorder &video) {
 
 // A video recorded into `out` with `ffmpeg` (a script; empty: the real
 // program) first on PATH.
-void record_video(support::Outputs &out, const std::string &ffmpeg) {
+void record_video(support::Outputs &out, const std::string &ffmpeg,
+                  sim::ThirdPersonView &&view = GreyView()) {
   if (ffmpeg.empty())
     support::put_first_on_path(support::fresh_folder("no_fake_ffmpeg"));
   else
     support::put_first_on_path(support::fake_program("ffmpeg", ffmpeg));
-  GreyView view;
   sim::VideoRecorder video(out.sink, view, 32.0);
   record_three_frames(video);
 }
@@ -59,6 +78,32 @@ TEST(VideoRecorder, TheRealFfmpegsVideoOfEveryFrameTakesItsName) {
   record_video(out, "");
   EXPECT_TRUE(out.lost.empty()) << out.lost[0];
   EXPECT_EQ(out.files(), (std::vector<std::string>{".sim.lock", "run.mp4"}));
+}
+
+// What a player shows is what was filmed: ffmpeg's own decoder, reading the
+// file back, finds each quadrant's colour within a few steps of the original.
+TEST(VideoRecorder, APlayerShowsTheColoursFilmed) {
+  support::Outputs out("video_colours");
+  record_video(out, "", QuartersView());
+  ASSERT_TRUE(out.lost.empty()) << out.lost[0];
+  const fs::path decoded = support::fresh_folder("video_colours_decoded") / "frame.rgb";
+  const auto [status, said] =
+      support::run_command("ffmpeg -nostdin -loglevel error -i " + (out.path / "run.mp4").string() +
+                           " -frames:v 1 -f rawvideo -pix_fmt rgb24 " + decoded.string());
+  ASSERT_EQ(status, 0) << said;
+  std::ifstream in(decoded, std::ios::binary);
+  const std::string rgb((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  constexpr int width = 640, height = 480;
+  ASSERT_EQ(rgb.size(), 3u * width * height);
+  for (std::size_t quarter = 0; quarter < 4; ++quarter) {
+    // The middle of the quadrant, clear of the inset and the caption.
+    const int x = quarter % 2 == 0 ? width / 4 + 40 : 3 * width / 4;
+    const int y = quarter < 2 ? height / 4 + 40 : 3 * height / 4 - 40;
+    for (std::size_t c = 0; c < 3; ++c)
+      EXPECT_NEAR(static_cast<unsigned char>(rgb[3u * static_cast<std::size_t>(y * width + x) + c]),
+                  QuartersView::colours[quarter][c], 6)
+          << "quarter " << quarter << ", channel " << c;
+  }
 }
 
 TEST(VideoRecorder, AFileThatIsNoWholeVideoIsToldLostAndNeverTakesItsName) {
