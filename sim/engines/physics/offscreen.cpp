@@ -4,6 +4,7 @@
 #include <EGL/eglext.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "sim/core/errors.h"
 #include "sim/engines/physics/driver_allocations.h"
@@ -11,6 +12,8 @@
 namespace sim {
 
 namespace {
+constexpr const char *renderer_threads = "LP_NUM_THREADS";
+
 [[noreturn]] void unavailable(const char *what) {
   char code[16];
   std::snprintf(code, sizeof code, "0x%04x", static_cast<unsigned>(eglGetError()));
@@ -48,6 +51,22 @@ void OffscreenContext::make_current() {
 
 void OffscreenContext::open() {
   const DriverAllocations driver;
+  // Mesa's software renderer draws on as many threads as there are cores,
+  // unless told otherwise when its display starts. The images here are small
+  // (the video's frames are 640 x 480, the head camera's views 160 pixels a
+  // side): handing their tiles to other threads costs more processor time
+  // than it saves, twice the time of one thread for a video frame, and sweeps
+  // already keep every core busy with worlds of their own. One thread, unless
+  // the user chose.
+  const bool threads_chosen = std::getenv(renderer_threads) != nullptr;
+  if (!threads_chosen) ::setenv(renderer_threads, "0", 1);
+  struct Unchoose {
+    bool chosen;
+    ~Unchoose() {
+      // Only this display: a window opened later draws as Mesa would.
+      if (!chosen) ::unsetenv(renderer_threads);
+    }
+  } const unchoose{threads_chosen};
   // Surfaceless: no X server, no GPU, no window; Mesa renders in software.
   auto get_platform_display = reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(
       eglGetProcAddress("eglGetPlatformDisplayEXT"));

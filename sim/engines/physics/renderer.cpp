@@ -1,5 +1,7 @@
 #include "sim/engines/physics/renderer.h"
 
+#include <GL/gl.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -123,11 +125,8 @@ void Renderer::set_disc_ranks(std::vector<int> disc_ranks) {
 
 Renderer::~Renderer() { mjv_freeScene(&scene_); }
 
-void Renderer::draw(const mjModel &model, mjData &data, mjrContext &context, mjvCamera &camera,
-                    int width, int height, std::span<unsigned char> image,
-                    const std::vector<bool> *shown) {
-  const mjrRect viewport{0, 0, width, height};
-  const DriverAllocations driver;
+void Renderer::render(const mjModel &model, mjData &data, mjrContext &context, mjvCamera &camera,
+                      const mjrRect &viewport, const std::vector<bool> *shown) {
   mjv_updateScene(&model, &data, &options_, nullptr, &camera, mjCAT_ALL, &scene_);
   if (shown != nullptr) {
     // The software renderer transforms every vertex of every geom it is
@@ -146,14 +145,47 @@ void Renderer::draw(const mjModel &model, mjData &data, mjrContext &context, mjv
   order_overlapping_discs();
   mjr_setBuffer(mjFB_OFFSCREEN, &context);
   mjr_render(viewport, &scene_, &context);
-  const std::size_t row = static_cast<std::size_t>(width) * 3u;
-  bottom_up_.resize(row * static_cast<std::size_t>(height));
-  mjr_readPixels(bottom_up_.data(), nullptr, viewport, &context);
+}
+
+void Renderer::flip_into(std::span<unsigned char> image, std::size_t row, int height) const {
   // OpenGL's rows run bottom to top; images here run top to bottom.
   for (int y = 0; y < height; ++y)
     std::copy_n(
         bottom_up_.begin() + static_cast<long>(row * static_cast<std::size_t>(height - 1 - y)), row,
         image.begin() + static_cast<long>(row * static_cast<std::size_t>(y)));
+}
+
+void Renderer::draw(const mjModel &model, mjData &data, mjrContext &context, mjvCamera &camera,
+                    int width, int height, std::span<unsigned char> image,
+                    const std::vector<bool> *shown) {
+  const mjrRect viewport{0, 0, width, height};
+  const DriverAllocations driver;
+  render(model, data, context, camera, viewport, shown);
+  const std::size_t row = static_cast<std::size_t>(width) * 3u;
+  bottom_up_.resize(row * static_cast<std::size_t>(height));
+  mjr_readPixels(bottom_up_.data(), nullptr, viewport, &context);
+  flip_into(image, row, height);
+}
+
+void Renderer::draw_covering(const mjModel &model, mjData &data, mjrContext &context,
+                             mjvCamera &camera, int width, int height,
+                             std::span<unsigned char> image, const std::vector<bool> &shown) {
+  if (context.offSamples > 0)
+    throw RunError("physics engine: a multisampled buffer cannot be read with its coverage");
+  const mjrRect viewport{0, 0, width, height};
+  const DriverAllocations driver;
+  render(model, data, context, camera, viewport, &shown);
+  const std::size_t row = static_cast<std::size_t>(width) * 4u;
+  bottom_up_.resize(row * static_cast<std::size_t>(height));
+  // MuJoCo reads colour only. The buffer is cleared to transparent black,
+  // and read from where it was drawn: the models here are made without
+  // multisampling, so there is no second buffer to resolve into. Blue first
+  // is how the software renderer keeps its pixels: read so, they are copied,
+  // not converted one by one.
+  mjr_setBuffer(mjFB_OFFSCREEN, &context);
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  glReadPixels(0, 0, width, height, GL_BGRA, GL_UNSIGNED_BYTE, bottom_up_.data());
+  flip_into(image, row, height);
 }
 
 void Renderer::order_overlapping_discs() {

@@ -47,12 +47,24 @@ class Renderer {
   // others are left out of the scene, which changes no pixel.
   void draw(const mjModel &model, mjData &data, mjrContext &context, mjvCamera &camera, int width,
             int height, std::span<unsigned char> image, const std::vector<bool> *shown = nullptr);
+  // The same, read back as 4 bytes a pixel: colour (blue, green, red), then
+  // how much of the pixel the geoms drawn cover (0 where none is, 255 where one is opaque).
+  // Colours are over black, so a covered pixel can be laid over another
+  // picture of the same camera by its coverage.
+  void draw_covering(const mjModel &model, mjData &data, mjrContext &context, mjvCamera &camera,
+                     int width, int height, std::span<unsigned char> image,
+                     const std::vector<bool> &shown);
   // The discs' ranks again, after a disc was moved.
   void set_disc_ranks(std::vector<int> disc_ranks);
   // Objects a scene holds at most: the model's geoms and what MuJoCo adds.
   static constexpr int scene_capacity = 2000;
 
  private:
+  // Updates the scene from the model's state and draws what `shown` keeps.
+  void render(const mjModel &model, mjData &data, mjrContext &context, mjvCamera &camera,
+              const mjrRect &viewport, const std::vector<bool> *shown);
+  // Copies the buffer's rows, read bottom to top, into image top to bottom.
+  void flip_into(std::span<unsigned char> image, std::size_t row, int height) const;
   // Brings the discs of higher rank nearer the camera than those they overlap.
   void order_overlapping_discs();
 
