@@ -30,6 +30,10 @@ Overview::Overview(mjModel &model, mjData &data, Renderer &renderer)
     const bool ground = model_.geom_type[i] == mjGEOM_PLANE;
     ground_.push_back(ground);
     off_ground_.push_back(!ground);
+    const int material = model_.geom_matid[i];
+    if (!ground && (model_.geom_rgba[4 * i + 3] < 1.0f ||
+                    (material >= 0 && model_.mat_rgba[4 * material + 3] < 1.0f)))
+      layered_ = false;
   }
 }
 
@@ -53,30 +57,39 @@ void Overview::fit_context(int width, int height) {
 }
 
 void Overview::film(int width, int height, std::span<unsigned char> frame) {
+  if (!layered_) {
+    film_in_one_pass(width, height, frame);
+    return;
+  }
   width = std::min(width, largest_film);
   height = std::min(height, largest_film);
   fit_context(width, height);
-  const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+  const auto w = static_cast<std::size_t>(width);
+  const auto h = static_cast<std::size_t>(height);
   if (ground_picture_.empty()) {
-    ground_picture_.resize(pixels * 3u);
-    covering_.resize(pixels * 4u);
-    renderer_.draw(model_, data_, context_->get(), camera_, width, height, ground_picture_,
-                   &ground_);
+    renderer_.draw_layer(model_, data_, context_->get(), camera_, width, height, ground_,
+                         ground_layer_);
+    ground_picture_.resize(w * h * 3u);
+    for (std::size_t y = 0; y < h; ++y)
+      for (std::size_t x = 0; x < w; ++x)
+        for (std::size_t c = 0; c < 3; ++c)  // red first from blue first
+          ground_picture_[(y * w + x) * 3u + c] =
+              ground_layer_.colour[((h - 1 - y) * w + x) * 4u + 2u - c];
   }
-  renderer_.draw_covering(model_, data_, context_->get(), camera_, width, height, covering_,
-                          off_ground_);
-  // What stands on the ground over the ground: the colours are over black,
-  // so the ground shows through by what each pixel leaves uncovered.
-  std::copy_n(ground_picture_.begin(), pixels * 3u, frame.begin());
-  const unsigned char *over = covering_.data();
-  unsigned char *out = frame.data();
-  for (std::size_t p = 0; p < pixels; ++p, over += 4, out += 3) {
-    const unsigned cover = over[3];
-    if (cover == 0) continue;
-    const unsigned left = 255u - cover;
-    for (int c = 0; c < 3; ++c)  // blue first over red first
-      out[c] =
-          static_cast<unsigned char>(std::min(255u, over[2 - c] + (out[c] * left + 127u) / 255u));
+  renderer_.draw_layer(model_, data_, context_->get(), camera_, width, height, off_ground_, rest_);
+  // The ground, and the rest where it is nearer: what a floor drawn first and
+  // the rest drawn after it through the depth test give. Layers run bottom
+  // to top, frames top to bottom.
+  std::copy_n(ground_picture_.begin(), w * h * 3u, frame.begin());
+  for (std::size_t y = 0; y < h; ++y) {
+    const std::size_t from = (h - 1 - y) * w;
+    unsigned char *out = frame.data() + y * w * 3u;
+    for (std::size_t x = 0; x < w; ++x, out += 3) {
+      const std::size_t at = from + x;
+      const unsigned char *over = &rest_.colour[at * 4u];
+      if (over[3] == 0 || rest_.depth[at] > ground_layer_.depth[at]) continue;
+      out[0] = over[2], out[1] = over[1], out[2] = over[0];
+    }
   }
 }
 

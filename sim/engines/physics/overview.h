@@ -2,7 +2,8 @@
 // model's own look (lit and shaded, so its shape shows), drawn from the same
 // scene as the head camera. The textured floor is most of what a frame costs
 // the software renderer, and it looks the same in every frame: it is drawn
-// once, and each frame draws only what stands on it and lays that over it.
+// once, with its depth, and each frame draws only the rest and lays it over
+// the floor wherever it is nearer, as drawing the two together would.
 #pragma once
 
 #include <mujoco/mujoco.h>
@@ -24,8 +25,8 @@ class Overview final : public ThirdPersonView {
   Overview &operator=(const Overview &) = delete;
 
   void film(int width, int height, std::span<unsigned char> frame) override;
-  // The same frame drawn whole, the ground with the rest: what film() gives,
-  // at a multiple of the cost.
+  // The same frame drawn whole, the ground with the rest in one pass: what
+  // film() gives, at a multiple of the cost.
   void film_in_one_pass(int width, int height, std::span<unsigned char> frame);
 
  private:
@@ -42,11 +43,15 @@ class Overview final : public ThirdPersonView {
   // By geom id: the ground (planes), and the rest.
   std::vector<bool> ground_;
   std::vector<bool> off_ground_;
-  // The ground alone through camera_ (3 bytes a pixel), drawn at the first
-  // frame (empty till then): it never moves, and the camera and its
-  // headlight never move.
-  std::vector<unsigned char> ground_picture_;
-  std::vector<unsigned char> covering_;  // the rest over nothing, 4 bytes a pixel
+  // False when anything off the ground lets the floor show through it: a
+  // see-through geom blends with what is behind it as it is drawn, which a
+  // layer drawn over nothing cannot do later. Such frames are drawn whole.
+  bool layered_ = true;
+  // The ground alone through camera_, drawn at the first frame (empty till
+  // then): it never moves, and the camera and its headlight never move.
+  Renderer::Layer ground_layer_;
+  std::vector<unsigned char> ground_picture_;  // its colours, 3 bytes a pixel, top to bottom
+  Renderer::Layer rest_;                       // the rest, at each frame
 };
 
 }  // namespace sim

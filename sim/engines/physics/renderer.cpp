@@ -31,12 +31,13 @@ namespace {
 
 // The contexts made so far, lent out or free. A context depends on the
 // model's visual settings and statistics (its buffer's size, the built-in
-// shapes' facets, fog and shadow ranges) and on its textures, meshes, height
-// fields and skins, which the robot has none of: a model with any gets a
-// context of its own.
+// shapes' facets, fog and shadow ranges), on its textures (the floor's
+// checker), and on its meshes, height fields and skins, which the robot has
+// none of: a model with any gets a context of its own.
 struct KeptContext {
   mjVisual visual;
   mjStatistic statistic;
+  std::vector<unsigned char> textures;  // see texture_bytes
   std::unique_ptr<mjrContext> context;
   bool lent = false;
 };
@@ -47,13 +48,32 @@ std::vector<KeptContext> &kept_contexts() {
 // Free contexts kept at most; their buffers are a few megabytes each.
 constexpr std::size_t most_kept_free = 4;
 
+// Everything of a model's textures a context holds: their kinds, sizes and
+// pixels.
+std::vector<unsigned char> texture_bytes(const mjModel &model) {
+  std::vector<unsigned char> bytes;
+  const auto add = [&](const void *data, std::size_t size) {
+    const auto *first = static_cast<const unsigned char *>(data);
+    bytes.insert(bytes.end(), first, first + size);
+  };
+  const auto count = static_cast<std::size_t>(model.ntex);
+  add(&model.ntex, sizeof model.ntex);
+  add(model.tex_type, count * sizeof *model.tex_type);
+  add(model.tex_width, count * sizeof *model.tex_width);
+  add(model.tex_height, count * sizeof *model.tex_height);
+  add(model.tex_adr, count * sizeof *model.tex_adr);
+  add(model.tex_rgb, static_cast<std::size_t>(model.ntexdata));
+  return bytes;
+}
+
 bool same_look(const KeptContext &kept, const mjModel &model) {
   return std::memcmp(&kept.visual, &model.vis, sizeof model.vis) == 0 &&
-         std::memcmp(&kept.statistic, &model.stat, sizeof model.stat) == 0;
+         std::memcmp(&kept.statistic, &model.stat, sizeof model.stat) == 0 &&
+         kept.textures == texture_bytes(model);
 }
 
 bool shareable(const mjModel &model) {
-  return model.ntex == 0 && model.nmesh == 0 && model.nhfield == 0 && model.nskin == 0;
+  return model.nmesh == 0 && model.nhfield == 0 && model.nskin == 0;
 }
 
 }  // namespace
@@ -79,7 +99,7 @@ RenderContext::RenderContext(const mjModel &model) {
     context.release();
     return;
   }
-  kept.push_back({model.vis, model.stat, std::move(context), true});
+  kept.push_back({model.vis, model.stat, texture_bytes(model), std::move(context), true});
 }
 
 RenderContext::~RenderContext() {
@@ -147,14 +167,6 @@ void Renderer::render(const mjModel &model, mjData &data, mjrContext &context, m
   mjr_render(viewport, &scene_, &context);
 }
 
-void Renderer::flip_into(std::span<unsigned char> image, std::size_t row, int height) const {
-  // OpenGL's rows run bottom to top; images here run top to bottom.
-  for (int y = 0; y < height; ++y)
-    std::copy_n(
-        bottom_up_.begin() + static_cast<long>(row * static_cast<std::size_t>(height - 1 - y)), row,
-        image.begin() + static_cast<long>(row * static_cast<std::size_t>(y)));
-}
-
 void Renderer::draw(const mjModel &model, mjData &data, mjrContext &context, mjvCamera &camera,
                     int width, int height, std::span<unsigned char> image,
                     const std::vector<bool> *shown) {
@@ -164,28 +176,32 @@ void Renderer::draw(const mjModel &model, mjData &data, mjrContext &context, mjv
   const std::size_t row = static_cast<std::size_t>(width) * 3u;
   bottom_up_.resize(row * static_cast<std::size_t>(height));
   mjr_readPixels(bottom_up_.data(), nullptr, viewport, &context);
-  flip_into(image, row, height);
+  // OpenGL's rows run bottom to top; images here run top to bottom.
+  for (int y = 0; y < height; ++y)
+    std::copy_n(
+        bottom_up_.begin() + static_cast<long>(row * static_cast<std::size_t>(height - 1 - y)), row,
+        image.begin() + static_cast<long>(row * static_cast<std::size_t>(y)));
 }
 
-void Renderer::draw_covering(const mjModel &model, mjData &data, mjrContext &context,
-                             mjvCamera &camera, int width, int height,
-                             std::span<unsigned char> image, const std::vector<bool> &shown) {
+void Renderer::draw_layer(const mjModel &model, mjData &data, mjrContext &context,
+                          mjvCamera &camera, int width, int height, const std::vector<bool> &shown,
+                          Layer &layer) {
   if (context.offSamples > 0)
-    throw RunError("physics engine: a multisampled buffer cannot be read with its coverage");
+    throw RunError("physics engine: a multisampled buffer cannot be read as a layer");
   const mjrRect viewport{0, 0, width, height};
   const DriverAllocations driver;
   render(model, data, context, camera, viewport, &shown);
-  const std::size_t row = static_cast<std::size_t>(width) * 4u;
-  bottom_up_.resize(row * static_cast<std::size_t>(height));
-  // MuJoCo reads colour only. The buffer is cleared to transparent black,
-  // and read from where it was drawn: the models here are made without
-  // multisampling, so there is no second buffer to resolve into. Blue first
-  // is how the software renderer keeps its pixels: read so, they are copied,
-  // not converted one by one.
+  const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+  layer.colour.resize(pixels * 4u);
+  layer.depth.resize(pixels);
+  // MuJoCo reads colour without coverage. The buffer is cleared to
+  // transparent black, and read from where it was drawn: the models here
+  // are made without multisampling, so there is no second buffer to resolve
+  // into. Blue first is how the software renderer keeps its pixels: read
+  // so, they are copied, not converted one by one.
   mjr_setBuffer(mjFB_OFFSCREEN, &context);
-  glPixelStorei(GL_PACK_ALIGNMENT, 1);
-  glReadPixels(0, 0, width, height, GL_BGRA, GL_UNSIGNED_BYTE, bottom_up_.data());
-  flip_into(image, row, height);
+  glReadPixels(0, 0, width, height, GL_BGRA, GL_UNSIGNED_BYTE, layer.colour.data());
+  glReadPixels(0, 0, width, height, GL_DEPTH_COMPONENT, GL_UNSIGNED_INT, layer.depth.data());
 }
 
 void Renderer::order_overlapping_discs() {

@@ -5,6 +5,7 @@
 
 #include <mujoco/mujoco.h>
 
+#include <cstdint>
 #include <span>
 #include <vector>
 
@@ -47,13 +48,19 @@ class Renderer {
   // others are left out of the scene, which changes no pixel.
   void draw(const mjModel &model, mjData &data, mjrContext &context, mjvCamera &camera, int width,
             int height, std::span<unsigned char> image, const std::vector<bool> *shown = nullptr);
-  // The same, read back as 4 bytes a pixel: colour (blue, green, red), then
-  // how much of the pixel the geoms drawn cover (0 where none is, 255 where one is opaque).
-  // Colours are over black, so a covered pixel can be laid over another
-  // picture of the same camera by its coverage.
-  void draw_covering(const mjModel &model, mjData &data, mjrContext &context, mjvCamera &camera,
-                     int width, int height, std::span<unsigned char> image,
-                     const std::vector<bool> &shown);
+  // A layer of the scene: only the geoms `shown` keeps, drawn over
+  // transparent black, read back with rows bottom to top as OpenGL gives
+  // them. `colour` gets 4 bytes a pixel: blue, green, red (over black), then
+  // how much of the pixel opaque geoms cover (0 or 255); `depth` the depth
+  // buffer's value (0 at the near plane, 2^32 - 1 at the far one). Two
+  // layers through the same camera make the scene drawn whole: at each
+  // pixel, the nearer shows.
+  struct Layer {
+    std::vector<unsigned char> colour;
+    std::vector<std::uint32_t> depth;
+  };
+  void draw_layer(const mjModel &model, mjData &data, mjrContext &context, mjvCamera &camera,
+                  int width, int height, const std::vector<bool> &shown, Layer &layer);
   // The discs' ranks again, after a disc was moved.
   void set_disc_ranks(std::vector<int> disc_ranks);
   // Objects a scene holds at most: the model's geoms and what MuJoCo adds.
@@ -63,8 +70,6 @@ class Renderer {
   // Updates the scene from the model's state and draws what `shown` keeps.
   void render(const mjModel &model, mjData &data, mjrContext &context, mjvCamera &camera,
               const mjrRect &viewport, const std::vector<bool> *shown);
-  // Copies the buffer's rows, read bottom to top, into image top to bottom.
-  void flip_into(std::span<unsigned char> image, std::size_t row, int height) const;
   // Brings the discs of higher rank nearer the camera than those they overlap.
   void order_overlapping_discs();
 

@@ -1,7 +1,6 @@
 // The video's frames are drawn in two layers, the ground once and what stands
 // on it at each frame: each must be exactly the scene drawn whole, however
-// the robot and the discs moved since the ground was drawn, wherever nothing
-// lies below the ground.
+// the robot and the discs moved since the ground was drawn.
 #include "sim/engines/physics/overview.h"
 
 #include <gtest/gtest.h>
@@ -57,38 +56,64 @@ int reddish_pixels(const Image &image) {
   return count;
 }
 
-TEST(Overview, AFrameDrawnInLayersIsTheSceneDrawnWhole) {
+struct Scene {
+  explicit Scene(sim::Torso torso) {
+    world.torso = torso;
+    world.targets = {{0.038, 0.05, 0.006, {214, 30, 30}}, {0.04, -0.05, 0.008, {30, 30, 214}}};
+    model = sim::compile_model(sim::world_model_xml(world));
+    data.reset(mj_makeData(model.get()));
+    mj_forward(model.get(), data.get());
+  }
   sim::WorldConfig world;
-  world.targets = {{0.038, 0.05, 0.006, {214, 30, 30}}, {0.04, -0.05, 0.008, {30, 30, 214}}};
-  const sim::ModelPointer model = sim::compile_model(sim::world_model_xml(world));
-  const std::unique_ptr<mjData, DataDeleter> data(mj_makeData(model.get()));
-  // Held 5 cm up: the model's first pose has its paws below the floor, and
-  // a layer drawn without the floor shows what the floor would hide.
-  data->qpos[2] += 0.05;
-  mj_forward(model.get(), data.get());
-  sim::Renderer renderer(*model, sim::disc_ranks(*model, world));
-  sim::Overview overview(*model, *data, renderer);
+  sim::ModelPointer model;
+  std::unique_ptr<mjData, DataDeleter> data;
+};
 
-  // The first frame, which draws the ground.
-  const Frames first = film_both(overview, 320, 240);
-  EXPECT_EQ(differing_pixels(first), 0);
-  EXPECT_GT(reddish_pixels(first.layered), 20) << "the red disc is not in the frame";
+// On a stand the paws rest half sunk below the floor they seem to stand on;
+// a free robot's first pose has them below it too: the floor hides those
+// parts whichever layer they are drawn in.
+TEST(Overview, AFrameDrawnInLayersIsTheSceneDrawnWhole) {
+  for (const sim::Torso torso : {sim::Torso::free, sim::Torso::fixed}) {
+    SCOPED_TRACE(sim::torso_name(torso));
+    Scene scene(torso);
+    mjModel &model = *scene.model;
+    sim::Renderer renderer(model, sim::disc_ranks(model, scene.world));
+    sim::Overview overview(model, *scene.data, renderer);
 
-  // A front leg lifted and the red disc moved away from under it: the ground
-  // drawn before must not keep either where it was.
-  const int hip = mj_name2id(model.get(), mjOBJ_JOINT, "leg0_hip_pitch");
-  ASSERT_GE(hip, 0);
-  data->qpos[model->jnt_qposadr[hip]] += 0.6;
-  const int disc = mj_name2id(model.get(), mjOBJ_GEOM, "target0");
-  ASSERT_GE(disc, 0);
-  model->geom_pos[3 * disc] += 0.03;
-  mj_forward(model.get(), data.get());
-  const Frames later = film_both(overview, 320, 240);
-  EXPECT_EQ(differing_pixels(later), 0);
-  EXPECT_NE(later.layered, first.layered);
+    // The first frame, which draws the ground.
+    const Frames first = film_both(overview, 320, 240);
+    EXPECT_EQ(differing_pixels(first), 0);
+    EXPECT_GT(reddish_pixels(first.layered), 20) << "the red disc is not in the frame";
 
-  // Another size draws its own ground.
-  EXPECT_EQ(differing_pixels(film_both(overview, 160, 120)), 0);
+    // A front leg lifted and the red disc moved away from under it: the
+    // ground drawn before must not keep either where it was.
+    const int hip = mj_name2id(&model, mjOBJ_JOINT, "leg0_hip_pitch");
+    ASSERT_GE(hip, 0);
+    scene.data->qpos[model.jnt_qposadr[hip]] += 0.6;
+    const int disc = mj_name2id(&model, mjOBJ_GEOM, "target0");
+    ASSERT_GE(disc, 0);
+    model.geom_pos[3 * disc] += 0.03;
+    mj_forward(&model, scene.data.get());
+    const Frames later = film_both(overview, 320, 240);
+    EXPECT_EQ(differing_pixels(later), 0);
+    EXPECT_NE(later.layered, first.layered);
+
+    // Another size draws its own ground.
+    EXPECT_EQ(differing_pixels(film_both(overview, 160, 120)), 0);
+  }
+}
+
+// A see-through part shows the floor behind it, blended as it is drawn.
+TEST(Overview, ASeeThroughPartShowsTheFloorBehindIt) {
+  Scene scene(sim::Torso::free);
+  mjModel &model = *scene.model;
+  const int torso = mj_name2id(&model, mjOBJ_GEOM, "torso");
+  ASSERT_GE(torso, 0);
+  model.geom_matid[torso] = -1;
+  model.geom_rgba[4 * torso + 3] = 0.4f;
+  sim::Renderer renderer(model, sim::disc_ranks(model, scene.world));
+  sim::Overview overview(model, *scene.data, renderer);
+  EXPECT_EQ(differing_pixels(film_both(overview, 320, 240)), 0);
 }
 
 }  // namespace
