@@ -5,8 +5,9 @@
 namespace sim {
 
 namespace {
-// BT.601's weights in eighths of a 256th (8-bit fixed point, as ffmpeg's own
-// conversion rounds them), for 219 steps of luma and 224 of chroma.
+// BT.601's weights in 256ths, for 219 steps of luma and 224 of chroma: the
+// classic 8-bit approximation, within a step of the exact values (ffmpeg's
+// own conversion, with finer weights, differs from it by a step at times).
 int luma(int r, int g, int b) { return ((66 * r + 129 * g + 25 * b + 128) >> 8) + 16; }
 int blue_difference(int r, int g, int b) { return ((-38 * r - 74 * g + 112 * b + 128) >> 8) + 128; }
 int red_difference(int r, int g, int b) { return ((112 * r - 94 * g - 18 * b + 128) >> 8) + 128; }

@@ -1,7 +1,6 @@
 // An OpenGL context with no window and no display: EGL on Mesa's surfaceless
 // platform, software-rendered, made once per process and kept: a batch of
-// worlds pays for loading the driver and compiling its shaders once. Nothing
-// else in the stand-in includes EGL or GL.
+// worlds pays for loading the driver and compiling its shaders once.
 #pragma once
 
 #include <string>
