@@ -61,7 +61,8 @@ TEST(FfmpegPipe, EveryWayFfmpegFailsIsToldWithItsReason) {
        "ffmpeg said: Error writing trailer of the output file: No space left"},
       // One that exits at once: the frames meet a closed pipe.
       {"exec 0<&-; exit 0", "ffmpeg stopped taking frames at frame 1"}};
-  const std::vector<unsigned char> frame(256 * 1024, 7);  // more than a pipe holds
+  // More than a pipe holds, even one a megabyte long.
+  const std::vector<unsigned char> frame(2 * 1024 * 1024, 7);
   for (const auto &[script, reason] : cases) {
     fake_ffmpeg(script);
     const int file = new_file(support::fresh_folder("pipe_fails") / "out");
@@ -74,7 +75,8 @@ TEST(FfmpegPipe, EveryWayFfmpegFailsIsToldWithItsReason) {
 }
 
 TEST(FfmpegPipe, AnFfmpegThatStallsIsStoppedOnceItsPatienceRunsOut) {
-  const std::vector<unsigned char> frame(640 * 480 * 3, 7);  // far more than a pipe holds
+  // More than a pipe holds, even one a megabyte long.
+  const std::vector<unsigned char> frame(2 * 1024 * 1024, 7);
   // One that never reads, and one that reads every frame but never ends.
   for (const auto &[script, reason] :
        {std::pair{"exec sleep 100000", "took no frame data"},
