@@ -27,6 +27,7 @@
 #include "sim/channel/channel.h"
 #include "sim/core/errors.h"
 #include "sim/simulator/batch.h"
+#include "sim/simulator/controller_start.h"
 #include "sim/simulator/replay.h"
 #include "sim/simulator/session.h"
 #include "sim/system/signals.h"
@@ -223,24 +224,6 @@ Arguments parse(int argc, char **argv) {
   return args;
 }
 
-// Starts the controller as this process's child, with its end of the link
-// named in its environment.
-pid_t start_controller(const Arguments &args, int controller_end) {
-  const pid_t parent = ::getpid();
-  const pid_t child = ::fork();
-  if (child != 0) return child;
-  // The controller's end of the link survives exec; nothing else of ours does.
-  ::fcntl(controller_end, F_SETFD, 0);
-  ::setenv(sim::channel::channel_variable, std::to_string(controller_end).c_str(), 1);
-  // A controller outliving its simulator would run on without a world.
-  ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-  if (::getppid() != parent) ::_exit(127);
-  ::execvp(args.controller[0], args.controller.data());
-  std::fprintf(stderr, "sim: error: cannot run the controller %s (%s)\n", args.controller[0],
-               std::strerror(errno));
-  ::_exit(127);
-}
-
 // Says no to a controller that has said hello, when the world cannot run:
 // its library then ends its process quietly, this one having said why.
 void refuse(int socket) {
@@ -314,20 +297,7 @@ int main(int argc, char **argv) {
       std::fprintf(stderr, "sim: error: %s\n", refusal->c_str());
       return 2;
     }
-    int ends[2];
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
-      std::fprintf(stderr, "sim: error: cannot make the link to the controller (%s)\n",
-                   std::strerror(errno));
-      return 2;
-    }
-    peer.child = start_controller(args, ends[1]);
-    ::close(ends[1]);
-    if (peer.child < 0) {
-      std::fprintf(stderr, "sim: error: cannot start the controller (%s)\n", std::strerror(errno));
-      return 2;
-    }
-    peer.socket = ends[0];
-    peer.name = std::string("the controller ") + args.controller[0];
+    if (!sim::start_controller(args.controller, peer)) return 2;
   }
   if (refusal) {
     std::fprintf(stderr, "sim: error: %s\n", refusal->c_str());
